@@ -1,0 +1,617 @@
+// Scans of real temporary folder pairs.
+#include "synclist/dirtree.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "platform/volumes.h"
+#include "synclist/abort.h"
+#include "testsupport/temptree.h"
+
+namespace kv {
+namespace {
+
+using test::TempTree;
+
+// 2024-06-15 12:00:00 UTC, a summer day in Berlin, even seconds.
+constexpr time_t kBase = 1718452800;
+
+// DOS date-time of a moment in local time, packed here from the C library's
+// calendar fields, independently of the platform's conversion.
+uint32_t ExpectedDos(time_t t) {
+  struct tm tm {};
+  localtime_r(&t, &tm);
+  return (static_cast<uint32_t>(tm.tm_year + 1900 - 1980) << 25) | (static_cast<uint32_t>(tm.tm_mon + 1) << 21) |
+         (static_cast<uint32_t>(tm.tm_mday) << 16) | (static_cast<uint32_t>(tm.tm_hour) << 11) |
+         (static_cast<uint32_t>(tm.tm_min) << 5) | static_cast<uint32_t>(tm.tm_sec / 2);
+}
+
+class DirTreeTest : public ::testing::Test {
+ protected:
+  test::ScopedEnv tz_{"TZ", "Europe/Berlin"};
+  TempTree tree_;
+
+  void Put(const std::string& rel, std::string_view content, time_t mtime = kBase) {
+    tree_.Write(rel, content);
+    tree_.SetMTime(rel, mtime);
+  }
+
+  // Both scans with the settings given; the folder list sorted.
+  void Scan(TDirTree& t, bool recurse = true) {
+    t.recurse = recurse;
+    t.ScanSource(tree_.WinFolder("src"));
+    t.ScanDestination(tree_.WinFolder("dst"));
+    t.SortFolderList();
+  }
+
+  static std::vector<std::string> Names(const TDirNode* node) {
+    std::vector<std::string> names;
+    if (node == nullptr) return names;
+    for (const TFileObj& f : node->files) names.emplace_back(f.ListName());
+    return names;
+  }
+};
+
+// --- Comparison of namesakes ---------------------------------------------------
+
+struct CompareCase {
+  const char* what;
+  int srcSize;
+  time_t srcTime;
+  int dstSize;
+  time_t dstTime;
+  bool tolerance;
+  bool dropEqual;
+  int state;      // -1: the file leaves the list
+  int direction;
+};
+
+void PrintTo(const CompareCase& c, std::ostream* os) { *os << c.what; }
+
+class CompareTest : public DirTreeTest, public ::testing::WithParamInterface<CompareCase> {};
+
+TEST_P(CompareTest, GivesStateAndDirection) {
+  const CompareCase& c = GetParam();
+  Put("src/f.dat", std::string(c.srcSize, 's'), c.srcTime);
+  Put("dst/f.dat", std::string(c.dstSize, 'd'), c.dstTime);
+  TDirTree t;
+  t.twoSecondTolerance = c.tolerance;
+  t.dropEqualFiles = c.dropEqual;
+  Scan(t);
+
+  EXPECT_EQ(t.destinationEntriesSeen(), 1);
+  const TDirNode* root = t.FindFolder("");
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->state, kStateFolderOnBothSides);
+  if (c.state < 0) {
+    EXPECT_TRUE(root->files.empty());
+    EXPECT_EQ(t.fileCount(), 0);
+    return;
+  }
+  ASSERT_EQ(root->files.size(), 1u);
+  const TFileObj& f = root->files[0];
+  EXPECT_EQ(f.state, c.state);
+  EXPECT_EQ(f.direction, c.direction);
+  EXPECT_EQ(f.srcName, "f.dat");
+  EXPECT_EQ(f.destName, "f.dat");
+  EXPECT_EQ(f.srcSize, c.srcSize);
+  EXPECT_EQ(f.destSize, c.dstSize);
+  EXPECT_EQ(f.srcTime, ExpectedDos(c.srcTime));
+  EXPECT_EQ(f.destTime, ExpectedDos(c.dstTime));
+  EXPECT_EQ(t.fileCount(), 1);
+}
+
+// 2024-03-31 01:59:59 CET; one real second later the clocks read 03:00:00.
+constexpr time_t kBeforeSpring = 1711846799;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CompareTest,
+    ::testing::Values(
+        CompareCase{"equal", 10, kBase, 10, kBase, true, true, -1, 0},
+        CompareCase{"odd second in the same DOS step", 10, kBase, 10, kBase + 1, false, true, -1, 0},
+        CompareCase{"equal, not dropped", 10, kBase, 10, kBase, true, false, kStateSameTimeDestinationLarger, 0},
+        CompareCase{"destination older", 10, kBase, 10, kBase - 100, true, true, kStateDestinationOlder, 1},
+        CompareCase{"destination newer", 10, kBase, 10, kBase + 100, true, true, kStateDestinationNewer, 0},
+        CompareCase{"same time, smaller", 20, kBase, 10, kBase, true, true, kStateSameTimeDestinationSmaller, 1},
+        CompareCase{"same time, larger", 10, kBase, 20, kBase, true, true, kStateSameTimeDestinationLarger, 0},
+        CompareCase{"two seconds older, tolerance", 10, kBase, 10, kBase - 2, true, true, -1, 0},
+        CompareCase{"two seconds newer, tolerance", 10, kBase, 10, kBase + 2, true, true, -1, 0},
+        CompareCase{"two seconds, tolerance off", 10, kBase, 10, kBase - 2, false, true, kStateDestinationOlder, 1},
+        CompareCase{"two seconds newer, tolerance off", 10, kBase, 10, kBase + 2, false, true,
+                    kStateDestinationNewer, 0},
+        CompareCase{"two seconds, other size", 10, kBase, 11, kBase - 2, true, true, kStateDestinationOlder, 1},
+        CompareCase{"two seconds, drop equal off", 10, kBase, 10, kBase + 2, true, false, -1, 0},
+        CompareCase{"four seconds", 10, kBase, 10, kBase + 4, true, true, kStateDestinationNewer, 0},
+        CompareCase{"one hour older", 10, kBase, 10, kBase - 3600, true, true, kStateDestinationOlder, 1},
+        CompareCase{"one hour newer", 10, kBase, 10, kBase + 3600, true, true, kStateDestinationNewer, 0},
+        // Two real seconds across the spring switch are an hour and two
+        // seconds on the clock: not the two-second rule.
+        CompareCase{"two seconds across the switch", 10, kBeforeSpring - 1, 10, kBeforeSpring + 1, true, true,
+                    kStateDestinationNewer, 0}),
+    [](const ::testing::TestParamInfo<CompareCase>& info) {
+      std::string name = info.param.what;
+      std::replace_if(name.begin(), name.end(), [](char ch) { return !isalnum(static_cast<unsigned char>(ch)); }, '_');
+      return name;
+    });
+
+TEST_F(DirTreeTest, HugeSparseFilesCompareByTheirFull64BitSize) {
+  constexpr off_t kFiveGiB = 5LL << 30;
+  constexpr off_t kOneGiB = 1LL << 30;  // the same low 32 bits as 5 GiB
+  tree_.Mkdir("src");
+  tree_.Mkdir("dst");
+  for (const char* rel : {"src/big.img", "dst/big.img", "src/other.img", "dst/other.img"}) {
+    int fd = open(tree_.Posix(rel).c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    off_t size = std::string(rel) == "dst/other.img" ? kOneGiB : kFiveGiB;
+    ASSERT_EQ(ftruncate(fd, size), 0);
+    close(fd);
+    tree_.SetMTime(rel, kBase);
+  }
+  TDirTree t;
+  Scan(t);
+  const TDirNode* root = t.FindFolder("");
+  ASSERT_EQ(Names(root), std::vector<std::string>{"other.img"});
+  EXPECT_EQ(root->files[0].srcSize, kFiveGiB);
+  EXPECT_EQ(root->files[0].destSize, kOneGiB);
+  EXPECT_EQ(root->files[0].state, kStateSameTimeDestinationSmaller);
+}
+
+TEST_F(DirTreeTest, NamesakesDifferingInCaseAreOneFileWithBothSpellings) {
+  Put("src/Report.TXT", "new content", kBase);
+  Put("dst/report.txt", "old", kBase - 60);
+  TDirTree t;
+  Scan(t);
+  const TDirNode* root = t.FindFolder("");
+  ASSERT_EQ(root->files.size(), 1u);
+  EXPECT_EQ(root->files[0].srcName, "Report.TXT");
+  EXPECT_EQ(root->files[0].destName, "report.txt");
+  EXPECT_EQ(root->files[0].state, kStateDestinationOlder);
+  EXPECT_NE(root->FindFile("REPORT.txt"), nullptr);
+}
+
+// --- Trees, folders and counters -------------------------------------------------
+
+TEST_F(DirTreeTest, GivesFolderStatesOneSidedFilesAndSortedLists) {
+  Put("src/b.txt", "1");
+  Put("src/A.txt", "1");
+  Put("src/.hidden", "h");
+  Put("dst/.hidden", "h");
+  Put("src/both/x.txt", "x");
+  Put("dst/both/x.txt", "x");
+  Put("src/onlysrc/deep/s.txt", "s");
+  Put("dst/onlydst/d.txt", "dd");
+  Put("dst/c.txt", "c", kBase + 10);
+  tree_.Mkdir("src/empty");
+  TDirTree t;
+  Scan(t);
+
+  EXPECT_EQ(t.folderList(),
+            (std::vector<std::string>{"", "both\\", "empty\\", "onlydst\\", "onlysrc\\", "onlysrc\\deep\\"}));
+  EXPECT_EQ(t.folderCount(), 6);
+  struct Expect {
+    const char* key;
+    int state;
+  };
+  for (Expect e : {Expect{"", 10}, Expect{"both\\", 10}, Expect{"empty\\", 8}, Expect{"onlydst\\", 7},
+                   Expect{"onlysrc\\", 8}, Expect{"ONLYSRC\\DEEP\\", 8}}) {
+    const TDirNode* node = t.FindFolder(e.key);
+    ASSERT_NE(node, nullptr) << e.key;
+    EXPECT_EQ(node->state, e.state) << e.key;
+    EXPECT_EQ(node->direction, kFlagNone);
+  }
+  const TDirNode* root = t.FindFolder("");
+  EXPECT_EQ(Names(root), (std::vector<std::string>{"A.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(root->FindFile("c.txt")->state, kStateOnlyInDestination);
+  EXPECT_EQ(root->FindFile("c.txt")->direction, kFlagDestinationToSource);
+  EXPECT_EQ(root->FindFile("c.txt")->srcName, "");
+  EXPECT_EQ(root->FindFile("a.txt")->state, kStateOnlyInSource);
+  EXPECT_EQ(root->FindFile("a.txt")->destName, "");
+  EXPECT_EQ(Names(t.FindFolder("onlydst\\")), std::vector<std::string>{"d.txt"});
+  EXPECT_TRUE(t.FindFolder("both\\")->files.empty());
+  // A.txt b.txt c.txt s.txt d.txt; the equal x.txt and .hidden left.
+  EXPECT_EQ(t.fileCount(), 5);
+  // .hidden, x.txt, d.txt, c.txt
+  EXPECT_EQ(t.destinationEntriesSeen(), 4);
+  EXPECT_TRUE(t.issues().empty());
+}
+
+TEST_F(DirTreeTest, RecurseOffTakesOnlyTheRootsFiles) {
+  Put("src/a.txt", "a");
+  Put("src/sub/b.txt", "b");
+  Put("dst/sub/c.txt", "c");
+  TDirTree t;
+  Scan(t, /*recurse=*/false);
+  EXPECT_EQ(t.folderList(), std::vector<std::string>{""});
+  EXPECT_EQ(t.folderCount(), 1);
+  EXPECT_EQ(Names(t.root()), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(t.destinationEntriesSeen(), 0);
+}
+
+TEST_F(DirTreeTest, MissingDestinationRootMakesEverySourceFileNew) {
+  Put("src/a.txt", "a");
+  Put("src/sub/b.txt", "b");
+  TDirTree t;
+  t.recurse = true;
+  t.ScanSource(tree_.Win("src"));  // no trailing "\": added
+  t.ScanDestination(tree_.Win("no such folder"));
+  EXPECT_EQ(t.root()->state, kStateFolderOnBothSides);
+  EXPECT_EQ(t.FindFolder("sub\\")->state, kStateFolderOnlyInSource);
+  EXPECT_EQ(t.root()->files.at(0).state, kStateOnlyInSource);
+  EXPECT_EQ(t.FindFolder("sub\\")->files.at(0).state, kStateOnlyInSource);
+  EXPECT_EQ(t.fileCount(), 2);
+  EXPECT_EQ(t.destinationEntriesSeen(), 0);
+  EXPECT_TRUE(t.issues().empty());
+}
+
+TEST_F(DirTreeTest, DestinationEntriesAreCountedBeforeMasksAndFolderKindIsCarried) {
+  Put("src/same.txt", "s");
+  Put("dst/same.txt", "s");
+  Put("dst/skip.tmp", "t");
+  Put("dst/new.txt", "n");
+  tree_.Mkdir("dst/folder");
+  TDirTree t;
+  t.SetFolderKind(2);
+  t.SetMasks("", "*.tmp", "");
+  Scan(t);
+  EXPECT_EQ(t.destinationEntriesSeen(), 3);
+  EXPECT_EQ(Names(t.root()), std::vector<std::string>{"new.txt"});
+  EXPECT_EQ(t.root()->folderKind, 2);
+  EXPECT_EQ(t.FindFolder("folder\\")->folderKind, 2);
+  EXPECT_EQ(t.FindFolder("folder\\")->state, kStateFolderOnlyInDestination);
+}
+
+// --- Masks and folder filters ------------------------------------------------------
+
+struct MaskCase {
+  const char* include;
+  const char* excludeFiles;
+  const char* excludeFolders;
+  std::vector<std::string> rows;  // "key|name" of every remaining file row
+};
+
+void PrintTo(const MaskCase& c, std::ostream* os) {
+  *os << "include '" << c.include << "' files '" << c.excludeFiles << "' folders '" << c.excludeFolders << "'";
+}
+
+class MaskTest : public DirTreeTest, public ::testing::WithParamInterface<MaskCase> {};
+
+TEST_P(MaskTest, LeavesOutWhatTheMasksSay) {
+  const MaskCase& c = GetParam();
+  for (const char* rel : {"a.doc", "b.TXT", "c.tmp", "D.TMP", "README", "my file.txt", "[abc.txt", "sub/e.doc",
+                          "sub/temp/f.doc", "sub/tempx/g.doc", "temp/h.doc"}) {
+    Put(std::string("src/") + rel, "x");
+  }
+  tree_.Mkdir("dst");
+  TDirTree t;
+  t.SetMasks(c.include, c.excludeFiles, c.excludeFolders);
+  Scan(t);
+  std::vector<std::string> rows;
+  for (const std::string& key : t.folderList()) {
+    for (const TFileObj& f : t.FindFolder(key)->files) rows.push_back(key + "|" + f.srcName);
+  }
+  EXPECT_EQ(rows, c.rows);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Filters, MaskTest,
+    ::testing::Values(
+        MaskCase{"", "*.tmp", "",
+                 {"|[abc.txt", "|a.doc", "|b.TXT", "|my file.txt", "|README", "sub\\|e.doc", "sub\\temp\\|f.doc",
+                  "sub\\tempx\\|g.doc", "temp\\|h.doc"}},
+        MaskCase{"*.doc;*.txt", "", "",
+                 {"|[abc.txt", "|a.doc", "|b.TXT", "|my file.txt", "sub\\|e.doc", "sub\\temp\\|f.doc",
+                  "sub\\tempx\\|g.doc", "temp\\|h.doc"}},
+        // "*.*" needs a dot; an unclosed "[" is literal; quotes keep blanks.
+        MaskCase{"*.*", "*.doc:*.tmp", "", {"|[abc.txt", "|b.TXT", "|my file.txt"}},
+        MaskCase{"[abc.txt", "", "sub\\", {"|[abc.txt"}},
+        MaskCase{"\"my file.txt\", a.doc", "", "*", {"|a.doc", "|my file.txt"}},
+        // Folder masks test the relative path with its trailing "\".
+        MaskCase{"*.doc", "", "sub\\temp\\", {"|a.doc", "sub\\|e.doc", "sub\\tempx\\|g.doc", "temp\\|h.doc"}},
+        MaskCase{"*.doc", "", "temp", {"|a.doc", "sub\\|e.doc", "sub\\temp\\|f.doc", "sub\\tempx\\|g.doc",
+                                       "temp\\|h.doc"}},
+        MaskCase{"*.doc", "", "*temp\\", {"|a.doc", "sub\\|e.doc", "sub\\tempx\\|g.doc"}},
+        MaskCase{"*.doc", "", "SUB\\*", {"|a.doc", "temp\\|h.doc"}}));
+
+TEST_F(DirTreeTest, FolderFilterAppliesToTheDestinationToo) {
+  Put("dst/keep/a.txt", "a");
+  Put("dst/cache/b.txt", "b");
+  tree_.Mkdir("src");
+  TDirTree t;
+  t.SetMasks("", "", "cache\\");
+  Scan(t);
+  EXPECT_EQ(t.FindFolder("cache\\"), nullptr);
+  ASSERT_NE(t.FindFolder("keep\\"), nullptr);
+  EXPECT_EQ(t.destinationEntriesSeen(), 1);
+}
+
+// --- Links, hostile names, collisions --------------------------------------------
+
+struct Issue {
+  TScanIssueKind kind;
+  TScanSide side;
+  std::string key;
+  std::string name;
+  bool operator==(const Issue&) const = default;
+};
+
+std::vector<Issue> IssuesOf(const TDirTree& t) {
+  std::vector<Issue> out;
+  for (const TScanIssue& i : t.issues()) out.push_back({i.kind, i.side, i.key, i.name});
+  return out;
+}
+
+void PrintTo(const Issue& i, std::ostream* os) {
+  *os << static_cast<int>(i.kind) << "/" << static_cast<int>(i.side) << "/" << i.key << "/" << i.name;
+}
+
+TEST_F(DirTreeTest, FileLinksAreTheirTargetsAndFolderLinksAreLeftOutOnBothSides) {
+  Put("target/file.txt", "0123456789");
+  Put("target/inner/t.txt", "t");
+  Put("src/plain.txt", "p");
+  tree_.Mkdir("dst");
+  std::filesystem::create_symlink(tree_.Posix("target/file.txt"), tree_.Posix("src/lnk.txt"));
+  std::filesystem::create_directory_symlink(tree_.Posix("target"), tree_.Posix("src/linked"));
+  Put("dst/linked/own.txt", "mine");  // must not look deleted or be touched
+  // The same from the other side: the source's real folder is not copied
+  // through the destination's link.
+  Put("src/shared/s.txt", "s");
+  Put("src/shared/deep/d.txt", "d");
+  std::filesystem::create_directory_symlink(tree_.Posix("target"), tree_.Posix("dst/shared"));
+  // Neither fifos nor sockets are files.
+  ASSERT_EQ(mkfifo(tree_.Posix("src/pipe").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo(tree_.Posix("dst/pipe").c_str(), 0644), 0);
+  TDirTree t;
+  Scan(t);
+
+  EXPECT_EQ(Names(t.root()), (std::vector<std::string>{"lnk.txt", "plain.txt"}));
+  EXPECT_EQ(t.root()->FindFile("lnk.txt")->srcSize, 10);
+  EXPECT_EQ(t.FindFolder("linked\\"), nullptr);
+  EXPECT_EQ(t.FindFolder("linked\\inner\\"), nullptr);
+  EXPECT_EQ(t.folderList(), std::vector<std::string>{""});
+  EXPECT_EQ(t.fileCount(), 2);
+  EXPECT_EQ(t.destinationEntriesSeen(), 0);
+  std::vector<Issue> expected{{TScanIssueKind::FolderLink, TScanSide::Source, "", "linked\\"},
+                              {TScanIssueKind::FolderLink, TScanSide::Destination, "", "shared\\"}};
+  EXPECT_EQ(IssuesOf(t), expected);
+}
+
+TEST_F(DirTreeTest, NamesWithBackslashAreSkippedAndReported) {
+  Put("src/ok.txt", "o");
+  Put("src/sub/bad\\name.txt", "b");
+  tree_.Mkdir("dst");
+  TDirTree t;
+  Scan(t);
+  EXPECT_TRUE(t.FindFolder("sub\\")->files.empty());
+  ASSERT_EQ(t.issues().size(), 1u);
+  EXPECT_EQ(t.issues()[0].kind, TScanIssueKind::UnnamableName);
+  EXPECT_EQ(t.issues()[0].key, "sub\\");
+  EXPECT_EQ(t.issues()[0].name, "bad\\name.txt");
+}
+
+TEST_F(DirTreeTest, CaseCollisionsLeaveEverySpellingOutOfBothScans) {
+  // Source side: two spellings; the destination's namesake must not look
+  // like a file only in the destination (it would be deleted).
+  Put("src/a.txt", "1");
+  Put("src/A.txt", "2");
+  Put("dst/a.TXT", "3");
+  // Destination side: two spellings; the source file must not be copied over
+  // one of them.
+  Put("src/b.txt", "1");
+  Put("dst/b.txt", "22");
+  Put("dst/B.txt", "333");
+  // Untouched neighbours.
+  Put("src/c.txt", "c");
+  // Folders: the whole subtree stays out.
+  Put("src/Dir/x.txt", "x");
+  Put("src/dir/y.txt", "y");
+  Put("dst/DIR/z.txt", "z");
+  Put("src/Two/deep/p.txt", "p");
+  Put("dst/two/deep/p.txt", "pp");
+  Put("dst/TWO/q.txt", "q");
+  TDirTree t;
+  Scan(t);
+
+  EXPECT_EQ(Names(t.root()), std::vector<std::string>{"c.txt"});
+  EXPECT_EQ(t.fileCount(), 1);
+  EXPECT_EQ(t.folderList(), std::vector<std::string>{""});
+  EXPECT_EQ(t.folderCount(), 1);
+  EXPECT_EQ(t.FindFolder("two\\deep\\"), nullptr);
+  std::vector<Issue> issues = IssuesOf(t);
+  std::vector<Issue> expected{
+      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "A.txt"},
+      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "a.txt"},
+      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "Dir\\"},
+      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "dir\\"},
+      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "B.txt"},
+      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "b.txt"},
+      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "TWO\\"},
+      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "two\\"},
+  };
+  EXPECT_EQ(issues, expected);
+}
+
+// --- Folders that cannot be listed -----------------------------------------------
+
+// The child that scans runs as an unprivileged user (root reads everything),
+// so the whole tree must be reachable for it first.
+void OpenForEveryone(const TempTree& tree) {
+  chmod(tree.Posix().c_str(), 0755);
+  for (const auto& e : std::filesystem::recursive_directory_iterator(tree.Posix())) {
+    if (e.is_directory() && !e.is_symlink()) chmod(e.path().c_str(), 0755);
+  }
+}
+
+// Returns 0 when check passes, else the number of the first failing check.
+int ScanUnprivileged(const TempTree& tree, const std::function<int(TDirTree&)>& check) {
+  return test::RunUnprivileged([&] {
+    TDirTree t;
+    t.recurse = true;
+    t.ScanSource(tree.WinFolder("src"));
+    t.ScanDestination(tree.WinFolder("dst"));
+    return check(t);
+  });
+}
+
+TEST_F(DirTreeTest, UnlistableFoldersAreLeftOutOnBothSidesAndReported) {
+  Put("src/ok.txt", "o");
+  Put("src/locked/f.txt", "f");
+  Put("src/locked/inner/g.txt", "g");
+  Put("dst/locked/f.txt", "older", kBase - 100);
+  Put("dst/locked/h.txt", "h");
+  Put("src/dlock/deep/s.txt", "s");
+  Put("dst/dlock/d.txt", "d");
+  OpenForEveryone(tree_);
+  ASSERT_EQ(chmod(tree_.Posix("src/locked").c_str(), 0), 0);
+  ASSERT_EQ(chmod(tree_.Posix("dst/dlock").c_str(), 0), 0);
+  int result = ScanUnprivileged(tree_, [](TDirTree& t) {
+    if (t.FindFolder("locked\\") != nullptr) return 1;
+    if (t.FindFolder("dlock\\") != nullptr || t.FindFolder("dlock\\deep\\") != nullptr) return 2;
+    if (t.folderList() != std::vector<std::string>{""}) return 3;
+    if (t.root()->files.size() != 1 || t.fileCount() != 1) return 4;
+    if (t.folderCount() != 1) return 5;
+    const std::vector<TScanIssue>& issues = t.issues();
+    if (issues.size() != 2) return 6;
+    if (issues[0].kind != TScanIssueKind::UnlistableFolder || issues[0].side != TScanSide::Source ||
+        issues[0].key != "locked\\" || issues[0].error.empty())
+      return 7;
+    if (issues[1].kind != TScanIssueKind::UnlistableFolder || issues[1].side != TScanSide::Destination ||
+        issues[1].key != "dlock\\")
+      return 8;
+    return 0;
+  });
+  chmod(tree_.Posix("src/locked").c_str(), 0755);
+  chmod(tree_.Posix("dst/dlock").c_str(), 0755);
+  EXPECT_EQ(result, 0) << "failed check " << result;
+}
+
+TEST_F(DirTreeTest, UnlistableRootLeavesNoFolderAtAll) {
+  Put("src/a.txt", "a");
+  Put("dst/b.txt", "b");
+  Put("dst/sub/c.txt", "c");
+  OpenForEveryone(tree_);
+  ASSERT_EQ(chmod(tree_.Posix("dst").c_str(), 0), 0);
+  int result = ScanUnprivileged(tree_, [](TDirTree& t) {
+    if (!t.folderList().empty()) return 1;
+    if (t.FindFolder("") != nullptr || t.root() != nullptr) return 2;
+    if (t.fileCount() != 0 || t.folderCount() != 0) return 3;
+    if (t.issues().size() != 1 || t.issues()[0].key != "" || t.issues()[0].side != TScanSide::Destination)
+      return 4;
+    return 0;
+  });
+  chmod(tree_.Posix("dst").c_str(), 0755);
+  EXPECT_EQ(result, 0) << "failed check " << result;
+}
+
+TEST_F(DirTreeTest, SourceOnAnUnpluggedDriveDoesNotMakeTheDestinationLookDeleted) {
+  test::ScopedRegistry registry;
+  tree_.Mkdir("usb");  // not a mount point: the drive is not there
+  Put("dst/keep.txt", "k");
+  platform::VolumeTable table = platform::VolumeTable::Load();
+  table.Set(platform::Volume{"U:", tree_.Posix("usb"), platform::DriveType::Removable, "", true, ""});
+  table.Save();
+  TDirTree t;
+  t.recurse = true;
+  t.ScanSource("U:\\Daten\\");
+  t.ScanDestination(tree_.WinFolder("dst"));
+  EXPECT_TRUE(t.folderList().empty());
+  EXPECT_EQ(t.fileCount(), 0);
+  ASSERT_EQ(t.issues().size(), 1u);
+  EXPECT_EQ(t.issues()[0].kind, TScanIssueKind::UnlistableFolder);
+  EXPECT_EQ(t.issues()[0].side, TScanSide::Source);
+}
+
+// --- Progress ----------------------------------------------------------------------
+
+TEST_F(DirTreeTest, ProgressEndsEachPassWithACallAndAbortLeavesTheScan) {
+  Put("src/a.txt", "a");
+  Put("dst/a.txt", "a");
+  {
+    TDirTree t;
+    int calls = 0;
+    t.progress = [&](TDirTree& tree) {
+      EXPECT_EQ(&tree, &t);
+      ++calls;
+    };
+    t.ScanSource(tree_.WinFolder("src"));
+    int afterSource = calls;
+    EXPECT_GE(afterSource, 1);
+    t.ScanDestination(tree_.WinFolder("dst"));
+    EXPECT_GT(calls, afterSource);
+  }
+  for (int abortAt : {1, 2}) {
+    auto t = std::make_unique<TDirTree>();
+    int calls = 0;
+    t->progress = [&](TDirTree&) {
+      if (++calls == abortAt) throw EAbort();
+    };
+    EXPECT_THROW(
+        {
+          t->ScanSource(tree_.WinFolder("src"));
+          t->ScanDestination(tree_.WinFolder("dst"));
+        },
+        EAbort);
+    t.reset();  // frees what the aborted scan left
+  }
+}
+
+// Every listed folder has its node, every file list is strictly sorted, the
+// counters agree with the lists.
+::testing::AssertionResult IsConsistent(const TDirTree& t) {
+  int64_t files = 0;
+  for (const std::string& key : t.folderList()) {
+    const TDirNode* node = t.FindFolder(key);
+    if (node == nullptr) return ::testing::AssertionFailure() << "no node for " << key;
+    for (size_t i = 1; i < node->files.size(); ++i) {
+      if (platform::CompareText(node->files[i - 1].ListName(), node->files[i].ListName()) >= 0)
+        return ::testing::AssertionFailure() << "unsorted in " << key;
+    }
+    files += static_cast<int64_t>(node->files.size());
+  }
+  if (files != t.fileCount()) return ::testing::AssertionFailure() << files << " files, count " << t.fileCount();
+  if (static_cast<int64_t>(t.folderList().size()) != t.folderCount())
+    return ::testing::AssertionFailure() << "folder count " << t.folderCount();
+  return ::testing::AssertionSuccess();
+}
+
+TEST_F(DirTreeTest, AnAbortAnywhereLeavesAConsistentTree) {
+  for (int d = 0; d < 6; ++d) {
+    std::string folder = "f" + std::to_string(d) + "/";
+    for (int f = 0; f < 5; ++f) {
+      Put("src/" + folder + "s" + std::to_string(f), "x");
+      Put("dst/" + folder + "D" + std::to_string(f), "y");
+    }
+  }
+  Put("src/x/same.txt", "1");
+  Put("src/x/SAME.txt", "2");  // a collision whose exclusion must survive the abort
+  for (int abortAt = 2; abortAt <= 5; ++abortAt) {
+    TDirTree t;
+    t.recurse = true;
+    int calls = 0;
+    // Each call outlasts the interval, so the next check calls again.
+    t.progress = [&](TDirTree&) {
+      usleep(static_cast<useconds_t>(TDirTree::kTickInterval + 10) * 1000);
+      if (++calls == abortAt) throw EAbort();
+    };
+    try {
+      t.ScanSource(tree_.WinFolder("src"));
+      t.ScanDestination(tree_.WinFolder("dst"));
+      ADD_FAILURE() << "no abort at call " << abortAt;
+    } catch (const EAbort&) {
+    }
+    EXPECT_TRUE(IsConsistent(t)) << "abort at call " << abortAt;
+    EXPECT_EQ(t.FindFolder("x\\") == nullptr || t.FindFolder("x\\")->files.empty(), true);
+  }
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,84 @@
+#pragma once
+// Row builders shared by the sync-list tests. DOS values are packed by hand
+// from their bit layout, independent of the platform's conversions.
+#include <cstdint>
+#include <string>
+
+#include "platform/volumes.h"
+#include "synclist/syncliste.h"
+
+namespace kv::test {
+
+constexpr uint32_t Dos(int y, int mo, int d, int h, int mi, int s) {
+  return (static_cast<uint32_t>(y - 1980) << 25) | (static_cast<uint32_t>(mo) << 21) |
+         (static_cast<uint32_t>(d) << 16) | (static_cast<uint32_t>(h) << 11) | (static_cast<uint32_t>(mi) << 5) |
+         static_cast<uint32_t>(s / 2);
+}
+
+inline TSyncListItem Folder(std::string source, std::string destination, int state, int kind = 2) {
+  TSyncListItem row;
+  row.rowKind = kind;
+  row.direction = kFlagNone;
+  row.source = std::move(source);
+  row.destination = std::move(destination);
+  row.state = state;
+  return row;
+}
+
+// A file on both sides (states 2..6, 14).
+inline TSyncListItem Both(std::string name, int state, uint32_t srcTime, uint32_t dstTime, int64_t srcSize = 10,
+                          int64_t dstSize = 10) {
+  TSyncListItem row;
+  row.rowKind = kRowKindFile;
+  row.direction = state == kStateDestinationNewer || state == kStateSameTimeDestinationLarger
+                      ? kFlagDestinationToSource
+                      : kFlagSourceToDestination;
+  row.source = name;
+  row.destination = std::move(name);
+  row.sourceTime = srcTime;
+  row.destinationTime = dstTime;
+  row.sourceSize = srcSize;
+  row.destinationSize = dstSize;
+  row.state = state;
+  return row;
+}
+
+inline TSyncListItem OnlySource(std::string name, int action = kActionNone, int64_t size = 10,
+                                uint32_t time = Dos(2024, 5, 1, 12, 0, 0)) {
+  TSyncListItem row;
+  row.direction = kFlagSourceToDestination;
+  row.source = std::move(name);
+  row.sourceSize = size;
+  row.sourceTime = time;
+  row.state = kStateOnlyInSource;
+  row.action = action;
+  return row;
+}
+
+inline TSyncListItem OnlyDestination(std::string name, int action = kActionNone, int64_t size = 10,
+                                     uint32_t time = Dos(2024, 5, 1, 12, 0, 0)) {
+  TSyncListItem row;
+  row.direction = kFlagDestinationToSource;
+  row.destination = std::move(name);
+  row.destinationSize = size;
+  row.destinationTime = time;
+  row.state = kStateOnlyInDestination;
+  row.action = action;
+  return row;
+}
+
+// Maps a drive letter to a folder of this machine for the test's registry.
+inline void MapDrive(const std::string& letter, const std::string& folder, bool mustBeMounted = false,
+                     const std::string& remoteName = "") {
+  platform::VolumeTable table = platform::VolumeTable::Load();
+  platform::Volume v;
+  v.root = letter;
+  v.folder = folder;
+  v.type = platform::DriveType::Fixed;
+  v.remoteName = remoteName;
+  v.mustBeMounted = mustBeMounted;
+  table.Set(v);
+  table.Save();
+}
+
+}  // namespace kv::test
