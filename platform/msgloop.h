@@ -126,7 +126,9 @@ class MessageLoop {
   // leaves its tail queued for the next call instead of hanging the caller.
   // Ready fd watches are polled (without waiting) at the start of each pass.
   // Returns the number of messages dispatched (timer messages included).
-  // Re-entrant: a handler may call it (the nested call serves later passes).
+  // Re-entrant: a handler may call it; the nested call goes on with the same
+  // queue in the same order. An exception from a handler leaves this call
+  // with that message consumed and the rest still queued.
   static constexpr int kMaxPasses = 100;
   int ProcessMessages();
 

@@ -4,8 +4,8 @@
 // kept, folders in between are replaced by "..." from the left
 // ("C:\...\deep\file.txt"). A folder path with a trailing "\" keeps its last
 // folder as the name ("C:\...\deep\"). When even "drive\...\name" is too wide
-// the drive goes too ("...\name"), and when that is still too wide the text
-// is cut at the end and "..." appended. The result is never wider than the
+// the drive goes too ("...\name"), then the name stands alone, and when that
+// is still too wide the name is cut at the end and "..." appended. The result is never wider than the
 // limit; an empty text when not even "..." fits.
 #include <functional>
 #include <string>

@@ -11,6 +11,7 @@
 // run is never cancelled and never confirms anything by itself.
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace kv::platform::gui {
 
@@ -20,6 +21,11 @@ enum class QuestionButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class Answer { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 
 struct Question {
+  Question() = default;
+  explicit Question(std::string text, QuestionKind kind = QuestionKind::Confirmation,
+                    QuestionButtons buttons = QuestionButtons::YesNo, std::string caption = {})
+      : text(std::move(text)), kind(kind), buttons(buttons), caption(std::move(caption)) {}
+
   std::string text;
   QuestionKind kind = QuestionKind::Confirmation;
   QuestionButtons buttons = QuestionButtons::YesNo;

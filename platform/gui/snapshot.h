@@ -56,10 +56,16 @@ class SnapshotChannel : public std::enable_shared_from_this<SnapshotChannel<Snap
   }
 
   // Window thread only. Sets the function that shows a snapshot and shows
-  // the latest one at once when there is one; an empty function detaches.
+  // the latest one at once when there is one and no apply is queued anyway;
+  // an empty function detaches.
   void Attach(Apply apply) {
     apply_ = std::move(apply);
-    if (apply_) ApplyLatest();
+    bool queued;
+    {
+      std::lock_guard lock(mutex_);
+      queued = applyQueued_;
+    }
+    if (apply_ && !queued) ApplyLatest();
   }
   void Detach() { apply_ = nullptr; }
   // Window thread only: how many applies reached an attached function.

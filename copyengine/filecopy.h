@@ -1,0 +1,96 @@
+#pragma once
+// Copying one file of a local or network folder pair while the copy window
+// shows its progress, and the small helpers that fill that window.
+//
+// A copy never puts a partly written file under the target's name, and it
+// never gives up the previous target before the new content is complete:
+// when a target exists (or the safety rename is asked for) the new content is
+// written under the target's name + ".sync" and renamed over the target only
+// after it was written, closed without error and given its time. Whatever
+// fails or is cancelled before that leaves the previous target as it was and
+// removes the ".sync" file (status 3 when that removal failed).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "copyengine/copywindow.h"
+#include "platform/files.h"
+#include "platform/time.h"
+
+namespace kv {
+
+// Status of a copy; the same codes as a protocol record's status.
+inline constexpr int32_t kCopyDone = 1;
+inline constexpr int32_t kCopyError = 2;
+inline constexpr int32_t kCopyErrorPartialLeft = 3;
+
+// Message texts the copy steps share.
+inline constexpr int kMsgSecurityRenameFailed = 65268;
+inline constexpr int kMsgSecurityRenameRevertFailed = 65269;
+inline constexpr int kMsgAttributesFailed = 65270;
+inline constexpr int kMsgSourcePathTooLong = 65271;
+inline constexpr int kMsgTargetPathTooLong = 65272;
+inline constexpr int kMsgFolderCreated = 65273;  // contains "%s"
+inline constexpr int kMsgOpenSourceFailed = 65274;
+inline constexpr int kMsgOpenTargetFailed = 65275;
+inline constexpr int kMsgFileCopied = 65276;
+inline constexpr int kMsgWriteFailedDiskFull = 65277;
+// The text of one of these numbers; "" for any other.
+std::string_view CopyMessage(int id);
+
+// The name the new content is written under while a target is replaced.
+inline constexpr std::string_view kSafetyRenameSuffix = ".sync";
+
+struct CopyFileRequest {
+  std::string source;  // Windows paths
+  std::string target;
+  bool copyRights = false;      // the copy object's NTFSAccess
+  platform::FileTime lastWrite = 0;  // the target's last-write time (the job item's)
+  int64_t size = 0;             // as the job item states it; drives the file bar
+  uint8_t maxMessageLength = 255;
+  bool securityRename = false;  // the copy object's SecurityRename
+};
+
+struct CopyFileResult {
+  int32_t status = kCopyDone;
+  std::string message;  // at most maxMessageLength bytes, never a split character
+  // The user cancelled: nothing is copied and the window shows its aborting
+  // labels; status stays 1 (or 3 when the partial file stayed) and the
+  // caller stops the job without a record for this item.
+  bool aborted = false;
+};
+
+// Copies block by block; after every block the file bar moves, the window
+// processes its messages and the abort flag is tested. Input/output failures
+// come back as status and message; nothing else is caught.
+CopyFileResult CopyFileWithProgress(const CopyFileRequest& request, TtfCopy& window);
+
+// Bytes moved per block: progress and cancel are served this often.
+inline constexpr size_t kCopyBlockSize = size_t{4} << 20;
+
+// The smallest power of ten that brings size down to at most 2147483647, so
+// that a progress bar's 32-bit range holds size / divisor.
+int64_t ProgressDivisor(int64_t size);
+
+// " Byte" below 1024, else KB, MB or GB with two decimals and a decimal
+// comma; halves round away from zero (1152 bytes: "1,13 KB").
+std::string FormatSizeText(int64_t bytes);
+
+// The size of a found file; high and low 32-bit words as the platform's find
+// data carries them.
+uint64_t GetSearchRecSize(uint32_t sizeHigh, uint32_t sizeLow);
+uint64_t GetSearchRecSize(const platform::DirEntry& entry);
+
+// Shows FormatSizeText(bytes) in the label with its right edge at x and lets
+// the window process its messages.
+void SetSizeLabel(TtfCopy& window, CopyLabel label, int x, int64_t bytes);
+
+// A path shortened to fit width (a text fits when it is narrower): a local
+// path keeps its drive, "\..\", the last folders that fit and the name; a
+// path with "/" (FTP) starts with "FTP://../". measure gives a text's width.
+std::string ShortenPathText(std::string_view path, int width, const std::function<int(std::string_view)>& measure);
+// Shows the path in the label, shortened to the label's width.
+void ShortenPathLabel(TtfCopy& window, CopyLabel label, std::string_view path);
+
+}  // namespace kv

@@ -1,0 +1,619 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "copyengine/ftplogmirror.h"
+#include "copyengine/ftpreadwriter.h"
+#include "copyengine/ftpstate.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "testsupport/temptree.h"
+
+namespace kv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Golden records from the layout: folder record = SS[255] key at 0, Int32
+// count at 256 (260 bytes); file record = SS[255] name at 0, Int32 size at
+// 256, local DOS date at 260, remote DOS time at 264 (268 bytes).
+void PutText(Bytes& b, size_t at, std::string_view s) {
+  b[at] = static_cast<uint8_t>(s.size());
+  std::memcpy(b.data() + at + 1, s.data(), s.size());
+}
+void PutLE32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+Bytes Folder(std::string_view key, int32_t count) {
+  Bytes b(260, 0);
+  PutText(b, 0, key);
+  PutLE32(b, 256, static_cast<uint32_t>(count));
+  return b;
+}
+Bytes File(std::string_view name, int32_t size, uint32_t local, uint32_t remote) {
+  Bytes b(268, 0);
+  PutText(b, 0, name);
+  PutLE32(b, 256, static_cast<uint32_t>(size));
+  PutLE32(b, 260, local);
+  PutLE32(b, 264, remote);
+  return b;
+}
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+constexpr uint32_t kDos1 = 0x5A8B6C21;     // 11.04.2025 13:33:02
+constexpr uint32_t kDos2 = 0x5B873F0F;     // 07.12.2025 07:56:30
+constexpr uint32_t kDosHigh = 0xC8210000;  // 01.01.2080 00:00:00: bit 31 set
+
+TFTPFileRecord Rec(std::string name, int32_t size, uint32_t local = kDos1, uint32_t remote = kDos2) {
+  return TFTPFileRecord{std::move(name), size, local, remote};
+}
+
+// Block A (two files) and block B (one file) as a stored file.
+Bytes BlockA() { return Concat({Folder("ftp.example.org@/a", 2), File("one.txt", 10, kDos1, kDos2), File("two.txt", 20, kDos2, kDos1)}); }
+Bytes BlockB() { return Concat({Folder("ftp.example.org@/b", 1), File("b.bin", -5, kDosHigh, kDos1)}); }
+
+class FtpStateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cache_ = tree_.Win("FTPLog/ftp.example.org/kvftp.log");
+  }
+  void Store(const Bytes& b) { tree_.Write("FTPLog/ftp.example.org/kvftp.log", Str(b)); }
+  std::string Stored() const { return tree_.Read("FTPLog/ftp.example.org/kvftp.log"); }
+  bool Has(std::string_view name) const { return tree_.Exists(std::string("FTPLog/ftp.example.org/") + std::string(name)); }
+
+  test::ScopedRegistry registry_;
+  test::TempTree tree_;
+  std::string cache_;
+};
+
+// ---- Records and lists ---------------------------------------------------------
+
+TEST(FtpStateRecords, EncodeGivesTheLayoutsBytesAndDecodeReadsThemBack) {
+  const Bytes folder = Folder("host@/x/y", 7);
+  EXPECT_EQ(TFTPFldrRecord({"host@/x/y", 7}).Encode(), folder);
+  EXPECT_EQ(TFTPFldrRecord::Decode(folder).key, "host@/x/y");
+  EXPECT_EQ(TFTPFldrRecord::Decode(folder).count, 7);
+
+  struct Case {
+    TFTPFileRecord rec;
+  } cases[] = {{Rec("a.txt", 0, 0, 0)}, {Rec("Grüße.doc", 2147483647, kDos1, kDos2)}, {Rec("neg", -1, kDosHigh, 0xFFFFFFFF)}};
+  for (const Case& c : cases) {
+    const Bytes golden = File(c.rec.name, c.rec.remoteSize, c.rec.localDate, c.rec.remoteTime);
+    EXPECT_EQ(c.rec.Encode(), golden) << c.rec.name;
+    EXPECT_EQ(TFTPFileRecord::Decode(golden), c.rec) << c.rec.name;
+  }
+  EXPECT_THROW(TFTPFileRecord::Decode(Bytes(267, 0)), std::invalid_argument);
+  EXPECT_THROW(TFTPFldrRecord::Decode(Bytes(259, 0)), std::invalid_argument);
+}
+
+TEST(FtpStateLists, FileListFindsNamesWithoutCaseAndIgnoresBadIndexes) {
+  TFTPFileList list;
+  ASSERT_TRUE(list.Add(Rec("Alpha.TXT", 1)));
+  ASSERT_TRUE(list.Add(Rec("beta", 2)));
+  EXPECT_EQ(list.IndexOf("alpha.txt"), 0);
+  EXPECT_EQ(list.IndexOf("BETA"), 1);
+  EXPECT_EQ(list.IndexOf("gamma"), -1);
+
+  list.Delete(-1);
+  list.Delete(2);
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_THROW(list.GetItem(2), std::out_of_range);
+
+  // A name the file cannot hold is not taken in, so a save never fails on it.
+  EXPECT_FALSE(list.Add(Rec(std::string(256, 'n'), 3)));
+  EXPECT_FALSE(list.SetItem(0, Rec(std::string(256, 'n'), 3)));
+  EXPECT_TRUE(list.Add(Rec(std::string(255, 'n'), 3)));
+
+  EXPECT_TRUE(list.Remember(Rec("ALPHA.txt", 99)));
+  EXPECT_EQ(list.GetItem(0).remoteSize, 99);
+  EXPECT_EQ(list.Count(), 3);
+  list.Forget("Beta");
+  list.Forget("never there");
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.IndexOf("beta"), -1);
+}
+
+TEST(FtpStateLists, FolderListSortsByKeyOrByCountText) {
+  TFTPFldrList list;
+  list.Add("h", "/b", 9);
+  list.Add("h", "/A", 10);
+  list.Add("h", "/c", 2);
+  EXPECT_EQ(list.IndexOf("H", "/a"), 1);
+  EXPECT_EQ(list.IndexOf("h", "/d"), -1);
+
+  list.Sort(7);  // unknown mode: unchanged
+  EXPECT_EQ(list.GetItem(0).key, "h@/b");
+  list.Sort(TFTPFldrList::kByKey);
+  EXPECT_EQ(list.GetItem(0).key, "h@/A");
+  EXPECT_EQ(list.GetItem(1).key, "h@/b");
+  EXPECT_EQ(list.GetItem(2).key, "h@/c");
+  list.Sort(TFTPFldrList::kByCountText);  // "10" < "2" < "9" as texts
+  EXPECT_EQ(list.GetItem(0).count, 10);
+  EXPECT_EQ(list.GetItem(1).count, 2);
+  EXPECT_EQ(list.GetItem(2).count, 9);
+}
+
+// ---- Loading and selecting ------------------------------------------------------
+
+TEST_F(FtpStateTest, LoadIndexReadsEveryBlockSortedByKey) {
+  Store(Concat({BlockB(), BlockA()}));
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  ASSERT_EQ(rw.Folders().Count(), 2);
+  EXPECT_EQ(rw.Folders().GetItem(0).key, "ftp.example.org@/a");
+  EXPECT_EQ(rw.Folders().GetItem(0).count, 2);
+  EXPECT_EQ(rw.Folders().GetItem(1).key, "ftp.example.org@/b");
+  EXPECT_EQ(rw.Files().Count(), 0);
+}
+
+TEST_F(FtpStateTest, ABrokenFileIsAnErrorNamingItAndKeepsOnlyWholeBlocks) {
+  struct Case {
+    const char* what;
+    Bytes tail;
+    const char* says;
+  } cases[] = {
+      {"folder record cut", Bytes(100, 7), "Ordnersatz unvollständig (100 von 260 Bytes)"},
+      {"negative count", Folder("ftp.example.org@/c", -3), "negative Anzahl"},
+      {"records missing", Concat({Folder("ftp.example.org@/c", 2), File("x", 1, 0, 0)}), "2 Dateisätze angekündigt, nur 1"},
+      {"record cut", Concat({Folder("ftp.example.org@/c", 1), Bytes(200, 0)}), "1 Dateisätze angekündigt, nur 0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Store(Concat({BlockA(), c.tail}));
+    TFTPReadWriter rw;
+    const FtpStateResult r = rw.LoadIndex(cache_);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find(cache_), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find("Block 2 bei Byte " + std::to_string(BlockA().size())), std::string::npos) << r.message;
+    EXPECT_NE(r.message.find(c.says), std::string::npos) << r.message;
+    ASSERT_EQ(rw.Folders().Count(), 1);
+    EXPECT_EQ(rw.Folders().GetItem(0).key, "ftp.example.org@/a");
+
+    // A folder behind the break is not there; one before it still reads.
+    EXPECT_TRUE(rw.SelectFolder("ftp.example.org", "/c").ok);
+    EXPECT_EQ(rw.Files().Count(), 0);
+    EXPECT_TRUE(rw.SelectFolder("ftp.example.org", "/a").ok);
+    EXPECT_EQ(rw.Files().Count(), 2);
+  }
+}
+
+TEST_F(FtpStateTest, SelectFolderReadsTheStoredBlockWhateverTheCase) {
+  Store(Concat({BlockA(), BlockB()}));
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  ASSERT_TRUE(rw.SelectFolder("FTP.Example.ORG", "/B").ok);
+  ASSERT_EQ(rw.Files().Count(), 1);
+  EXPECT_EQ(rw.Files().GetItem(0), Rec("b.bin", -5, kDosHigh, kDos1));
+
+  ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/a").ok);
+  ASSERT_EQ(rw.Files().Count(), 2);
+  EXPECT_EQ(rw.Files().GetItem(0), Rec("one.txt", 10, kDos1, kDos2));
+  EXPECT_EQ(rw.Files().GetItem(1), Rec("two.txt", 20, kDos2, kDos1));
+  EXPECT_EQ(rw.Folders().Count(), 2);
+}
+
+TEST_F(FtpStateTest, SelectingAnUnknownFolderGivesAnEmptyListAndAnIndexEntry) {
+  Store(BlockA());
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/new").ok);
+  EXPECT_EQ(rw.Files().Count(), 0);
+  const int32_t i = rw.Folders().IndexOf("ftp.example.org", "/new");
+  ASSERT_GE(i, 0);
+  EXPECT_EQ(rw.Folders().GetItem(i).count, 0);
+}
+
+TEST_F(FtpStateTest, SelectingTheCurrentFolderAgainKeepsTheListButClearReadsItAfresh) {
+  Store(BlockA());
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  rw.SelectFolder("ftp.example.org", "/a");
+  rw.Files().Forget("one.txt");
+  rw.SelectFolder("ftp.example.org", "/a");
+  EXPECT_EQ(rw.Files().Count(), 1);
+
+  rw.Clear();
+  EXPECT_EQ(rw.Files().Count(), 0);
+  EXPECT_TRUE(rw.CurrentKey().empty());
+  // The index is empty after Clear: the folder counts as new (nothing read).
+  rw.SelectFolder("ftp.example.org", "/a");
+  EXPECT_EQ(rw.Files().Count(), 0);
+
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  rw.SelectFolder("ftp.example.org", "/a");
+  EXPECT_EQ(rw.Files().Count(), 2);
+}
+
+// ---- Saving -------------------------------------------------------------------
+
+TEST_F(FtpStateTest, SavingRewritesABlockInPlaceAndAppendsANewOne) {
+  Store(Concat({BlockA(), BlockB()}));
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+
+  // Selected in another case: the block keeps its stored key.
+  ASSERT_TRUE(rw.SelectFolder("FTP.example.org", "/A").ok);
+  rw.Files().Remember(Rec("two.txt", 21, kDos1, kDos1));
+  rw.Files().Remember(Rec("three.txt", 30));
+  const FtpStateResult saved = rw.SaveFolder("FTP.example.org", "/A");
+  ASSERT_TRUE(saved.ok) << saved.message;
+  EXPECT_TRUE(saved.message.empty());
+  const Bytes newA = Concat({Folder("ftp.example.org@/a", 3), File("one.txt", 10, kDos1, kDos2),
+                             File("two.txt", 21, kDos1, kDos1), File("three.txt", 30, kDos1, kDos2)});
+  EXPECT_EQ(Stored(), Str(Concat({newA, BlockB()})));
+  EXPECT_EQ(rw.Folders().GetItem(rw.Folders().IndexOf("ftp.example.org", "/a")).count, 3);
+  EXPECT_EQ(rw.Folders().GetItem(rw.Folders().IndexOf("ftp.example.org", "/a")).key, "ftp.example.org@/a");
+
+  ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/c").ok);
+  rw.Files().Add(Rec("c", 1));
+  ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/c").ok);
+  EXPECT_EQ(Stored(), Str(Concat({newA, BlockB(), Folder("ftp.example.org@/c", 1), File("c", 1, kDos1, kDos2)})));
+  EXPECT_FALSE(Has("kvftp.bak"));
+  EXPECT_FALSE(Has("kvftp.log1"));
+}
+
+TEST_F(FtpStateTest, SavingAnEmptyListRemovesTheBlockAndKeepsTheOthers) {
+  const Bytes blockC = Concat({Folder("ftp.example.org@/c", 1), File("c", 1, 0, 0)});
+  Store(Concat({BlockA(), BlockB(), blockC}));
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  rw.SelectFolder("ftp.example.org", "/b");
+  rw.Files().Forget("B.BIN");
+  ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/b").ok);
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), blockC})));
+
+  // A folder the file never held: nothing to remove, the file stays.
+  rw.SelectFolder("ftp.example.org", "/zzz");
+  ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/zzz").ok);
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), blockC})));
+  EXPECT_FALSE(Has("kvftp.bak"));
+}
+
+TEST_F(FtpStateTest, TheFirstSaveCreatesTheFileAndItsFolders) {
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  EXPECT_EQ(rw.Folders().Count(), 0);
+  rw.SelectFolder("ftp.example.org", "/");
+  // An empty list with no file: nothing is written.
+  ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/").ok);
+  EXPECT_FALSE(Has("kvftp.log"));
+
+  rw.Files().Add(Rec("x", 5));
+  ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/").ok);
+  EXPECT_EQ(Stored(), Str(Concat({Folder("ftp.example.org@/", 1), File("x", 5, kDos1, kDos2)})));
+}
+
+TEST_F(FtpStateTest, OnlyTheCurrentFolderIsSaved) {
+  Store(Concat({BlockA(), BlockB()}));
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  rw.SelectFolder("ftp.example.org", "/a");
+  rw.Files().Add(Rec("only-in-a", 1));
+  // The list holds /a's records; writing them as /b's block would mix the
+  // folders' states.
+  EXPECT_TRUE(rw.SaveFolder("ftp.example.org", "/b").ok);
+  EXPECT_TRUE(rw.SaveFolder("ftp.example.org", "").ok);
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+
+  TFTPReadWriter closed;
+  closed.SelectFolder("ftp.example.org", "/a");
+  closed.Files().Add(Rec("x", 1));
+  EXPECT_TRUE(closed.SaveFolder("ftp.example.org", "/a").ok);  // no cache file named: nothing
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+}
+
+TEST_F(FtpStateTest, SavingOverABrokenTailKeepsTheWholeBlocksAndSaysSo) {
+  Store(Concat({BlockA(), Folder("ftp.example.org@/lost", 5), File("x", 1, 0, 0)}));
+  TFTPReadWriter rw;
+  EXPECT_FALSE(rw.LoadIndex(cache_).ok);
+  rw.SelectFolder("ftp.example.org", "/b");
+  rw.Files().Add(Rec("b.bin", -5, kDosHigh, kDos1));
+  const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/b");
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_NE(r.message.find("unlesbare Rest ab Byte " + std::to_string(BlockA().size())), std::string::npos)
+      << r.message;
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_TRUE(rw.LoadIndex(cache_).ok);
+}
+
+TEST_F(FtpStateTest, ALaterBlockWithTheSameKeyIsDroppedOnSave) {
+  const Bytes shadow = Concat({Folder("FTP.example.org@/A", 1), File("old", 1, 0, 0)});
+  Store(Concat({BlockA(), BlockB(), shadow}));
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  rw.SelectFolder("ftp.example.org", "/a");
+  EXPECT_EQ(rw.Files().Count(), 2);  // the first block wins
+  ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/a").ok);
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+}
+
+TEST_F(FtpStateTest, AKeyTooLongForTheFileIsRefused) {
+  Store(BlockA());
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  const std::string folder = "/" + std::string(250, 'f');
+  rw.SelectFolder("ftp.example.org", folder);
+  rw.Files().Add(Rec("x", 1));
+  const FtpStateResult r = rw.SaveFolder("ftp.example.org", folder);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find("zu lang"), std::string::npos) << r.message;
+  EXPECT_EQ(Stored(), Str(BlockA()));
+}
+
+// ---- Failures on the way to the new file ------------------------------------------
+
+// Platform file operations with one step made to fail.
+struct FailingOps {
+  std::string failMoveTo;    // a move to this path fails
+  std::string failMoveFrom;  // a move from this path fails
+  bool failWrite = false;
+  std::vector<std::string> moves;
+
+  FtpStateFileOps Make() {
+    FtpStateFileOps real = FtpStateFileOps::Platform();
+    FtpStateFileOps ops;
+    ops.move = [this, real](std::string_view from, std::string_view to) {
+      moves.push_back(std::string(from) + " -> " + std::string(to));
+      if (to == failMoveTo || from == failMoveFrom) {
+        platform::SetLastError(EIO);
+        return false;
+      }
+      return real.move(from, to);
+    };
+    ops.write = [this, real](std::string_view path, const std::vector<uint8_t>& bytes) {
+      if (failWrite) {
+        platform::SetLastError(ENOSPC);
+        return false;
+      }
+      return real.write(path, bytes);
+    };
+    return ops;
+  }
+};
+
+class FtpStateFailureTest : public FtpStateTest {
+ protected:
+  // Loads A+B and changes /a, ready to save.
+  void Prepare(TFTPReadWriter& rw) {
+    Store(Concat({BlockA(), BlockB()}));
+    ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+    rw.SelectFolder("ftp.example.org", "/a");
+    rw.Files().Add(Rec("new", 1));
+  }
+  std::string bak() const { return TFTPReadWriter::TempFileName(cache_); }
+  std::string log1() const { return TFTPReadWriter::BackupFileName(cache_); }
+};
+
+TEST_F(FtpStateFailureTest, AFailedFinalMoveRestoresThePreviousFile) {
+  FailingOps fail;
+  fail.failMoveFrom = bak();
+  TFTPReadWriter rw(fail.Make());
+  Prepare(rw);
+  const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find("wiederhergestellt"), std::string::npos) << r.message;
+  EXPECT_EQ(fail.moves, (std::vector<std::string>{cache_ + " -> " + log1(), bak() + " -> " + cache_,
+                                                  log1() + " -> " + cache_}));
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_FALSE(Has("kvftp.bak"));
+  EXPECT_FALSE(Has("kvftp.log1"));
+}
+
+TEST_F(FtpStateFailureTest, WhenEvenTheWayBackFailsTheNextLoadRestoresTheBackup) {
+  FailingOps fail;
+  fail.failMoveFrom = bak();
+  fail.failMoveTo = cache_;  // also the move back
+  TFTPReadWriter rw(fail.Make());
+  Prepare(rw);
+  const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find(log1()), std::string::npos) << r.message;
+  EXPECT_FALSE(Has("kvftp.log"));
+  EXPECT_EQ(tree_.Read("FTPLog/ftp.example.org/kvftp.log1"), Str(Concat({BlockA(), BlockB()})));
+
+  TFTPReadWriter next;
+  ASSERT_TRUE(next.LoadIndex(cache_).ok);
+  EXPECT_EQ(next.Folders().Count(), 2);
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_FALSE(Has("kvftp.log1"));
+}
+
+TEST_F(FtpStateFailureTest, ACacheFileThatCannotGoAsideStaysAndTheNewFileWaitsBesideIt) {
+  FailingOps fail;
+  fail.failMoveTo = log1();
+  TFTPReadWriter rw(fail.Make());
+  Prepare(rw);
+  EXPECT_FALSE(rw.SaveFolder("ftp.example.org", "/a").ok);
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_TRUE(Has("kvftp.bak"));
+}
+
+TEST_F(FtpStateFailureTest, AFailedWriteLeavesTheCacheFileAndNoTemporaryFile) {
+  FailingOps fail;
+  fail.failWrite = true;
+  TFTPReadWriter rw(fail.Make());
+  Prepare(rw);
+  tree_.Write("FTPLog/ftp.example.org/kvftp.bak", "left over");
+  const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.message.find(platform::SysErrorMessage(ENOSPC)), std::string::npos) << r.message;
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_FALSE(Has("kvftp.bak"));
+  EXPECT_TRUE(fail.moves.empty());
+}
+
+TEST_F(FtpStateFailureTest, AnUnreadableCacheFileIsLeftAlone) {
+  Store(Concat({BlockA(), BlockB()}));
+  // The child reaches the folder but may not read the file.
+  for (const char* rel : {"", "FTPLog", "FTPLog/ftp.example.org"}) ASSERT_EQ(chmod(tree_.Posix(rel).c_str(), 0755), 0);
+  ASSERT_EQ(chmod(tree_.Posix("FTPLog/ftp.example.org/kvftp.log").c_str(), 0), 0);
+  const std::string cache = cache_;
+  const int rc = test::RunUnprivileged([&] {
+    TFTPReadWriter rw;
+    if (rw.LoadIndex(cache).ok) return 1;
+    rw.SelectFolder("ftp.example.org", "/a");
+    rw.Files().Add(Rec("x", 1));
+    const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
+    return r.ok || r.message.find("konnte nicht gelesen werden") == std::string::npos ? 2 : 0;
+  });
+  EXPECT_EQ(rc, 0);
+  ASSERT_EQ(chmod(tree_.Posix("FTPLog/ftp.example.org/kvftp.log").c_str(), 0600), 0);
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+}
+
+// ---- The round trip with the server -------------------------------------------------
+
+// An FTP start folder that is a local folder.
+class FakeFtp : public IFtpLogTransfer {
+ public:
+  explicit FakeFtp(const test::TempTree& tree) : tree_(tree) {}
+  bool connected = true;
+  bool startFolderOk = true;
+  bool downloadFails = false;  // writes half of the file, then reports an error
+  bool uploadFails = false;
+  std::vector<std::string> calls;
+
+  bool Connected() override { return connected; }
+  bool EnterStartFolder() override {
+    calls.push_back("cd");
+    return startFolderOk;
+  }
+  bool IsListed(std::string_view name) override { return tree_.Exists("server/" + std::string(name)); }
+  bool Download(std::string_view remote, std::string_view local) override {
+    calls.push_back("get " + std::string(remote));
+    if (platform::FileExists(local)) return false;  // would resume onto it
+    const std::string data = tree_.Read("server/" + std::string(remote));
+    const std::string sent = downloadFails ? data.substr(0, data.size() / 2) : data;
+    platform::WriteFileAtomic(local, sent.data(), sent.size());
+    return !downloadFails;
+  }
+  bool Upload(std::string_view local, std::string_view remote) override {
+    calls.push_back("put " + std::string(remote));
+    if (uploadFails) return false;
+    std::vector<uint8_t> bytes;
+    if (!platform::ReadWholeFile(local, bytes)) return false;
+    tree_.Write("server/" + std::string(remote), Str(bytes));
+    return true;
+  }
+
+ private:
+  const test::TempTree& tree_;
+};
+
+class FtpLogMirrorTest : public FtpStateTest {
+ protected:
+  void OnServer(const Bytes& b) { tree_.Write("server/kvftp.log", Str(b)); }
+  std::string OnServer() const { return tree_.Read("server/kvftp.log"); }
+  FakeFtp ftp_{tree_};
+};
+
+TEST(FtpLogMirrorNames, AHostNamesOneFolderBelowTheLogFolder) {
+  EXPECT_EQ(FtpLogMirrorFile("C:\\w\\FTPLog\\", "ftp.example.org"), "C:\\w\\FTPLog\\ftp.example.org\\kvftp.log");
+  for (const char* host : {"", ".", "..", "..\\..\\x", "a/b", "a\\b", "a\nb"}) {
+    EXPECT_EQ(FtpLogMirrorFile("C:\\w\\FTPLog\\", host), "") << host;
+  }
+}
+
+TEST_F(FtpLogMirrorTest, TheServersLogReplacesTheMirrorAndIsIndexed) {
+  Store(BlockA());  // an older mirror
+  OnServer(Concat({BlockA(), BlockB()}));
+  TFTPReadWriter rw;
+  const FtpStateResult r = LoadFtpLog(ftp_, rw, cache_);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(rw.Folders().Count(), 2);
+  EXPECT_EQ(rw.CacheFile(), cache_);
+  EXPECT_FALSE(Has("kvftp.log.part"));
+  EXPECT_FALSE(Has("kvftp.log1"));
+}
+
+TEST_F(FtpLogMirrorTest, ABrokenDownloadKeepsTheOlderMirror) {
+  Store(BlockA());
+  OnServer(Concat({BlockA(), BlockB()}));
+  tree_.Write("FTPLog/ftp.example.org/kvftp.log.part", "from an earlier run");
+  ftp_.downloadFails = true;
+  TFTPReadWriter rw;
+  const FtpStateResult r = LoadFtpLog(ftp_, rw, cache_);
+  EXPECT_TRUE(r.ok);
+  EXPECT_NE(r.message.find("nicht vom Server geladen"), std::string::npos) << r.message;
+  EXPECT_EQ(Stored(), Str(BlockA()));
+  EXPECT_EQ(rw.Folders().Count(), 1);
+  EXPECT_FALSE(Has("kvftp.log.part"));
+}
+
+TEST_F(FtpLogMirrorTest, WithoutTheFileOnTheServerOrTheStartFolderTheOlderMirrorIsUsed) {
+  Store(BlockA());
+  TFTPReadWriter rw;
+  ASSERT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
+  EXPECT_EQ(rw.Folders().Count(), 1);
+
+  OnServer(Concat({BlockA(), BlockB()}));
+  ftp_.startFolderOk = false;
+  ASSERT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
+  EXPECT_EQ(rw.Folders().Count(), 1);
+  EXPECT_EQ(std::count(ftp_.calls.begin(), ftp_.calls.end(), "get kvftp.log"), 0);
+}
+
+TEST_F(FtpLogMirrorTest, NotConnectedOrNoMirrorFolderLeavesNothingToSave) {
+  Store(BlockA());
+  OnServer(BlockB());
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  ftp_.connected = false;
+  EXPECT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
+  EXPECT_TRUE(rw.CacheFile().empty());
+  EXPECT_EQ(rw.Folders().Count(), 0);
+
+  // A file where the host's folder should be: the mirror cannot be had, and
+  // an earlier server's mirror must not take this server's blocks.
+  ftp_.connected = true;
+  ASSERT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
+  tree_.Write("FTPLog/other.host", "not a folder");
+  const FtpStateResult r = LoadFtpLog(ftp_, rw, tree_.Win("FTPLog/other.host/kvftp.log"));
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(rw.CacheFile().empty());
+  rw.SelectFolder("other.host", "/");
+  rw.Files().Add(Rec("x", 1));
+  EXPECT_TRUE(rw.SaveFolder("other.host", "/").ok);
+  EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Skipped);
+  EXPECT_EQ(Stored(), Str(BlockB()));
+  EXPECT_EQ(OnServer(), Str(BlockB()));
+
+  EXPECT_FALSE(LoadFtpLog(ftp_, rw, "").ok);
+}
+
+TEST_F(FtpLogMirrorTest, SavingSendsTheStateFileBackAndReportsAFailedUpload) {
+  OnServer(BlockA());
+  TFTPReadWriter rw;
+  ASSERT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
+  rw.SelectFolder("ftp.example.org", "/b");
+  rw.Files().Add(Rec("b.bin", -5, kDosHigh, kDos1));
+  ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/b").ok);
+  EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Uploaded);
+  EXPECT_EQ(OnServer(), Str(Concat({BlockA(), BlockB()})));
+
+  // The old file is still listed, but the transfer failed.
+  ftp_.uploadFails = true;
+  EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::NotArrived);
+
+  ftp_.uploadFails = false;
+  ftp_.startFolderOk = false;
+  EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Skipped);
+  ftp_.startFolderOk = true;
+  ftp_.connected = false;
+  EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Skipped);
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,204 @@
+#include "synclist/kestronize.h"
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include "platform/gui/pathfit.h"
+#include "platform/gui/question.h"
+#include "platform/paths.h"
+#include "platform/time.h"
+#include "synclist/abort.h"
+#include "synclist/dirtree.h"
+
+namespace kv {
+namespace {
+
+namespace gui = platform::gui;
+
+std::mutex g_factoryMutex;
+KestronizeViewFactory g_factory;
+
+KestronizeViewFactory CurrentFactory() {
+  std::lock_guard lock(g_factoryMutex);
+  return g_factory;
+}
+
+// A folder on both sides gives a row only when file rows follow it.
+const std::initializer_list<int> kSkipEmptyFolderStates = {kStateFolderOnBothSides};
+
+std::string IssueText(const TScanIssue& issue, const std::string& sideRoot) {
+  const std::string path = sideRoot + issue.key + issue.name;
+  switch (issue.kind) {
+    case TScanIssueKind::UnlistableFolder:
+      return "Ordner nicht lesbar, übergangen: " + path + " (" + issue.error + ")";
+    case TScanIssueKind::CaseCollision:
+      return "Name nur durch Groß-/Kleinschreibung unterschieden, übergangen: " + path;
+    case TScanIssueKind::FolderLink:
+      return "Verknüpfung auf einen Ordner, übergangen: " + path;
+    case TScanIssueKind::UnnamableName:
+      return "Name mit \"\\\" nicht verwendbar, übergangen: " + path;
+  }
+  return "Übergangen: " + path;
+}
+
+}  // namespace
+
+KestronizeViewFactory SetKestronizeViewFactory(KestronizeViewFactory factory) {
+  std::lock_guard lock(g_factoryMutex);
+  return std::exchange(g_factory, std::move(factory));
+}
+
+std::string ElapsedText(uint64_t milliseconds) {
+  const uint64_t seconds = milliseconds / 1000;
+  char text[32];
+  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(seconds / 3600),
+                static_cast<unsigned long long>(seconds / 60 % 60), static_cast<unsigned long long>(seconds % 60));
+  return text;
+}
+
+TtfKestronize::TtfKestronize(bool hidden)
+    : startTick_(platform::TickCount64()),
+      abortFlag_(std::make_shared<gui::CancelFlag>()),
+      channel_(TKestronizeChannel::Create()),
+      hidden_(hidden) {
+  if (hidden_) return;
+  if (KestronizeViewFactory factory = CurrentFactory()) view_ = factory({Ref(), channel_, abortFlag_});
+}
+
+TtfKestronize::~TtfKestronize() = default;
+
+void TtfKestronize::SetRoots(std::string_view sourceRoot, std::string_view destinationRoot) {
+  storedSourceRoot_ = sourceRoot;
+  storedDestinationRoot_ = destinationRoot;
+  sourceRoot_ = platform::IncludeTrailingBackslash(sourceRoot);
+  destinationRoot_ = platform::IncludeTrailingBackslash(destinationRoot);
+}
+
+void TtfKestronize::Show(bool minimize) {
+  if (hidden_) return;
+  snapshot_.visible = true;
+  snapshot_.minimized = minimize;
+  Publish();
+}
+
+void TtfKestronize::SetStepText(std::string text) {
+  stepText_ = std::move(text);
+  snapshot_.statusText = "Aktueller Prozeß: " + stepText_;
+  Publish();
+}
+
+std::string TtfKestronize::StatusPathText() const {
+  if (snapshot_.currentFolder.empty()) return {};
+  return "Aktueller Pfad: " +
+         gui::MinimizeNameChars(snapshot_.currentFolder, kKestronizePathWidth / gui::kHeadlessCharWidth);
+}
+
+void TtfKestronize::Publish() { channel_->Publish(snapshot_); }
+
+// --- Per-pair runner -----------------------------------------------------------
+
+void TtfKestronize::sbAbgleichClick() {
+  destinationEntriesSeen_ = 0;
+  snapshot_.abortEnabled = true;
+  pairList_.reset();
+
+  SetStepText("Suchen der Dateien");
+  pairList_ = std::make_unique<TSyncListe>([this](TSyncListe& list) { ListProgress(list); });
+  pairList_->SetRoots(sourceRoot_, destinationRoot_);
+
+  TDirTree tree;
+  tree.SetMasks(includeMasks, excludeFileMasks, excludeFolderMasks);
+  tree.SetFolderKind(folderRowKind);
+  tree.progress = [this](TDirTree& t) { TreeProgress(t); };
+  tree.dropEqualFiles = true;
+  tree.twoSecondTolerance = twoSecondTolerance;
+  tree.recurse = recurse;
+
+  struct Finally {
+    TtfKestronize& form;
+    TDirTree& tree;
+    ~Finally() {
+      form.destinationEntriesSeen_ = tree.destinationEntriesSeen();
+      form.CollectIssues(tree);
+      form.snapshot_.currentFolder.clear();
+      form.Publish();
+      if (form.abortRequested()) form.HideAfterAbort();
+    }
+  } finally{*this, tree};
+
+  tree.ScanSource(sourceRoot_);
+  tree.ScanDestination(destinationRoot_);
+  tree.SortFolderList();
+
+  SetStepText("Suche beendet, Liste wird generiert");
+  pairList_->AddFromTree(tree, kSkipEmptyFolderStates);
+
+  SetStepText("Liste wird analysiert");
+  if (!oldStampFile.empty()) {
+    pairList_->CheckOldStamps(oldStampFile);
+    if (!pairList_->oldStampError().empty()) reportLines_.push_back(pairList_->oldStampError());
+  }
+  pairList_->HourTolerance();
+  pairList_->HourTwoSecTolerance();
+
+  SetStepText("Setzen der Strategie");
+  pairList_->ApplyStrategy(strategy);
+}
+
+void TtfKestronize::CollectIssues(const TDirTree& tree) {
+  for (const TScanIssue& issue : tree.issues()) {
+    reportLines_.push_back(IssueText(issue, issue.side == TScanSide::Source ? sourceRoot_ : destinationRoot_));
+  }
+}
+
+void TtfKestronize::HideAfterAbort() {
+  snapshot_.visible = false;
+  SetStepText(kStepAbortedByUser);
+  pairList_.reset();
+}
+
+// --- Abort and close -------------------------------------------------------------
+
+void TtfKestronize::sbAbortClick() {
+  if (abortRequested()) return;
+  const gui::Question question{kKestronizeAbortQuestion, gui::QuestionKind::Confirmation,
+                               gui::QuestionButtons::YesNoCancel, ""};
+  if (gui::Ask(question, hidden_) != gui::Answer::Yes) return;
+  abortFlag_->Request();
+  snapshot_.abortEnabled = false;
+  Publish();
+}
+
+bool TtfKestronize::FormClose() {
+  if (!abortRequested()) {
+    sbAbortClick();
+    return false;
+  }
+  snapshot_.visible = false;
+  Publish();
+  return true;
+}
+
+void TtfKestronize::HandleMessage(const platform::Message& message) {
+  if (message.id == kKestronizeAbortClick) sbAbortClick();
+  if (message.id == kKestronizeCloseRequest) FormClose();
+}
+
+// --- Progress callbacks -------------------------------------------------------------
+
+void TtfKestronize::TreeProgress(TDirTree& tree) { ShowProgress(tree.currentFolder()); }
+
+void TtfKestronize::ListProgress(TSyncListe& list) { ShowProgress(list.currentFolder()); }
+
+void TtfKestronize::ShowProgress(const std::string& currentFolder) {
+  snapshot_.sourceDestinationText = "Quelle: " + storedSourceRoot_ + " | Ziel: " + storedDestinationRoot_;
+  snapshot_.currentFolder = currentFolder;
+  snapshot_.statusText = "Aktueller Prozeß: " + stepText_;
+  snapshot_.timeText = "Vergangene Zeit: " + ElapsedText(platform::TickCount64() - startTick_);
+  Publish();
+  platform::MessageLoop::Current().ProcessMessages();
+  if (abortRequested()) throw EAbort();
+}
+
+}  // namespace kv

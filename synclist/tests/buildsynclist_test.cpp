@@ -1,0 +1,586 @@
+// The list builder end to end: a profile folder written as the profile editor
+// writes it, real source and destination trees, and the job file decoded on
+// its own.
+#include "synclist/buildsynclist.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/gui/question.h"
+#include "platform/paths.h"
+#include "platform/volumes.h"
+#include "synclist/abort.h"
+#include "synclist/drivelist.h"
+#include "synclist/kestronize.h"
+#include "synclist/scanmasks.h"
+#include "testsupport/fixtures.h"
+#include "testsupport/profiles.h"
+#include "testsupport/temptree.h"
+
+namespace kv {
+namespace {
+
+namespace gui = platform::gui;
+using test::FilterSpec;
+using test::FolderPairSpec;
+using test::JobRecord;
+
+constexpr time_t kMTime = 1714557600;  // 01.05.2024 10:00:00 UTC
+
+// Copy what is only or newer in the source, delete what is only in the
+// destination.
+FolderPairSpec MirrorPair(std::string source, std::string destination) {
+  FolderPairSpec p;
+  p.source = std::move(source);
+  p.destination = std::move(destination);
+  p.Strategy(8, 1, 1).Strategy(7, 1, 2).Strategy(1, 1, 1).Strategy(0, 1, 2);
+  p.Strategy(2, 1, 1).Strategy(3, 1, 1).Strategy(4, 1, 1).Strategy(5, 1, 1).Strategy(6, 1, 1);
+  return p;
+}
+
+// A fake window side: counts the views made and can post the abort button
+// or a close request as soon as the window exists.
+struct FakeWindow {
+  int made = 0;
+  std::vector<uint32_t> postOnCreate;
+  KestronizeViewFactory previous;
+
+  FakeWindow() {
+    previous = SetKestronizeViewFactory([this](const TKestronizeLink& link) {
+      ++made;
+      for (uint32_t id : postOnCreate) link.model.Post(id);
+      return std::make_unique<TKestronizeView>();
+    });
+  }
+  ~FakeWindow() { SetKestronizeViewFactory(std::move(previous)); }
+};
+
+class BuildSyncListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    t_.Mkdir("work/Profile/0000001");
+    t_.Mkdir("src");
+    t_.Mkdir("dst");
+  }
+
+  std::string ProfileFolder() const { return t_.WinFolder("work/Profile/0000001"); }
+  std::string ProfilePosix(const std::string& name) const { return t_.Posix("work/Profile/0000001/" + name); }
+
+  void File(const std::string& rel, const std::string& content, time_t mtime = kMTime) {
+    t_.Write(rel, content);
+    t_.SetMTime(rel, mtime);
+  }
+
+  // Writes "Pro.kst" and "UsrOpt.kst" and loads both as the scheduler does.
+  void WriteProfile(test::ProfileSpec spec = {}, test::UserOptionsSpec options = {}) {
+    spec.profileNo = "0000001";
+    if (spec.profilePath.empty()) spec.profilePath = ProfileFolder();
+    test::ProfileSpec other;
+    other.profileNo = "0000002";
+    test::WriteProfileList(t_.Posix("work/Profile/Pro.kst"), {other, spec});
+    test::WriteUserOptions(t_.Posix("work/UsrOpt.kst"), options);
+    userOptions_ = LoadUserOptions(t_.Win("work/Profile/Timer.dat"));
+    ProfileLookup lookup = FindProfile(userOptions_.profileFolder + "Pro.kst", "0000001");
+    ASSERT_TRUE(lookup.profile) << lookup.error;
+    profile_ = *lookup.profile;
+  }
+
+  void WritePairs(const std::vector<FolderPairSpec>& pairs, size_t extraTail = 0) {
+    test::WriteSrcDest(ProfilePosix("SrcDest.kst"), pairs, extraTail);
+  }
+
+  // The drive table as the run thread saves it.
+  std::string SaveDriveTable() {
+    TDriveList drives;
+    drives.AddPath(t_.WinFolder("src"), "", "", "");
+    drives.AddPath(t_.WinFolder("dst"), "", "", "");
+    return drives.SaveToTempFile();
+  }
+
+  void Build(bool hide = true, bool useFilters = true) {
+    driveTable_ = SaveDriveTable();
+    BuildSyncList(useFilters, false, hide, false, userOptions_, profile_, driveTable_, jobFile_, vanished_, moved_,
+                  limit_, nullptr, &report_);
+  }
+
+  std::vector<JobRecord> Job() const { return test::DecodeJobFile(*platform::ToPosixPath(jobFile_)); }
+
+  // File name -> record, over the job's file rows.
+  std::map<std::string, JobRecord> JobFiles() const {
+    std::map<std::string, JobRecord> files;
+    for (const JobRecord& r : Job()) {
+      if (r.rowKind == 0) files[r.source.empty() ? r.destination : r.source] = r;
+    }
+    return files;
+  }
+
+  std::vector<std::string> JobFolders() const {
+    std::vector<std::string> folders;
+    for (const JobRecord& r : Job()) {
+      if (r.rowKind != 0) folders.push_back(r.source);
+    }
+    return folders;
+  }
+
+  bool ReportMentions(const std::string& text) const {
+    return std::any_of(report_.begin(), report_.end(),
+                       [&](const std::string& line) { return line.find(text) != std::string::npos; });
+  }
+
+  test::ScopedRegistry registry_;
+  test::ScopedEnv tz_{"TZ", "Europe/Berlin"};
+  test::TempTree t_;
+  TUserOptions userOptions_;
+  TProfItem profile_;
+  std::string driveTable_;
+  std::string jobFile_;
+  TDriveNameList vanished_;
+  TMoveList moved_;
+  int limit_ = 101;  // above every share: never critical
+  std::vector<std::string> report_;
+};
+
+// Roots stored without their "\", a folder filter, a file filter that
+// excludes, folder rows of the kind the user options choose.
+TEST_F(BuildSyncListTest, WholeProfileToJobFile) {
+  WriteProfile({}, {.folderRowKind = 1});
+  const std::string src = platform::ExcludeTrailingBackslash(t_.WinFolder("src"));
+  const std::string dst = platform::ExcludeTrailingBackslash(t_.WinFolder("dst"));
+  FolderPairSpec pair = MirrorPair(src, dst);
+  pair.filterMode = 1;
+  WritePairs({pair});
+  test::WriteFilters(ProfilePosix("Filters.kst"),
+                     {FilterSpec{src, dst, {t_.Win("src/skip")}, {"*.bak"}}});
+  File("src/a.txt", "a");
+  File("src/b.bak", "b");
+  File("src/skip/x.txt", "x");
+  File("src/sub/c.txt", "c");
+  File("src/same.txt", "same");
+  File("dst/same.txt", "same");
+  File("dst/old.txt", "old");
+  File("src/newer.txt", "newer", kMTime + 3600 * 24);
+  File("dst/newer.txt", "older");
+
+  Build();
+
+  EXPECT_EQ(jobFile_.rfind(ProfileFolder() + "$", 0), 0u) << jobFile_;
+  EXPECT_FALSE(platform::FileExists(driveTable_));  // the drive table is deleted
+  EXPECT_EQ(limit_, 101);
+  EXPECT_TRUE(report_.empty()) << report_.front();
+
+  const auto files = JobFiles();
+  std::vector<std::string> names;
+  for (const auto& [name, r] : files) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "c.txt", "newer.txt", "old.txt"}));
+  EXPECT_EQ(files.at("a.txt").stateCode, 2);  // only in source
+  EXPECT_EQ(files.at("a.txt").action, kActionCopy);
+  EXPECT_EQ(files.at("a.txt").direction, 1);
+  EXPECT_EQ(files.at("old.txt").stateCode, 1);  // only in destination
+  EXPECT_EQ(files.at("old.txt").action, kActionDelete);
+  EXPECT_EQ(files.at("newer.txt").stateCode, 3);  // source newer
+  EXPECT_EQ(files.at("newer.txt").action, kActionCopy);
+
+  // Paths built from the normalised roots, never "...\srcsub\".
+  const auto folders = JobFolders();
+  EXPECT_EQ(folders, (std::vector<std::string>{t_.WinFolder("src"), t_.WinFolder("src/sub")}));
+  for (const JobRecord& r : Job()) {
+    if (r.rowKind != 0) {
+      EXPECT_EQ(r.rowKind, 1);
+    }
+    EXPECT_TRUE(r.zeroFilled);
+  }
+}
+
+struct FilterModeCase {
+  uint8_t mode;
+  std::vector<std::string> files;
+};
+
+class FilterModeTest : public BuildSyncListTest, public ::testing::WithParamInterface<FilterModeCase> {};
+
+TEST_P(FilterModeTest, FileKeysExcludeOrIncludeOnly) {
+  WriteProfile();
+  FolderPairSpec pair = MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"));
+  pair.filterMode = GetParam().mode;
+  WritePairs({pair});
+  test::WriteFilters(ProfilePosix("Filters.kst"), {FilterSpec{t_.WinFolder("src"), t_.WinFolder("dst"), {}, {"*.bak"}}});
+  File("src/one.bak", "1");
+  File("src/two.txt", "2");
+  File("dst/three.bak", "3");
+  File("dst/four.doc", "4");
+
+  Build();
+
+  std::vector<std::string> names;
+  for (const auto& [name, r] : JobFiles()) names.push_back(name);
+  EXPECT_EQ(names, GetParam().files);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FilterModeTest,
+                         ::testing::Values(FilterModeCase{1, {"four.doc", "two.txt"}},
+                                           FilterModeCase{0, {"one.bak", "three.bak"}},
+                                           FilterModeCase{2, {"one.bak", "three.bak"}}));
+
+TEST_F(BuildSyncListTest, WithoutFiltersEveryFileIsTaken) {
+  WriteProfile();
+  FolderPairSpec pair = MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"));
+  pair.filterMode = 1;
+  WritePairs({pair});
+  test::WriteFilters(ProfilePosix("Filters.kst"), {FilterSpec{t_.WinFolder("src"), t_.WinFolder("dst"), {}, {"*.bak"}}});
+  File("src/one.bak", "1");
+  Build(true, false);
+  EXPECT_EQ(JobFiles().count("one.bak"), 1u);
+}
+
+TEST_F(BuildSyncListTest, FtpOnlyProfileGivesAnEmptyJobFile) {
+  WriteProfile();
+  FolderPairSpec pair = MirrorPair(t_.WinFolder("src"), "ftp://host/dir/");
+  pair.pairKind = 2;
+  WritePairs({pair});
+  File("src/a.txt", "a");
+  Build();
+  ASSERT_FALSE(jobFile_.empty());
+  EXPECT_TRUE(platform::FileExists(jobFile_));
+  EXPECT_TRUE(Job().empty());
+}
+
+TEST_F(BuildSyncListTest, CriticalShareStopsWithMinusOneAndWritesNothing) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  for (const char* name : {"e1", "e2", "e3"}) {
+    File(std::string("src/") + name, name);
+    File(std::string("dst/") + name, name);
+  }
+  File("dst/gone", "x");  // 1 deletion among 4 destination entries
+  File("src/new", "n");
+  limit_ = 20;
+  Build();
+  EXPECT_EQ(limit_, -1);
+  EXPECT_TRUE(platform::FileExists(jobFile_));
+  EXPECT_TRUE(Job().empty());
+  EXPECT_TRUE(t_.Exists("dst/gone"));
+}
+
+TEST_F(BuildSyncListTest, MovedFilesAreMovedAndListed) {
+  test::ProfileSpec spec;
+  spec.findMovedFiles = 2;  // any non-zero byte
+  WriteProfile(spec);
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  File("src/B/moved.txt", "hello");
+  File("dst/A/moved.txt", "hello");
+  File("src/A/keep.txt", "k");
+  File("dst/A/keep.txt", "k");
+  moved_.Add("stale", "entry");
+  Build();
+  ASSERT_EQ(moved_.Count(), 1u);
+  EXPECT_EQ(moved_.GetPair(0).oldPath, t_.Win("dst/A/moved.txt"));
+  EXPECT_EQ(moved_.GetPair(0).newPath, t_.Win("dst/B/moved.txt"));
+  EXPECT_EQ(t_.Read("dst/B/moved.txt"), "hello");
+  EXPECT_EQ(JobFiles().count("moved.txt"), 0u);
+}
+
+TEST_F(BuildSyncListTest, WithoutTheSwitchNothingIsMoved) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  File("src/B/moved.txt", "hello");
+  File("dst/A/moved.txt", "hello");
+  moved_.Add("kept", "as given");
+  Build();
+  EXPECT_EQ(moved_.Count(), 1u);
+  EXPECT_TRUE(t_.Exists("dst/A/moved.txt"));
+  EXPECT_EQ(JobFiles().count("moved.txt"), 1u);
+}
+
+TEST_F(BuildSyncListTest, InactivePairsAreBuiltUnlessAskedOtherwise) {
+  WriteProfile();
+  FolderPairSpec pair = MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"));
+  pair.active = 0;
+  WritePairs({pair});
+  File("src/a.txt", "a");
+  Build();
+  EXPECT_EQ(JobFiles().count("a.txt"), 1u);
+
+  driveTable_ = SaveDriveTable();
+  BuildSyncList(true, true, true, false, userOptions_, profile_, driveTable_, jobFile_, vanished_, moved_, limit_,
+                nullptr, &report_);
+  EXPECT_TRUE(Job().empty());
+}
+
+TEST_F(BuildSyncListTest, ScanIssuesAndACutOffPairFileReachTheCaller) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))}, 100);
+  File("src/Same.txt", "1");
+  File("src/same.TXT", "2");
+  File("src/plain.txt", "p");
+  Build();
+  EXPECT_TRUE(ReportMentions(t_.Win("src/Same.txt"))) << ::testing::PrintToString(report_);
+  EXPECT_TRUE(ReportMentions("SrcDest.kst")) << ::testing::PrintToString(report_);
+  EXPECT_TRUE(ReportMentions("100 von 3828")) << ::testing::PrintToString(report_);
+  EXPECT_EQ(JobFiles().count("plain.txt"), 1u);  // the whole record is still built
+  EXPECT_EQ(JobFiles().count("Same.txt"), 0u);
+}
+
+TEST_F(BuildSyncListTest, UnreadableSourceFolderIsReported) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to run the build as another user";
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  File("src/locked/a.txt", "a");
+  File("dst/locked/a.txt", "old");
+  File("src/open.txt", "o");
+  ASSERT_EQ(::chmod(t_.Posix().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(t_.Posix("src/locked").c_str(), 0700), 0);
+  // Everything but the locked folder belongs to the unprivileged user.
+  for (const char* rel : {"work", "work/Profile", "work/Profile/0000001", "src", "dst", "dst/locked",
+                          "dst/locked/a.txt", "src/open.txt"}) {
+    ASSERT_EQ(::chown(t_.Posix(rel).c_str(), 65534, 65534), 0) << rel;
+  }
+  const std::string driveTable = SaveDriveTable();
+  ASSERT_EQ(::chown(platform::ToPosixPath(driveTable)->c_str(), 65534, 65534), 0);
+  const int result = test::RunUnprivileged([&] {
+    std::string job;
+    std::vector<std::string> report;
+    BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable, job, vanished_, moved_, limit_,
+                  nullptr, &report);
+    const bool reported = std::any_of(report.begin(), report.end(), [&](const std::string& l) {
+      return l.find(t_.WinFolder("src/locked")) != std::string::npos;
+    });
+    const auto jobRecords = test::DecodeJobFile(*platform::ToPosixPath(job));
+    // The destination's copy must not be marked for deletion.
+    const bool deletes = std::any_of(jobRecords.begin(), jobRecords.end(),
+                                     [](const JobRecord& r) { return r.action == kActionDelete; });
+    return (reported ? 0 : 1) | (deletes ? 2 : 0);
+  });
+  EXPECT_EQ(result, 0);
+}
+
+TEST_F(BuildSyncListTest, OldStampFileThatCannotBeReadIsReported) {
+  test::ProfileSpec spec;
+  spec.keepOldStamps = 1;
+  WriteProfile(spec);
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  test::WriteBytes(ProfilePosix("OS.vrl"), std::vector<uint8_t>(10, 1));  // a header cut off
+  File("src/a.txt", "a", kMTime + 3600 * 24);
+  File("dst/a.txt", "b");
+  Build();
+  EXPECT_TRUE(ReportMentions("OS.vrl")) << ::testing::PrintToString(report_);
+  EXPECT_EQ(JobFiles().count("a.txt"), 1u);
+}
+
+TEST_F(BuildSyncListTest, UnsetFolderRowKindKeepsFolderRows) {
+  WriteProfile({}, {.folderRowKind = 0});
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  File("src/sub/a.txt", "a");
+  Build();
+  const auto job = Job();
+  ASSERT_FALSE(job.empty());
+  EXPECT_EQ(job.front().rowKind, 2);
+  EXPECT_EQ(job.front().stateCode, 9);  // folder only in source
+}
+
+TEST_F(BuildSyncListTest, MissingPairFileGivesAnEmptyJobAndAReportLine) {
+  WriteProfile();
+  Build();
+  EXPECT_TRUE(Job().empty());
+  EXPECT_TRUE(ReportMentions("SrcDest.kst"));
+}
+
+TEST_F(BuildSyncListTest, ProfileFolderThatCannotTakeTheJobFileIsAnError) {
+  test::ProfileSpec spec;
+  spec.profilePath = t_.WinFolder("missing");
+  WriteProfile(spec);
+  driveTable_ = SaveDriveTable();
+  EXPECT_THROW(BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable_, jobFile_, vanished_,
+                             moved_, limit_, nullptr, &report_),
+               std::runtime_error);
+  EXPECT_EQ(jobFile_, "");
+  EXPECT_FALSE(platform::FileExists(driveTable_));
+}
+
+// --- Window and abort ---------------------------------------------------------
+
+struct AbortCase {
+  gui::Answer answer;
+  bool aborts;
+};
+
+class AbortQuestionTest : public BuildSyncListTest, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(AbortQuestionTest, OnlyYesAborts) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  File("src/a.txt", "a");
+  FakeWindow window;
+  window.postOnCreate = {kKestronizeAbortClick};
+  std::vector<std::string> asked;
+  gui::ScopedResponder responder([&](const gui::Question& q) {
+    asked.push_back(q.text);
+    EXPECT_EQ(q.buttons, gui::QuestionButtons::YesNoCancel);
+    return GetParam().answer;
+  });
+
+  if (GetParam().aborts) {
+    EXPECT_THROW(Build(false), EAbort);
+    EXPECT_TRUE(platform::FileExists(jobFile_));  // named and left empty
+    EXPECT_TRUE(Job().empty());
+  } else {
+    Build(false);
+    EXPECT_EQ(JobFiles().count("a.txt"), 1u);
+  }
+  EXPECT_EQ(asked, std::vector<std::string>{kKestronizeAbortQuestion});
+  EXPECT_FALSE(platform::FileExists(driveTable_));
+  EXPECT_EQ(window.made, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, AbortQuestionTest,
+                         ::testing::Values(AbortCase{gui::Answer::Yes, true}, AbortCase{gui::Answer::No, false},
+                                           AbortCase{gui::Answer::Cancel, false}));
+
+TEST_F(BuildSyncListTest, HiddenWindowGetsNoViewButTheBuildRuns) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  File("src/a.txt", "a");
+  FakeWindow window;
+  window.postOnCreate = {kKestronizeAbortClick};
+  Build(true);
+  EXPECT_EQ(window.made, 0);
+  EXPECT_EQ(JobFiles().count("a.txt"), 1u);
+}
+
+// --- The window model on its own ----------------------------------------------
+
+TEST(Kestronize, CloseAsksAndOnlyClosesOnceAborted) {
+  std::vector<gui::Answer> answers = {gui::Answer::No, gui::Answer::Yes};
+  int asked = 0;
+  gui::ScopedResponder responder([&](const gui::Question&) { return answers[asked++]; });
+  TtfKestronize form(false);
+  form.Show(false);
+  EXPECT_FALSE(form.FormClose());  // No: stays open, no abort
+  EXPECT_FALSE(form.abortRequested());
+  EXPECT_TRUE(form.visible());
+  EXPECT_FALSE(form.FormClose());  // Yes: abort set, still open until the runner ends
+  EXPECT_TRUE(form.abortRequested());
+  EXPECT_FALSE(form.snapshot().abortEnabled);
+  EXPECT_TRUE(form.FormClose());  // now it may close, without asking again
+  EXPECT_FALSE(form.visible());
+  EXPECT_EQ(asked, 2);
+}
+
+TEST(Kestronize, ProgressTextsAndAbortFromTheCallback) {
+  gui::ScopedResponder responder([](const gui::Question&) { return gui::Answer::Yes; });
+  TtfKestronize form(true);
+  form.SetRoots("C:\\Quelle", "D:\\Ziel\\");
+  form.SetStepText("Suchen der Dateien");
+  TSyncListe list;
+  form.ListProgress(list);
+  EXPECT_EQ(form.snapshot().sourceDestinationText, "Quelle: C:\\Quelle | Ziel: D:\\Ziel\\");
+  EXPECT_EQ(form.snapshot().statusText, "Aktueller Prozeß: Suchen der Dateien");
+  EXPECT_EQ(form.snapshot().timeText.rfind("Vergangene Zeit: 00:00:", 0), 0u);
+  EXPECT_EQ(form.StatusPathText(), "");
+  form.sbAbortClick();
+  EXPECT_THROW(form.ListProgress(list), EAbort);
+}
+
+TEST(Kestronize, ElapsedTextDoesNotWrapAtADay) {
+  EXPECT_EQ(ElapsedText(0), "00:00:00");
+  EXPECT_EQ(ElapsedText(3723999), "01:02:03");
+  EXPECT_EQ(ElapsedText(90000000), "25:00:00");
+}
+
+// --- Filter masks and strategy ------------------------------------------------
+
+class FilterMasksTest : public ::testing::Test {
+ protected:
+  TFilterMasks Read(const std::string& src, const std::string& dst, std::vector<std::string> folderKeys,
+                    std::vector<std::string> fileKeys = {}) {
+    test::WriteFilters(t_.Posix("Filters.kst"), {FilterSpec{src, dst, std::move(folderKeys), std::move(fileKeys)}});
+    return ReadFilterMasks(t_.Win("Filters.kst"), src, dst);
+  }
+  test::ScopedRegistry registry_;
+  test::TempTree t_;
+};
+
+TEST_F(FilterMasksTest, FolderKeysBecomeRelativeLowerCaseMasks) {
+  TFilterMasks m = Read("C:\\Daten\\", "D:\\Ziel\\",
+                        {"C:\\Daten\\Temp", "d:\\ziel\\Alt\\Cache", "C:\\Anderswo\\x", "C:\\DatenSub\\y"},
+                        {"*.bak", "a b.txt"});
+  EXPECT_EQ(m.folderMasks, "\"temp*\",\"alt\\cache*\"");
+  EXPECT_EQ(m.fileMasks, "\"*.bak\",\"a b.txt\"");
+}
+
+TEST_F(FilterMasksTest, RootStoredWithoutBackslashIsNoPrefixOfASiblingFolder) {
+  TFilterMasks m = Read("C:\\data", "D:\\dst", {"C:\\datasub\\x", "C:\\data\\sub"});
+  EXPECT_EQ(m.folderMasks, "\"sub*\"");
+}
+
+TEST_F(FilterMasksTest, SectionNamesIgnoreCaseAndMissingSectionsGiveNoMasks) {
+  test::WriteFilters(t_.Posix("Filters.kst"), {FilterSpec{"C:\\A\\", "D:\\B\\", {"C:\\A\\x"}, {"*.tmp"}}});
+  TFilterMasks m = ReadFilterMasks(t_.Win("Filters.kst"), "c:\\a\\", "d:\\b\\");
+  EXPECT_EQ(m.folderMasks, "\"x*\"");
+  EXPECT_EQ(m.fileMasks, "\"*.tmp\"");
+  TFilterMasks none = ReadFilterMasks(t_.Win("Filters.kst"), "C:\\A\\", "D:\\C\\");
+  EXPECT_EQ(none.folderMasks, "");
+  EXPECT_EQ(none.fileMasks, "");
+  TFilterMasks noFile = ReadFilterMasks(t_.Win("fehlt.kst"), "C:\\A\\", "D:\\B\\");
+  EXPECT_EQ(noFile.folderMasks, "");
+}
+
+struct LiteralCase {
+  const char* folder;        // name below the source root
+  const char* sameLength;    // a name the mask must not match
+};
+
+class FolderNameLiteralTest : public FilterMasksTest, public ::testing::WithParamInterface<LiteralCase> {};
+
+// A folder name with mask syntax in it must leave out that folder (and what
+// begins with its name, as every folder key does) and nothing else.
+TEST_P(FolderNameLiteralTest, MaskMatchesTheFolderOnly) {
+  const std::string name = GetParam().folder;
+  TFilterMasks m = Read("C:\\S\\", "D:\\T\\", {"C:\\S\\" + name});
+  const std::vector<std::string> masks = ParseMaskText(m.folderMasks);
+  ASSERT_EQ(masks.size(), 1u) << m.folderMasks;
+  EXPECT_TRUE(MatchesAnyMask(platform::LowerCase(name) + "\\", masks)) << masks[0];
+  EXPECT_FALSE(MatchesAnyMask(std::string(GetParam().sameLength) + "\\", masks)) << masks[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, FolderNameLiteralTest,
+                         ::testing::Values(LiteralCase{"we[ir]d", "wei]d"}, LiteralCase{"we[ird", "weird"},
+                                           LiteralCase{"a*b", "axyb"}, LiteralCase{"a?b", "axb"},
+                                           LiteralCase{"it's \"q\"", "it's q"}, LiteralCase{"x,y z", "x"},
+                                           LiteralCase{"[!a]", "b"}, LiteralCase{"a;b", "ab"}));
+
+TEST(SetStrategy, UnpacksDirectionsAndCopiesActions) {
+  std::vector<uint8_t> bytes(20);
+  const uint8_t directions[10] = {7, 2, 0, 1, 5, 2, 1, 0, 255, 2};
+  for (int i = 0; i < 10; ++i) {
+    bytes[2 * i] = directions[i];
+    bytes[2 * i + 1] = static_cast<uint8_t>(10 + i);
+  }
+  TUnpackedStrategy s = SetStrategy(bytes);
+  const int expected[10] = {7, 0, 1, 1, 1, 0, 1, 1, 1, 0};
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(s[i].direction, expected[i]) << i;
+    EXPECT_EQ(s[i].action, 10 + i) << i;
+  }
+  bytes[0] = 2;
+  EXPECT_EQ(SetStrategy(bytes)[0].direction, 0);
+  EXPECT_THROW(SetStrategy(std::vector<uint8_t>(19)), std::invalid_argument);
+}
+
+TEST(NewJobFileName, CreatesAnEmptyDollarFile) {
+  test::ScopedRegistry registry;
+  test::TempTree t;
+  const std::string name = NewJobFileName(t.WinFolder());
+  EXPECT_EQ(name.rfind(t.WinFolder() + "$", 0), 0u) << name;
+  EXPECT_EQ(platform::GetFileSize(name), 0);
+  EXPECT_NE(NewJobFileName(t.WinFolder()), name);
+}
+
+}  // namespace
+}  // namespace kv
