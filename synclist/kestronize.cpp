@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/gui/pathfit.h"
+#include "platform/files.h"
 #include "platform/gui/question.h"
 #include "platform/paths.h"
 #include "platform/time.h"
@@ -144,6 +145,21 @@ void TtfKestronize::sbAbgleichClick() {
 
   SetStepText("Setzen der Strategie");
   pairList_->ApplyStrategy(strategy);
+  WithholdDeletionsForMissingRoot();
+}
+
+// A root folder that is not there (renamed, not yet mounted, a typing error)
+// makes every file of the other side look deleted. Copies into a new folder
+// are what a first run needs, but deleting the other side's files because
+// of a missing folder would destroy the very data the pair protects.
+void TtfKestronize::WithholdDeletionsForMissingRoot() {
+  for (const std::string* root : {&sourceRoot_, &destinationRoot_}) {
+    if (platform::DirectoryExists(*root)) continue;
+    if (pairList_->WithholdDeletions() == 0) return;
+    reportLines_.push_back("Der Ordner \"" + *root +
+                           "\" existiert nicht: Löschungen auf der anderen Seite wurden nicht ausgeführt.");
+    return;
+  }
 }
 
 void TtfKestronize::CollectIssues(const TDirTree& tree) {

@@ -128,6 +128,7 @@ class TtfKestronize : public platform::MessageHandler {
   void ShowProgress(const std::string& currentFolder);
   void Publish();
   void CollectIssues(const TDirTree& tree);
+  void WithholdDeletionsForMissingRoot();
   void HideAfterAbort();
 
   uint64_t startTick_ = 0;

@@ -272,6 +272,16 @@ void TSyncListe::ApplyStrategy(const TSyncStrategy& strategy) {
   ApplyStrategy(unpacked);
 }
 
+size_t TSyncListe::WithholdDeletions() {
+  size_t withheld = 0;
+  for (TSyncListItem& row : rows_) {
+    if (row.action != kActionDelete) continue;
+    row.action = kActionNone;
+    ++withheld;
+  }
+  return withheld;
+}
+
 // --- Total-list passes -------------------------------------------------------
 
 bool TSyncListe::CriticalDeleteShare(int limit, int64_t total) {

@@ -123,6 +123,8 @@ class TSyncListe {
   void ApplyStrategy(const TUnpackedStrategy& strategy);
   // The same with the pair record's strategy bytes unpacked on the way.
   void ApplyStrategy(const TSyncStrategy& strategy);
+  // Takes the delete action back from every row; returns how many rows had one.
+  size_t WithholdDeletions();
 
   // --- Passes on the total list ---------------------------------------------
   // Drops every folder block whose source or destination drive is gone and

@@ -268,6 +268,24 @@ TEST_F(BuildSyncListTest, CriticalShareStopsWithMinusOneAndWritesNothing) {
   EXPECT_TRUE(t_.Exists("dst/gone"));
 }
 
+// A source folder that was renamed away makes the whole destination look
+// deleted; a mirror must not empty the backup because of it. A destination
+// that is not there yet still gets its copies.
+TEST_F(BuildSyncListTest, AMissingRootNeverDeletesTheOtherSide) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("renamed"), t_.WinFolder("dst")),
+              MirrorPair(t_.WinFolder("src"), t_.WinFolder("new"))});
+  File("dst/keep.txt", "k");
+  File("dst/sub/deep.txt", "d");
+  File("src/a.txt", "a");
+  Build();
+  const auto files = JobFiles();
+  for (const auto& [name, r] : files) EXPECT_NE(r.action, kActionDelete) << name;
+  EXPECT_EQ(files.at("a.txt").action, kActionCopy);
+  EXPECT_TRUE(ReportMentions(t_.WinFolder("renamed"))) << ::testing::PrintToString(report_);
+  EXPECT_FALSE(ReportMentions(t_.WinFolder("new"))) << ::testing::PrintToString(report_);
+}
+
 TEST_F(BuildSyncListTest, MovedFilesAreMovedAndListed) {
   test::ProfileSpec spec;
   spec.findMovedFiles = 2;  // any non-zero byte
