@@ -1,8 +1,14 @@
 #include "copyengine/copyobj.h"
 
 #include <new>
+#include <system_error>
 
 #include "copyengine/copyobj_factory.h"
+#include "copyengine/oldstamp.h"
+#include "platform/com/errorinfo.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace kv {
 
@@ -13,14 +19,49 @@ namespace {
 std::atomic<int32_t> g_liveObjects{0};
 
 bool IsTrue(VARIANT_BOOL value) { return value != 0; }
-// A null text is taken as empty rather than crashing the caller's process;
-// no exception may cross the interface.
-HRESULT Store(std::string& field, const char* value) noexcept {
-  try {
-    field = value ? value : "";
-    return S_OK;
-  } catch (...) {
-    return E_OUTOFMEMORY;
+
+// A null text is taken as empty rather than crashing the caller's process.
+std::string TextOf(const char* value) { return value ? value : ""; }
+
+// Every member runs like this: no exception crosses the interface.
+template <class Body>
+HRESULT Member(Body&& body) noexcept {
+  return SafeCall(kCopyProgId, IID_ICopy, std::forward<Body>(body));
+}
+
+[[noreturn]] void ThrowSystemError(const std::string& what) {
+  const int err = GetLastError();
+  throw std::system_error(err != 0 ? err : EIO, std::generic_category(), what + ": " + SysErrorMessage(err));
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// "W\Profile\7\" -> "W\"
+std::string TwoLevelsUp(const std::string& folder) {
+  const std::string parent = ExtractFilePath(ExcludeTrailingBackslash(folder));
+  return ExtractFilePath(ExcludeTrailingBackslash(parent));
+}
+
+// The previous stamps were moved aside but this run's file could not be
+// made: they go back under their name, so that the next run still has them.
+void PutPreviousStampsBack(const std::string& path) {
+  const std::string previous = path + "1";
+  if (!FileExists(previous)) return;
+  const std::optional<int64_t> size = GetFileSize(path);
+  if (size && *size != 0) return;
+  DeleteFile(path);
+  MoveFileNoReplace(previous, path);
+}
+
+// DelSchredder numbers the styles otherwise than the deleter does.
+std::optional<TDelStyle> DelStyleOf(int32_t value) {
+  switch (value) {
+    case 0: return TDelStyle::delNormal;
+    case 1: return TDelStyle::delBitbucket;
+    case 2: return TDelStyle::delBackup;
+    case 3: return TDelStyle::delRename;
+    case 4: return TDelStyle::delShredder;
+    default: return std::nullopt;
   }
 }
 
@@ -39,9 +80,18 @@ HRESULT CreateCopyObj(REFIID iid, void** object) {
 
 int32_t LiveCopyObjCount() { return g_liveObjects; }
 
-TCopyObj::TCopyObj() { ++g_liveObjects; }
+TCopyObj::TCopyObj() : ftpState_(std::make_unique<TFTPReadWriter>()) {
+  // The first stamp of the run starts a new block.
+  ResetOldStampWriter();
+  ++g_liveObjects;
+}
 
-TCopyObj::~TCopyObj() { --g_liveObjects; }
+TCopyObj::~TCopyObj() {
+  // Released without having run: nothing of the run may stay behind, and
+  // the previous stamps must not stay moved aside.
+  if (!ran_) files_.Abandon();
+  --g_liveObjects;
+}
 
 HRESULT TCopyObj::QueryInterface(REFIID iid, void** object) {
   if (!object) return E_POINTER;
@@ -82,18 +132,78 @@ HRESULT TCopyObj::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPI
 
 HRESULT TCopyObj::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) { return E_NOTIMPL; }
 
-HRESULT TCopyObj::Set_SrcFile(const char* value) {
-  return Store(srcFile_, value);
+// --- Files -------------------------------------------------------------------------------
+
+void TCopyObj::OpenJobFile(const std::string& path) {
+  const std::string folder = ExtractFilePath(path);
+  profileName_ = ExtractFileName(ExcludeTrailingBackslash(folder));
+  files_.jobPath.clear();
+  if (!files_.job.Open(path, OpenMode::Read)) {
+    ThrowSystemError("Die Auftragsdatei " + Quoted(path) + " kann nicht geöffnet werden");
+  }
+  // Only a job file that was opened is the run's to delete at its end.
+  files_.jobPath = path;
+  files_.lastRunFolder = ProtocolFolder(folder, settings_.manual);
 }
 
-HRESULT TCopyObj::CopyFiles() { return E_NOTIMPL; }
+void TCopyObj::CopyPairFile(const std::string& path) {
+  const std::string folder = ExtractFilePath(path);
+  deleter_.BackupPath = TwoLevelsUp(folder) + "BackUp\\";
+  // A second MainFile replaces the first copy.
+  (void)files_.pairs.Close();
+  if (!files_.pairCopyPath.empty()) DeleteFile(files_.pairCopyPath);
+  files_.pairCopyPath.clear();
+
+  const std::string copy = GetTempFileName(folder, "$");
+  if (copy.empty()) ThrowSystemError("Im Ordner " + Quoted(folder) + " kann keine Kopie der Ordnerpaare angelegt werden");
+  DeleteFile(copy);
+  if (!CopyFile(path, copy, false)) ThrowSystemError("Die Datei der Ordnerpaare " + Quoted(path) + " kann nicht kopiert werden");
+  files_.pairCopyPath = copy;
+  if (!files_.pairs.Open(copy, OpenMode::Read)) ThrowSystemError("Die Kopie der Ordnerpaare " + Quoted(copy) + " kann nicht geöffnet werden");
+}
+
+void TCopyObj::StartOldStamps(const std::string& path) {
+  // One stamp file per run: a second call would move this run's own, still
+  // empty file over the previous stamps.
+  if (files_.oldStamps) return;
+  files_.oldStampPath = path;
+  files_.oldStampsMoved = false;
+  try {
+    OldStampFileStart start = StartOldStampFile(path);
+    files_.oldStamps = std::move(start.stream);
+    files_.oldStampsMoved = start.previousMoved;
+  } catch (const std::exception&) {
+    files_.oldStamps.reset();
+    PutPreviousStampsBack(path);
+  }
+}
+
+void TCopyObj::RunJob() {
+  if (ran_) throw ComError(E_UNEXPECTED, "CopyFiles wurde für dieses Objekt bereits ausgeführt.", kCopyProgId);
+  ran_ = true;
+  struct FreeFtpState {
+    std::unique_ptr<TFTPReadWriter>& state;
+    ~FreeFtpState() { state.reset(); }
+  } freeFtpState{ftpState_};
+  RunCopyJob(files_, settings_, deleter_);
+}
+
+// --- ICopy -------------------------------------------------------------------------------
+
+HRESULT TCopyObj::Set_SrcFile(const char* value) {
+  return Member([&] { OpenJobFile(TextOf(value)); });
+}
+
+HRESULT TCopyObj::CopyFiles() {
+  return Member([&] { RunJob(); });
+}
 
 HRESULT TCopyObj::Set_OSFile(const char* value) {
-  return Store(osFile_, value);
+  return Member([&] { StartOldStamps(TextOf(value)); });
 }
 
 HRESULT TCopyObj::Set_Manuell(VARIANT_BOOL value) {
-  manuell_ = IsTrue(value);
+  settings_.manual = IsTrue(value);
   return S_OK;
 }
 
@@ -103,74 +213,88 @@ HRESULT TCopyObj::Set_Binary(VARIANT_BOOL value) {
 }
 
 HRESULT TCopyObj::Set_Hidden(VARIANT_BOOL value) {
-  hidden_ = IsTrue(value);
+  settings_.hidden = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_Minimized(VARIANT_BOOL value) {
-  minimized_ = IsTrue(value);
+  settings_.minimized = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_MainFile(const char* value) {
-  return Store(mainFile_, value);
+  return Member([&] { CopyPairFile(TextOf(value)); });
 }
 
 HRESULT TCopyObj::Set_MailAdress(const char* value) {
-  return Store(mailAdress_, value);
+  return Member([&] { settings_.mailAddress = TextOf(value); });
 }
 
 HRESULT TCopyObj::Set_NTFSAccess(VARIANT_BOOL value) {
-  ntfsAccess_ = IsTrue(value);
+  settings_.ntfsAccess = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_SecurityRename(VARIANT_BOOL value) {
-  securityRename_ = IsTrue(value);
+  settings_.securityRename = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_ExtLog(const char* value) {
-  extLogSet_ = true;
-  return Store(extLogPath_, value);
+  return Member([&] {
+    settings_.externalLog.path = TextOf(value);
+    settings_.externalLog.set = true;
+  });
 }
 
 HRESULT TCopyObj::Set_ExtAppend(VARIANT_BOOL value) {
-  extAppend_ = IsTrue(value);
+  settings_.externalLog.append = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_ExtErr(VARIANT_BOOL value) {
-  extErr_ = IsTrue(value);
+  settings_.externalLog.errors = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_ExtDone(VARIANT_BOOL value) {
-  extDone_ = IsTrue(value);
+  settings_.externalLog.done = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_ExtTrenn(const char* value) {
-  return Store(extTrenn_, value);
+  return Member([&] { settings_.externalLog.separator = TextOf(value); });
 }
 
 HRESULT TCopyObj::Set_DelSchredder(int32_t value) {
-  // Unknown numbers keep the style chosen before.
-  if (value >= 0 && value <= 4) delSchredder_ = static_cast<DelSchredderCode>(value);
+  if (std::optional<TDelStyle> style = DelStyleOf(value)) deleter_.DelStyle = *style;
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_PtkFile(const char* value) {
-  return Store(ptkFile_, value);
+  return Member([&] {
+    if (files_.protocol) {
+      try {
+        files_.protocol->Close();
+      } catch (const std::exception&) {
+      }
+      files_.protocol.reset();
+    }
+    try {
+      files_.protocol.emplace(ProtocolStream::OpenForAppend(TextOf(value)));
+    } catch (const std::exception&) {
+      files_.protocol.reset();
+    }
+  });
 }
 
 HRESULT TCopyObj::Set_ArchivSchredder(VARIANT_BOOL value) {
-  archivSchredder_ = IsTrue(value);
+  deleter_.ArchivSchredder = IsTrue(value);
   return S_OK;
 }
 
 HRESULT TCopyObj::Set_AnalyseTime(const char* value) {
-  return Store(analyseTime_, value ? value : "00:00:00");
+  return Member([&] { settings_.analyseTime = value ? value : "00:00:00"; });
 }
 
 }  // namespace kv

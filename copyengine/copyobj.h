@@ -1,16 +1,22 @@
 #pragma once
-// TCopyObj, the object behind ICopy. For now it keeps what the client sets
-// and cannot yet run a job: CopyFiles answers E_NOTIMPL until the job
-// execution is built on top of it.
+// TCopyObj, the object behind ICopy: the copy engine's only entry point. A
+// client creates one object per job, sets its write-only properties and calls
+// CopyFiles once; the object carries out the job (copyengine/jobrunner.h) and
+// frees its working files at the end of that call.
+//
+// Calling order the object needs: PtkFile before CopyFiles; Manuell before
+// SrcFile (SrcFile picks the folder of "last.vrl" by it); SrcFile and
+// MainFile before CopyFiles; everything else in any order before CopyFiles.
 #include <atomic>
+#include <memory>
 #include <string>
 
+#include "copyengine/filedeleter.h"
+#include "copyengine/ftpreadwriter.h"
 #include "copyengine/icopy.h"
+#include "copyengine/jobrunner.h"
 
 namespace kv {
-
-// Deletion styles as DelSchredder numbers them (0..4).
-enum class DelSchredderCode : int32_t { Normal = 0, Bitbucket = 1, Backup = 2, Rename = 3, Shredder = 4 };
 
 class TCopyObj final : public ICopy {
  public:
@@ -32,14 +38,24 @@ class TCopyObj final : public ICopy {
   platform::HRESULT Invoke(platform::DISPID member, platform::REFIID iid, platform::LCID locale, platform::WORD flags,
                            platform::DISPPARAMS* params, platform::VARIANT* result, platform::EXCEPINFO* exception,
                            platform::UINT* argError) override;
-  // ICopy
+  // ICopy. Every member catches everything: a failure is its HRESULT with
+  // the thread's error info (source "Kestro.CopyObj") describing it.
+  //
+  // Opens the job file; fails when it cannot be opened.
   platform::HRESULT Set_SrcFile(const char* value) override;
+  // Runs the job once; a second call fails.
   platform::HRESULT CopyFiles() override;
+  // Moves the previous old-timestamp file P to P + "1" and starts P anew.
+  // Never fails: without a usable file the run keeps no stamps, and the
+  // previous file stays (or is put back) under its name.
   platform::HRESULT Set_OSFile(const char* value) override;
   platform::HRESULT Set_Manuell(platform::VARIANT_BOOL value) override;
-  platform::HRESULT Set_Binary(platform::VARIANT_BOOL value) override;
+  platform::HRESULT Set_Binary(platform::VARIANT_BOOL value) override;  // kept, never read
   platform::HRESULT Set_Hidden(platform::VARIANT_BOOL value) override;
   platform::HRESULT Set_Minimized(platform::VARIANT_BOOL value) override;
+  // Copies the folder-pair file to a "$" file beside it and opens the copy;
+  // the backup folder of the deleter becomes the folder two levels above the
+  // pair file's folder + "BackUp\". Fails when the copy cannot be made.
   platform::HRESULT Set_MainFile(const char* value) override;
   platform::HRESULT Set_MailAdress(const char* value) override;
   platform::HRESULT Set_NTFSAccess(platform::VARIANT_BOOL value) override;
@@ -49,34 +65,41 @@ class TCopyObj final : public ICopy {
   platform::HRESULT Set_ExtErr(platform::VARIANT_BOOL value) override;
   platform::HRESULT Set_ExtDone(platform::VARIANT_BOOL value) override;
   platform::HRESULT Set_ExtTrenn(const char* value) override;
+  // 0 plain, 1 trash, 2 backup, 3 rename, 4 shredder; other numbers keep the
+  // style chosen before.
   platform::HRESULT Set_DelSchredder(int32_t value) override;
+  // Opens the existing protocol for appending. Never fails: a protocol that
+  // cannot be opened means a run without protocol.
   platform::HRESULT Set_PtkFile(const char* value) override;
   platform::HRESULT Set_ArchivSchredder(platform::VARIANT_BOOL value) override;
+  // A null pointer gives "00:00:00".
   platform::HRESULT Set_AnalyseTime(const char* value) override;
 
+  // What the properties made of the object, for the object's own tests.
+  const CopyJobSettings& settings() const { return settings_; }
+  const CopyJobFiles& files() const { return files_; }
+  const TFileDeleter& deleter() const { return deleter_; }
+  const std::string& profileName() const { return profileName_; }
+  bool binary() const { return binary_; }
+  bool HasFtpState() const { return ftpState_ != nullptr; }
+
  private:
+  void OpenJobFile(const std::string& path);
+  void CopyPairFile(const std::string& path);
+  void StartOldStamps(const std::string& path);
+  void RunJob();
+
   std::atomic<platform::ULONG> refs_{0};
 
-  std::string srcFile_;
-  std::string ptkFile_;
-  std::string osFile_;
-  std::string mainFile_;
-  std::string mailAdress_;
-  std::string extLogPath_;
-  std::string extTrenn_ = "\t";
-  std::string analyseTime_;
-  bool manuell_ = false;
+  CopyJobFiles files_;
+  CopyJobSettings settings_;
+  std::string profileName_;
   bool binary_ = false;
-  bool hidden_ = false;
-  bool minimized_ = false;
-  bool ntfsAccess_ = false;
-  bool securityRename_ = false;
-  bool extLogSet_ = false;
-  bool extAppend_ = true;
-  bool extErr_ = true;
-  bool extDone_ = true;
-  bool archivSchredder_ = false;
-  DelSchredderCode delSchredder_ = DelSchredderCode::Normal;
+  bool ran_ = false;
+  TFileDeleter deleter_;
+  // The remote-state record of FTP pairs, made with the object and freed
+  // at the end of CopyFiles.
+  std::unique_ptr<TFTPReadWriter> ftpState_;
 };
 
 }  // namespace kv

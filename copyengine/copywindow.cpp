@@ -1,14 +1,17 @@
 #include "copyengine/copywindow.h"
 
 #include <cstdio>
-#include <mutex>
+#include <string>
 #include <utility>
 
-#include "platform/gui/pathfit.h"
 #include "platform/time.h"
+#include "platform/ui/pathfit.h"
+#include "platform/ui/viewfactory.h"
 
 namespace kv {
 namespace {
+
+namespace ui = platform::ui;
 
 constexpr uintptr_t kElapsedTimerId = 1;
 constexpr unsigned kElapsedTimerIntervalMs = 1000;
@@ -21,13 +24,9 @@ void PumpAndLatch() {
   AbortFlag().Latch();
 }
 
-std::mutex g_factoryMutex;
-CopyWindowViewFactory g_factory;
-
-CopyWindowViewFactory CurrentFactory() {
-  std::lock_guard lock(g_factoryMutex);
-  return g_factory;
-}
+// Once per process: the engine runs inside the server library, while the
+// program that has the window thread installs the factory.
+constexpr ui::ViewFactorySlot<CopyWindowViewFactory> kViewFactory{"kv.copyengine.TtfCopy"};
 
 struct LabelSpec {
   CopyLabel id;
@@ -56,8 +55,8 @@ constexpr LabelSpec kLabels[] = {
 
 // --- Abort flag ----------------------------------------------------------------------
 
-platform::gui::CancelFlag& AbortFlag() {
-  static platform::gui::CancelFlag flag;
+ui::CancelFlag& AbortFlag() {
+  static ui::CancelFlag flag;
   return flag;
 }
 
@@ -72,8 +71,11 @@ void ProcessCopyMessages() {
 }
 
 CopyWindowViewFactory SetCopyWindowViewFactory(CopyWindowViewFactory factory) {
-  std::lock_guard lock(g_factoryMutex);
-  return std::exchange(g_factory, std::move(factory));
+  return kViewFactory.Exchange(std::move(factory));
+}
+
+ui::Question CopyAbortQuestion(std::string_view text) {
+  return ui::Question{std::string(text), ui::QuestionKind::Confirmation, ui::QuestionButtons::YesNo};
 }
 
 CopyWindowSnapshot InitialCopyWindowSnapshot() {
@@ -138,7 +140,7 @@ TtfCopy::TtfCopy(CopyWindowOptions options)
   handler_->SetTimer(kElapsedTimerId, kElapsedTimerIntervalMs);
   timerRunning_ = true;
   if (!options_.hidden) {
-    if (CopyWindowViewFactory factory = CurrentFactory()) {
+    if (CopyWindowViewFactory factory = kViewFactory.Get()) {
       view_ = factory(CopyWindowLink{handler_->Ref(), options_.minimized});
     }
   }
@@ -161,7 +163,7 @@ uint64_t TtfCopy::Now() const { return options_.clock ? options_.clock() : platf
 int TtfCopy::MeasureText(std::string_view text) const {
   int chars = 0;
   for (unsigned char c : text) chars += (c & 0xC0) != 0x80;
-  return chars * platform::gui::kHeadlessCharWidth;
+  return chars * ui::kHeadlessCharWidth;
 }
 
 void TtfCopy::SetLabelText(CopyLabel id, std::string text) {
@@ -217,9 +219,10 @@ void TtfCopy::ProcessMessages() {
   PublishIfChanged();
 }
 
+// Without a view nobody sees a box: the headless responder answers.
 bool TtfCopy::Ask() {
   if (view_) return view_->AskAbort(kAbortQuestionText);
-  return options_.headlessAsk ? options_.headlessAsk(kAbortQuestionText) : false;
+  return ui::Ask(CopyAbortQuestion(), /*hidden=*/true) == ui::Answer::Yes;
 }
 
 void TtfCopy::sbAbortClick() {

@@ -12,28 +12,34 @@
 // change only at those points.
 //
 // Without a window layer (tests, hidden runs, programs without a display)
-// the model runs headless and nobody can press the button.
+// the model runs headless and nobody can press the button; a cancel question
+// asked anyway is answered by the window layer's headless responder
+// (platform/ui/question.h), "No" unless a test installs another.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "platform/gui/cancelflag.h"
 #include "platform/msgloop.h"
+#include "platform/ui/cancelflag.h"
+#include "platform/ui/question.h"
 
 namespace kv {
 
 inline constexpr std::string_view kCopyWindowCaption = "Kestrovane [ Kopieren ]";
 inline constexpr int kMsgAbortQuestion = 65295;
 inline constexpr std::string_view kAbortQuestionText = "Möchten Sie den Vorgang abbrechen?";
+// The cancel question as the window layer asks it (Yes/No, so unanswered
+// it means "No").
+platform::ui::Question CopyAbortQuestion(std::string_view text = kAbortQuestionText);
 
 // --- The engine-wide abort flag --------------------------------------------------
 // One per process: one CopyFiles runs at a time.
 //
 // The flag the window side assigns (an answer "No" withdraws a request not
 // yet acted on).
-platform::gui::CancelFlag& AbortFlag();
+platform::ui::CancelFlag& AbortFlag();
 // What the engine tests between its steps: the flag as it was when the job
 // last let the window process its messages.
 bool AbortRequested();
@@ -143,9 +149,12 @@ struct CopyWindowOptions {
   bool minimized = false;  // the copy object's Minimized: shown without activation
   // Monotonic milliseconds; empty: platform::TickCount64.
   std::function<uint64_t()> clock;
-  // Headless answer to the cancel question (tests); empty: "No", so a run
-  // nobody watches is never cancelled by itself.
-  std::function<bool(std::string_view question)> headlessAsk;
+  // Formerly the headless answer to the cancel question, which now comes from
+  // the window layer's headless responder (platform::ui::ScopedResponder).
+  // Left only so that initialisers with four values still compile; it holds
+  // nothing, so no code can rely on it.
+  struct Retired {
+  } retired;
 };
 
 class TtfCopy {

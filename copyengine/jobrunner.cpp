@@ -104,9 +104,7 @@ bool IsTwoSecondsApart(platform::DosDateTime a, platform::DosDateTime b) {
 // A file whose time moved by exactly two seconds (a copy through a file
 // system that keeps even seconds) is still the same file, but only when its
 // size is the same too: a file of another size has changed.
-bool SideUnchanged(const std::string& path, bool nameEmpty, platform::DosDateTime jobTime, int64_t jobSize,
-                   bool missingAcceptable) {
-  if (nameEmpty) return missingAcceptable;
+bool SideUnchanged(const std::string& path, platform::DosDateTime jobTime, int64_t jobSize, bool missingAcceptable) {
   std::optional<int64_t> size = platform::GetFileSize(path);
   if (!size) {
     const int err = GetLastError();
@@ -405,11 +403,16 @@ class TCopyJob {
     return std::nullopt;
   }
 
+  // A side without a name had no file when the list was built. It is looked
+  // up under the other side's name, the name a copy would write there: a
+  // file that appeared there since must not be overwritten unseen.
   bool FilesUnchanged(const TSyncItem& item) const {
-    return SideUnchanged(current1_ + item.source, item.source.empty(), item.sourceTime, item.sourceSize,
-                         item.stateCode == JobStateCode(kStateOnlyInDestination)) &&
-           SideUnchanged(current2_ + item.destination, item.destination.empty(), item.destinationTime,
-                         item.destinationSize, item.stateCode == JobStateCode(kStateOnlyInSource));
+    const std::string& name1 = item.source.empty() ? item.destination : item.source;
+    const std::string& name2 = item.destination.empty() ? item.source : item.destination;
+    return SideUnchanged(current1_ + name1, item.sourceTime, item.sourceSize,
+                         item.stateCode == JobStateCode(kStateOnlyInDestination) && item.source.empty()) &&
+           SideUnchanged(current2_ + name2, item.destinationTime, item.destinationSize,
+                         item.stateCode == JobStateCode(kStateOnlyInSource) && item.destination.empty());
   }
 
   void CopyItem(TPtkItem& record) {

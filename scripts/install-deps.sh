@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libjpeg-dev libacl1-dev acl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  python3 python3-pyftpdlib trash-cli libglib2.0-bin
+  python3 python3-pyftpdlib trash-cli libglib2.0-bin rsync
 )
 missing=()
 for p in "${packages[@]}"; do

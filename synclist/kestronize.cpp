@@ -1,29 +1,25 @@
 #include "synclist/kestronize.h"
 
 #include <cstdio>
-#include <mutex>
 #include <utility>
 
-#include "platform/gui/pathfit.h"
 #include "platform/files.h"
-#include "platform/gui/question.h"
 #include "platform/paths.h"
 #include "platform/time.h"
+#include "platform/ui/pathfit.h"
+#include "platform/ui/question.h"
+#include "platform/ui/viewfactory.h"
 #include "synclist/abort.h"
 #include "synclist/dirtree.h"
 
 namespace kv {
 namespace {
 
-namespace gui = platform::gui;
+namespace ui = platform::ui;
 
-std::mutex g_factoryMutex;
-KestronizeViewFactory g_factory;
-
-KestronizeViewFactory CurrentFactory() {
-  std::lock_guard lock(g_factoryMutex);
-  return g_factory;
-}
+// Once per process, though the model library may be linked into several of
+// its binaries.
+constexpr ui::ViewFactorySlot<KestronizeViewFactory> kViewFactory{"kv.synclist.TtfKestronize"};
 
 // A folder on both sides gives a row only when file rows follow it.
 const std::initializer_list<int> kSkipEmptyFolderStates = {kStateFolderOnBothSides};
@@ -46,8 +42,7 @@ std::string IssueText(const TScanIssue& issue, const std::string& sideRoot) {
 }  // namespace
 
 KestronizeViewFactory SetKestronizeViewFactory(KestronizeViewFactory factory) {
-  std::lock_guard lock(g_factoryMutex);
-  return std::exchange(g_factory, std::move(factory));
+  return kViewFactory.Exchange(std::move(factory));
 }
 
 std::string ElapsedText(uint64_t milliseconds) {
@@ -60,11 +55,11 @@ std::string ElapsedText(uint64_t milliseconds) {
 
 TtfKestronize::TtfKestronize(bool hidden)
     : startTick_(platform::TickCount64()),
-      abortFlag_(std::make_shared<gui::CancelFlag>()),
+      abortFlag_(std::make_shared<ui::CancelFlag>()),
       channel_(TKestronizeChannel::Create()),
       hidden_(hidden) {
   if (hidden_) return;
-  if (KestronizeViewFactory factory = CurrentFactory()) view_ = factory({Ref(), channel_, abortFlag_});
+  if (KestronizeViewFactory factory = kViewFactory.Get()) view_ = factory({Ref(), channel_, abortFlag_});
 }
 
 TtfKestronize::~TtfKestronize() = default;
@@ -92,7 +87,7 @@ void TtfKestronize::SetStepText(std::string text) {
 std::string TtfKestronize::StatusPathText() const {
   if (snapshot_.currentFolder.empty()) return {};
   return "Aktueller Pfad: " +
-         gui::MinimizeNameChars(snapshot_.currentFolder, kKestronizePathWidth / gui::kHeadlessCharWidth);
+         ui::MinimizeNameChars(snapshot_.currentFolder, kKestronizePathWidth / ui::kHeadlessCharWidth);
 }
 
 void TtfKestronize::Publish() { channel_->Publish(snapshot_); }
@@ -178,9 +173,9 @@ void TtfKestronize::HideAfterAbort() {
 
 void TtfKestronize::sbAbortClick() {
   if (abortRequested()) return;
-  const gui::Question question{kKestronizeAbortQuestion, gui::QuestionKind::Confirmation,
-                               gui::QuestionButtons::YesNoCancel, ""};
-  if (gui::Ask(question, hidden_) != gui::Answer::Yes) return;
+  const ui::Question question{kKestronizeAbortQuestion, ui::QuestionKind::Confirmation,
+                               ui::QuestionButtons::YesNoCancel, ""};
+  if (ui::Ask(question, hidden_) != ui::Answer::Yes) return;
   abortFlag_->Request();
   snapshot_.abortEnabled = false;
   Publish();

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/gui/cancelflag.h"
-#include "platform/gui/snapshot.h"
+#include "platform/ui/cancelflag.h"
+#include "platform/ui/snapshot.h"
 #include "platform/msgloop.h"
 #include "synclist/syncliste.h"
 
@@ -40,7 +40,7 @@ struct TKestronizeSnapshot {
   bool minimized = false;
 };
 
-using TKestronizeChannel = platform::gui::SnapshotChannel<TKestronizeSnapshot>;
+using TKestronizeChannel = platform::ui::SnapshotChannel<TKestronizeSnapshot>;
 
 // Messages the widget posts to the model.
 inline constexpr uint32_t kKestronizeAbortClick = platform::WM_USER + 1;
@@ -51,7 +51,7 @@ inline constexpr uint32_t kKestronizeCloseRequest = platform::WM_USER + 2;
 struct TKestronizeLink {
   platform::HandlerRef model;
   std::shared_ptr<TKestronizeChannel> channel;
-  std::shared_ptr<const platform::gui::CancelFlag> abortFlag;
+  std::shared_ptr<const platform::ui::CancelFlag> abortFlag;
 };
 
 // The window side of a shown progress window; destroying it removes the
@@ -140,7 +140,7 @@ class TtfKestronize : public platform::MessageHandler {
   int64_t destinationEntriesSeen_ = 0;
   std::unique_ptr<TSyncListe> pairList_;
   std::vector<std::string> reportLines_;
-  std::shared_ptr<platform::gui::CancelFlag> abortFlag_;
+  std::shared_ptr<platform::ui::CancelFlag> abortFlag_;
   std::shared_ptr<TKestronizeChannel> channel_;
   TKestronizeSnapshot snapshot_;
   bool hidden_ = false;

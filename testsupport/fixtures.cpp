@@ -7,30 +7,12 @@
 #include <fstream>
 #include <iterator>
 
+#include "testsupport/goldenbytes.h"
+
 namespace kv::test {
 namespace {
 
-// Little-endian field writer over a fixed buffer.
-class Bytes {
- public:
-  explicit Bytes(size_t size) : b_(size, 0) {}
-  void U8(size_t at, uint8_t v) { b_.at(at) = v; }
-  void Int(size_t at, uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) b_.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
-  }
-  // Length byte then the text, cut at the byte when longer than width.
-  void Text(size_t at, size_t width, const std::string& s) {
-    size_t n = std::min(s.size(), width);
-    b_.at(at) = static_cast<uint8_t>(n);
-    std::copy_n(s.begin(), n, b_.begin() + static_cast<std::ptrdiff_t>(at + 1));
-  }
-  std::vector<uint8_t> take() { return std::move(b_); }
-
- private:
-  std::vector<uint8_t> b_;
-};
-
-void PutSite(Bytes& b, size_t base, const SiteSpec& s) {
+void PutSite(GoldenBytes& b, size_t base, const SiteSpec& s) {
   b.Text(base + 81, 255, s.host);
   b.Int(base + 596, static_cast<uint32_t>(s.port), 4);
   b.Text(base + 600, 255, s.user);
@@ -39,12 +21,6 @@ void PutSite(Bytes& b, size_t base, const SiteSpec& s) {
   b.U8(base + 1116, s.proxyOn);
   b.Text(base + 1117, 255, s.password);
   b.Text(base + 1373, 255, s.account);
-}
-
-uint64_t Le(const uint8_t* p, int width) {
-  uint64_t v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
 }
 
 // Reads SS[width] and marks the bytes it used.
@@ -56,7 +32,7 @@ std::string TakeText(const uint8_t* rec, size_t at, size_t width, std::vector<bo
 
 uint64_t TakeInt(const uint8_t* rec, size_t at, int width, std::vector<bool>& used) {
   for (int i = 0; i < width; ++i) used[at + i] = true;
-  return Le(rec + at, width);
+  return LittleEndian(rec + at, width);
 }
 
 }  // namespace
@@ -73,7 +49,7 @@ FolderPairSpec& FolderPairSpec::Strategy(int state, uint8_t direction, uint8_t a
 }
 
 std::vector<uint8_t> FolderPairBytes(const FolderPairSpec& p) {
-  Bytes b(kFolderPairRecordSize);
+  GoldenBytes b(kFolderPairRecordSize);
   b.Text(0, 255, p.source);
   b.Text(256, 255, p.destination);
   b.U8(512, p.active);

@@ -4,35 +4,12 @@
 #include <fstream>
 
 #include "testsupport/fixtures.h"
+#include "testsupport/goldenbytes.h"
 
 namespace kv::test {
-namespace {
-
-// Little-endian field writer over a fixed buffer (independent of platform/).
-class Bytes {
- public:
-  Bytes(size_t size, uint8_t fill) : b_(size, fill) {}
-  void U8(size_t at, uint8_t v) { b_.at(at) = v; }
-  void I32(size_t at, int32_t v) {
-    const auto u = static_cast<uint32_t>(v);
-    for (size_t i = 0; i < 4; ++i) b_.at(at + i) = static_cast<uint8_t>(u >> (8 * i));
-  }
-  // Length byte, the text, zeros up to the field's width.
-  void Text(size_t at, size_t width, const std::string& s) {
-    const size_t n = std::min(s.size(), width);
-    b_.at(at) = static_cast<uint8_t>(n);
-    for (size_t i = 0; i < width; ++i) b_.at(at + 1 + i) = i < n ? static_cast<uint8_t>(s[i]) : 0;
-  }
-  std::vector<uint8_t> take() { return std::move(b_); }
-
- private:
-  std::vector<uint8_t> b_;
-};
-
-}  // namespace
 
 std::vector<uint8_t> ProfileBytes(const ProfileSpec& p) {
-  Bytes b(kProfileRecordSize, p.reservedFill);
+  GoldenBytes b(kProfileRecordSize, p.reservedFill);
   b.Text(0, 7, p.profileNo);
   b.Text(8, 40, p.profileName);
   b.U8(49, p.twoSecondTolerance);
@@ -64,10 +41,10 @@ void WriteProfileList(const std::string& posixPath, const std::vector<ProfileSpe
 }
 
 std::vector<uint8_t> UserOptionsBytes(const UserOptionsSpec& o) {
-  Bytes b(kUserOptionsRecordSize, o.reservedFill);
+  GoldenBytes b(kUserOptionsRecordSize, o.reservedFill);
   b.U8(13, o.folderRowKind);
   b.U8(14, o.hourTolerance);
-  b.I32(56, o.maxPtk);
+  b.Int(56, static_cast<uint32_t>(o.maxPtk), 4);
   b.U8(64, o.copyNTFSRights);
   b.U8(72, o.archiveShredder);
   return b.take();

@@ -1,6 +1,8 @@
 #include "testsupport/temptree.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,9 +54,7 @@ std::string TempTree::WinFolder(std::string_view rel) const {
 void TempTree::Write(std::string_view rel, std::string_view content) const {
   fs::path p = Posix(rel);
   fs::create_directories(p.parent_path());
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(content.data(), static_cast<std::streamsize>(content.size()));
-  if (!f) throw std::runtime_error("cannot write " + p.string());
+  WriteFileText(p.string(), content);
 }
 
 void TempTree::Mkdir(std::string_view rel) const { fs::create_directories(Posix(rel)); }
@@ -69,11 +69,19 @@ void TempTree::SetMTime(std::string_view rel, time_t seconds, long nanoseconds) 
     throw std::runtime_error("utimensat failed for " + Posix(rel));
 }
 
-std::string TempTree::Read(std::string_view rel) const {
-  std::ifstream f(Posix(rel), std::ios::binary);
+std::string TempTree::Read(std::string_view rel) const { return ReadFileText(Posix(rel)); }
+
+std::string ReadFileText(const std::string& posixPath) {
+  std::ifstream f(posixPath, std::ios::binary);
   std::stringstream ss;
   ss << f.rdbuf();
   return ss.str();
+}
+
+void WriteFileText(const std::string& posixPath, std::string_view content) {
+  std::ofstream f(posixPath, std::ios::binary | std::ios::trunc);
+  f.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!f) throw std::runtime_error("cannot write " + posixPath);
 }
 
 bool TempTree::Exists(std::string_view rel) const {
@@ -95,6 +103,34 @@ ScopedEnv::~ScopedEnv() {
 }
 
 ScopedRegistry::ScopedRegistry() : env_("KESTROVANE_REGISTRY_DIR", tree_.Posix().c_str()) {}
+
+ScopedTmpfs::ScopedTmpfs(std::string folder) : folder_(std::move(folder)) {
+  mkdir(folder_.c_str(), 0755);
+  mounted_ = mount("kvtest", folder_.c_str(), "tmpfs", 0, "size=4m,mode=0755") == 0;
+}
+
+void ScopedTmpfs::Unmount() {
+  if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
+  mounted_ = false;
+}
+
+bool ScopedTmpfs::RemountReadOnly() {
+  return mount(nullptr, folder_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
+int RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& fn) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit rl = {limit, limit};
+    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(254);
+    _exit(fn() & 0xFF);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 bool IsRoot() { return geteuid() == 0; }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/resource.h>
 
 namespace kv::test {
 
@@ -55,6 +56,32 @@ class ScopedRegistry {
   TempTree tree_;
   ScopedEnv env_;
 };
+
+// Whole files named by their POSIX path.
+std::string ReadFileText(const std::string& posixPath);
+void WriteFileText(const std::string& posixPath, std::string_view content);
+
+// A tmpfs (4 MiB, mode 0755) mounted on a folder, created when missing, for
+// the scope. Only root may mount: check mounted() and skip otherwise.
+class ScopedTmpfs {
+ public:
+  explicit ScopedTmpfs(std::string folder);
+  ~ScopedTmpfs() { Unmount(); }
+  ScopedTmpfs(const ScopedTmpfs&) = delete;
+  ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;
+  bool mounted() const { return mounted_; }
+  void Unmount();
+  bool RemountReadOnly();
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
+
+// Runs fn in a forked child whose files may not grow beyond limit bytes (a
+// full disk, as far as a writer can tell; SIGXFSZ is ignored, so the write
+// fails with EFBIG) and returns its result (0..255), or -1.
+int RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& fn);
 
 // Runs fn in a forked child that dropped root privileges (uid/gid 65534) and
 // returns its result (0..255), or -1 when the child crashed. When the test

@@ -10,6 +10,8 @@
 namespace kv {
 namespace {
 
+namespace ui = platform::ui;
+
 // Stands in for the window layer: records what the model publishes and
 // answers the cancel question from a script, as a user at the widget would.
 struct FakeScreen {
@@ -113,14 +115,17 @@ TEST(CopyWindowTest, TheAnswerIsAssignedSoANoWithdrawsAnEarlierYes) {
   const Case cases[] = {{{true}, true}, {{false}, false}, {{true, false}, false}, {{false, true}, true}};
   for (const Case& c : cases) {
     std::deque<bool> answers(c.answers.begin(), c.answers.end());
-    CopyWindowOptions options;
-    options.headlessAsk = [&](std::string_view) {
+    // Nobody sees the window, so the window layer's headless responder answers.
+    ui::ScopedResponder responder([&](const ui::Question& q) {
+      EXPECT_EQ(q.text, "Möchten Sie den Vorgang abbrechen?");
+      EXPECT_EQ(q.buttons, ui::QuestionButtons::YesNo);
       const bool yes = answers.front();
       answers.pop_front();
-      return yes;
-    };
-    TtfCopy window(options);
+      return yes ? ui::Answer::Yes : ui::Answer::No;
+    });
+    TtfCopy window;
     for (size_t i = 0; i < c.answers.size(); ++i) window.sbAbortClick();
+    EXPECT_TRUE(answers.empty());
     EXPECT_EQ(AbortRequested(), c.aborted);
   }
 }

@@ -12,7 +12,7 @@
 
 #include "copyengine/oldstamp.h"
 #include "platform/gui/remotewidget.h"
-#include "platform/gui/snapshot.h"
+#include "platform/ui/snapshot.h"
 
 class QCloseEvent;
 class QLabel;
@@ -26,7 +26,7 @@ struct CompOldStampSnapshot {
   std::string destFolder;
   bool minimized = false;
 };
-using CompOldStampChannel = platform::gui::SnapshotChannel<CompOldStampSnapshot>;
+using CompOldStampChannel = platform::ui::SnapshotChannel<CompOldStampSnapshot>;
 
 class TtfCompOldStampWidget : public QWidget {
  public:

@@ -14,15 +14,16 @@
 
 #include "copyengine/filecopy.h"
 #include "platform/gui/geometry.h"
-#include "platform/gui/question.h"
 #include "platform/gui/remotewidget.h"
-#include "platform/gui/snapshot.h"
-#include "platform/gui/windowthread.h"
+#include "platform/ui/question.h"
+#include "platform/ui/snapshot.h"
+#include "platform/ui/windowthread.h"
 
 namespace kv {
 namespace {
 
 namespace gui = platform::gui;
+namespace ui = platform::ui;
 
 constexpr const char* kLabelNames[] = {"Label1", "tlSrc",      "Label2", "tlDest",     "Label5",   "tlTime",
                                        "Label3", "tlFileSize", "Label4", "tlFullSize", "tlAbort1", "tlabort2"};
@@ -49,7 +50,7 @@ TtfCopyWidget::TtfCopyWidget(platform::HandlerRef model, bool minimized, std::op
   ApplyContent(InitialCopyWindowSnapshot());
 
   const int screenDpi = dpi.value_or(gui::ScreenDpi(this));
-  scaleDivisor_ = gui::ScaleDivisor(screenDpi);
+  scaleDivisor_ = ui::ScaleDivisor(screenDpi);
   gui::ScaleWindow(*this, screenDpi);
   gui::CenterOnDesktop(*this);
 }
@@ -97,7 +98,7 @@ void TtfCopyWidget::CreateControls() {
 }
 
 int TtfCopyWidget::ScaleX(int x) const {
-  return scaleDivisor_ == 0 ? x : gui::MulDiv(x, gui::kDesignDpi, scaleDivisor_);
+  return ui::ScaleLength(x, scaleDivisor_);
 }
 
 void TtfCopyWidget::ApplyLabel(QLabel& label, const CopyLabelState& state) {
@@ -142,7 +143,7 @@ namespace {
 class CopyWindowView : public ICopyWindowView {
  public:
   explicit CopyWindowView(const CopyWindowLink& link)
-      : channel_(gui::SnapshotChannel<CopyWindowSnapshot>::Create()),
+      : channel_(ui::SnapshotChannel<CopyWindowSnapshot>::Create()),
         remote_([channel = channel_, link] {
           auto* widget = new TtfCopyWidget(link.model, link.minimized);
           gui::BindSnapshots(*widget, channel);
@@ -152,16 +153,12 @@ class CopyWindowView : public ICopyWindowView {
   void Publish(const CopyWindowSnapshot& snapshot) override { channel_->Publish(snapshot); }
 
   bool AskAbort(std::string_view question) override {
-    gui::WindowThread::Post([] { QApplication::beep(); });
-    gui::Question q;
-    q.text = std::string(question);
-    q.kind = gui::QuestionKind::Confirmation;
-    q.buttons = gui::QuestionButtons::YesNo;
-    return gui::Ask(q) == gui::Answer::Yes;
+    ui::WindowThread::Post([] { QApplication::beep(); });
+    return ui::Ask(CopyAbortQuestion(question)) == ui::Answer::Yes;
   }
 
  private:
-  std::shared_ptr<gui::SnapshotChannel<CopyWindowSnapshot>> channel_;
+  std::shared_ptr<ui::SnapshotChannel<CopyWindowSnapshot>> channel_;
   gui::RemoteWidget<TtfCopyWidget> remote_;
 };
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <utility>
 
-#include "platform/gui/snapshot.h"
-#include "platform/gui/windowthread.h"
+#include "platform/ui/snapshot.h"
+#include "platform/ui/windowthread.h"
 
 namespace kv::platform::gui {
 
@@ -25,16 +25,16 @@ class RemoteWidget {
   // it) and returns a new top-level widget or nullptr.
   explicit RemoteWidget(std::function<Widget*()> make, bool hidden = false)
       : slot_(std::make_shared<QPointer<Widget>>()) {
-    if (hidden || !WindowThread::HasWindowThread()) return;
+    if (hidden || !ui::WindowThread::HasWindowThread()) return;
     headless_ = false;
     auto slot = slot_;
-    WindowThread::Post([slot, make = std::move(make)] { *slot = make(); });
+    ui::WindowThread::Post([slot, make = std::move(make)] { *slot = make(); });
   }
   // Deletes the widget on the window thread (queued after earlier calls).
   ~RemoteWidget() {
     if (headless_) return;
     auto slot = slot_;
-    WindowThread::Post([slot] { delete slot->data(); });
+    ui::WindowThread::Post([slot] { delete slot->data(); });
   }
   RemoteWidget(const RemoteWidget&) = delete;
   RemoteWidget& operator=(const RemoteWidget&) = delete;
@@ -45,7 +45,7 @@ class RemoteWidget {
   void Post(std::function<void(Widget&)> fn) const {
     if (headless_) return;
     auto slot = slot_;
-    WindowThread::Post([slot, fn = std::move(fn)] {
+    ui::WindowThread::Post([slot, fn = std::move(fn)] {
       if (Widget* widget = slot->data()) fn(*widget);
     });
   }
@@ -55,7 +55,7 @@ class RemoteWidget {
     if (headless_) return false;
     bool ran = false;
     auto slot = slot_;
-    WindowThread::Synchronize([&] {
+    ui::WindowThread::Synchronize([&] {
       if (Widget* widget = slot->data()) {
         fn(*widget);
         ran = true;
@@ -72,7 +72,7 @@ class RemoteWidget {
 // Window thread: feeds the widget's Apply(const Snapshot&) from the channel
 // until the widget is destroyed.
 template <class Widget, class Snapshot>
-void BindSnapshots(Widget& widget, const std::shared_ptr<SnapshotChannel<Snapshot>>& channel) {
+void BindSnapshots(Widget& widget, const std::shared_ptr<ui::SnapshotChannel<Snapshot>>& channel) {
   QPointer<Widget> guard(&widget);
   channel->Attach([guard](const Snapshot& snapshot) {
     if (guard) guard->Apply(snapshot);

@@ -14,11 +14,13 @@
 
 #include "platform/errors.h"
 #include "platform/volumes.h"
+#include "testsupport/acl.h"
 #include "testsupport/temptree.h"
 
 namespace kv::platform {
 namespace {
 
+using kv::test::RightsOf;
 using kv::test::RunUnprivileged;
 using kv::test::ScopedEnv;
 using kv::test::ScopedRegistry;
@@ -27,12 +29,6 @@ using kv::test::TempTree;
 // 100 ns steps since 1601 for a Unix time, worked out here on its own.
 FileTime ExpectedFileTime(time_t seconds, long nanoseconds) {
   return 116444736000000000LL + int64_t{seconds} * 10000000 + nanoseconds / 100;
-}
-
-mode_t ModeOf(const std::string& posix) {
-  struct stat st;
-  EXPECT_EQ(stat(posix.c_str(), &st), 0) << posix;
-  return st.st_mode & 07777;
 }
 
 std::map<std::string, DirEntry> ByName(const FolderListing& listing) {
@@ -46,6 +42,14 @@ std::vector<std::string> NamesIn(const std::string& posixFolder) {
   for (const DirEntry& e : ListFolder(FromPosixPath(posixFolder)).entries) names.push_back(e.name);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// A 5 GiB file without data: sizes past 32 bits.
+void MakeSparse(const std::string& posix) {
+  const int fd = open(posix.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(ftruncate(fd, 5LL << 30), 0);
+  close(fd);
 }
 
 bool DifferentDevices(const char* a, const char* b) {
@@ -67,12 +71,7 @@ TEST_F(FilesTest, ListsEveryKindOfEntry) {
   tree_.Mkdir("sub");
   tree_.Write("sub/inner.txt", "123456789");
   tree_.Mkdir(".git");
-  {
-    int fd = open(tree_.Posix("sparse.bin").c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 5LL << 30), 0);
-    close(fd);
-  }
+  MakeSparse(tree_.Posix("sparse.bin"));
   ASSERT_EQ(symlink("plain.txt", tree_.Posix("link-to-file").c_str()), 0);
   ASSERT_EQ(symlink("sub", tree_.Posix("link-to-folder").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", tree_.Posix("dangling").c_str()), 0);
@@ -89,13 +88,7 @@ TEST_F(FilesTest, ListsEveryKindOfEntry) {
   EXPECT_EQ(listing.unnamable, std::vector<std::string>{"back\\slash.txt"});
   EXPECT_EQ(e.count("dangling") + e.count("loop") + e.count("back\\slash.txt"), 0u);
 
-  const struct {
-    const char* name;
-    bool isFolder;
-    int64_t size;
-    uint32_t attributes;
-    bool isLink;
-  } expected[] = {
+  const struct { const char* name; bool isFolder; int64_t size; uint32_t attributes; bool isLink; } expected[] = {
       {"plain.txt", false, 5, kAttrArchive, false},
       {".hidden", false, 1, kAttrArchive | kAttrHidden, false},
       {"readonly.txt", false, 3, kAttrArchive | kAttrReadOnly, false},
@@ -122,13 +115,8 @@ TEST_F(FilesTest, ListsEveryKindOfEntry) {
 
 TEST_F(FilesTest, ListingFailuresAreReportedNotEmpty) {
   tree_.Write("file.txt", "x");
-  const struct {
-    std::string path;
-    int error;
-  } cases[] = {
-      {tree_.Win("missing"), ENOENT},
-      {tree_.Win("file.txt"), ENOTDIR},
-      {"Q:\\unmapped\\", ENOENT},
+  const struct { std::string path; int error; } cases[] = {
+      {tree_.Win("missing"), ENOENT}, {tree_.Win("file.txt"), ENOTDIR}, {"Q:\\unmapped\\", ENOENT},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -177,22 +165,14 @@ TEST_F(FilesTest, ExistenceOfFilesAndFolders) {
   ASSERT_EQ(symlink("d", tree_.Posix("ld").c_str()), 0);
   ASSERT_EQ(symlink("none", tree_.Posix("dangling").c_str()), 0);
   ASSERT_EQ(mkfifo(tree_.Posix("pipe").c_str(), 0644), 0);
-  const struct {
-    std::string path;
-    bool file, folder, folderLink;
-  } cases[] = {
-      {tree_.Win("f.txt"), true, false, false},
-      {tree_.Win("d"), false, true, false},
+  const struct { std::string path; bool file, folder, folderLink; } cases[] = {
+      {tree_.Win("f.txt"), true, false, false}, {tree_.Win("d"), false, true, false},
       {tree_.WinFolder("d"), false, true, false},
       {tree_.WinFolder("d") + "", false, true, false},  // an empty name is not a file
-      {tree_.Win("lf"), true, false, false},
-      {tree_.Win("ld"), false, true, true},
-      {tree_.WinFolder("ld"), false, true, true},
-      {tree_.Win("dangling"), false, false, false},
-      {tree_.Win("pipe"), false, false, false},
-      {tree_.Win("missing"), false, false, false},
-      {tree_.Win("f.txt") + "\\", false, false, false},
-      {"Q:\\f.txt", false, false, false},
+      {tree_.Win("lf"), true, false, false}, {tree_.Win("ld"), false, true, true},
+      {tree_.WinFolder("ld"), false, true, true}, {tree_.Win("dangling"), false, false, false},
+      {tree_.Win("pipe"), false, false, false}, {tree_.Win("missing"), false, false, false},
+      {tree_.Win("f.txt") + "\\", false, false, false}, {"Q:\\f.txt", false, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -203,75 +183,61 @@ TEST_F(FilesTest, ExistenceOfFilesAndFolders) {
 }
 
 TEST_F(FilesTest, CreatesAndRemovesFolders) {
-  EXPECT_TRUE(ForceDirectories(tree_.WinFolder("a\\b\\c")));
-  EXPECT_TRUE(tree_.Exists("a/b/c"));
-  EXPECT_TRUE(ForceDirectories(tree_.Win("a\\b")));  // exists already
   tree_.Write("file", "x");
-  EXPECT_FALSE(ForceDirectories(tree_.Win("file\\below")));
-  EXPECT_EQ(GetLastError(), ENOTDIR);
-  EXPECT_FALSE(ForceDirectories(tree_.Win("file")));
-  EXPECT_EQ(GetLastError(), EEXIST);
-
-  EXPECT_TRUE(CreateDir(tree_.Win("single")));
-  EXPECT_FALSE(CreateDir(tree_.Win("single")));
-  EXPECT_EQ(GetLastError(), EEXIST);
-  EXPECT_FALSE(CreateDir(tree_.Win("no\\parent")));
-  EXPECT_EQ(GetLastError(), ENOENT);
-
-  EXPECT_FALSE(RemoveDir(tree_.Win("a")));
-  EXPECT_EQ(GetLastError(), ENOTEMPTY);
-  EXPECT_TRUE(RemoveDir(tree_.WinFolder("a\\b\\c")));
-  EXPECT_FALSE(tree_.Exists("a/b/c"));
-
-  EXPECT_FALSE(DeleteFile(tree_.Win("single")));  // a folder is not a file
-  EXPECT_TRUE(tree_.Exists("single"));
-  EXPECT_TRUE(DeleteFile(tree_.Win("file")));
-  EXPECT_FALSE(tree_.Exists("file"));
-  EXPECT_FALSE(DeleteFile(tree_.Win("file")));
-  EXPECT_EQ(GetLastError(), ENOENT);
   ASSERT_EQ(symlink("single", tree_.Posix("link").c_str()), 0);
-  EXPECT_TRUE(DeleteFile(tree_.Win("link")));  // the link goes, not its target
+  // In order; error 0: must succeed, -1: must fail.
+  const struct { bool (*op)(std::string_view); std::string path; int error; } steps[] = {
+      {ForceDirectories, tree_.WinFolder("a\\b\\c"), 0}, {ForceDirectories, tree_.Win("a\\b"), 0},  // exists already
+      {ForceDirectories, tree_.Win("file\\below"), ENOTDIR}, {ForceDirectories, tree_.Win("file"), EEXIST},
+      {CreateDir, tree_.Win("single"), 0}, {CreateDir, tree_.Win("single"), EEXIST},
+      {CreateDir, tree_.Win("no\\parent"), ENOENT}, {RemoveDir, tree_.Win("a"), ENOTEMPTY},
+      {RemoveDir, tree_.WinFolder("a\\b\\c"), 0}, {DeleteFile, tree_.Win("single"), -1},  // a folder is no file
+      {DeleteFile, tree_.Win("file"), 0}, {DeleteFile, tree_.Win("file"), ENOENT},
+      {DeleteFile, tree_.Win("link"), 0},  // the link goes, not its target
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.path);
+    EXPECT_EQ(s.op(s.path), s.error == 0);
+    if (s.error > 0) {
+      EXPECT_EQ(GetLastError(), s.error);
+    }
+  }
+  EXPECT_TRUE(tree_.Exists("a/b") && !tree_.Exists("a/b/c"));
   EXPECT_TRUE(tree_.Exists("single"));
 }
 
+// The move and its fallback for file systems without RENAME_NOREPLACE alike.
 TEST_F(FilesTest, MoveNeverReplaces) {
-  tree_.Write("a.txt", "A");
-  tree_.Write("b.txt", "B");
-  tree_.Write("dir1/x", "1");
-  tree_.Mkdir("emptydir");
+  const struct {
+    const char* what;
+    bool (*move)(const std::string& from, const std::string& to);
+  } movers[] = {
+      {"renameat2", [](const std::string& from, const std::string& to) {
+         return MoveFileNoReplace(FromPosixPath(from), FromPosixPath(to));
+       }},
+      {"fallback", detail::MoveNoReplaceFallback},
+  };
+  for (const auto& m : movers) {
+    SCOPED_TRACE(m.what);
+    TempTree t;
+    t.Write("a.txt", "A");
+    t.Write("b.txt", "B");
+    t.Write("dir1/x", "1");
+    t.Mkdir("emptydir");
+    const auto move = [&](const char* from, const char* to) { return m.move(t.Posix(from), t.Posix(to)); };
+    EXPECT_FALSE(move("a.txt", "b.txt"));
+    EXPECT_EQ(GetLastError(), EEXIST);
+    EXPECT_FALSE(move("dir1", "emptydir"));  // rename(2) would put a folder in place of an empty one
+    EXPECT_EQ(t.Read("a.txt") + t.Read("b.txt") + t.Read("dir1/x"), "AB1");
 
-  EXPECT_FALSE(MoveFileNoReplace(tree_.Win("a.txt"), tree_.Win("b.txt")));
-  EXPECT_EQ(GetLastError(), EEXIST);
-  EXPECT_EQ(tree_.Read("a.txt"), "A");
-  EXPECT_EQ(tree_.Read("b.txt"), "B");
-  // rename(2) would put a folder in place of an empty one.
-  EXPECT_FALSE(MoveFileNoReplace(tree_.Win("dir1"), tree_.Win("emptydir")));
-  EXPECT_EQ(tree_.Read("dir1/x"), "1");
-
-  EXPECT_TRUE(MoveFileNoReplace(tree_.Win("a.txt"), tree_.Win("dir1\\moved.txt")));
-  EXPECT_FALSE(tree_.Exists("a.txt"));
-  EXPECT_EQ(tree_.Read("dir1/moved.txt"), "A");
-  EXPECT_TRUE(MoveFileNoReplace(tree_.Win("dir1"), tree_.Win("dir2")));
-  EXPECT_EQ(tree_.Read("dir2/moved.txt"), "A");
-  EXPECT_FALSE(MoveFileNoReplace(tree_.Win("gone"), tree_.Win("other")));
-  EXPECT_EQ(GetLastError(), ENOENT);
-}
-
-TEST_F(FilesTest, MoveFallbackWithoutRenameFlag) {
-  tree_.Write("a.txt", "A");
-  tree_.Write("b.txt", "B");
-  tree_.Write("dir/x", "1");
-  tree_.Mkdir("emptydir");
-  EXPECT_FALSE(detail::MoveNoReplaceFallback(tree_.Posix("a.txt"), tree_.Posix("b.txt")));
-  EXPECT_EQ(GetLastError(), EEXIST);
-  EXPECT_FALSE(detail::MoveNoReplaceFallback(tree_.Posix("dir"), tree_.Posix("emptydir")));
-  EXPECT_EQ(tree_.Read("b.txt"), "B");
-  EXPECT_TRUE(detail::MoveNoReplaceFallback(tree_.Posix("a.txt"), tree_.Posix("c.txt")));
-  EXPECT_FALSE(tree_.Exists("a.txt"));
-  EXPECT_EQ(tree_.Read("c.txt"), "A");
-  EXPECT_TRUE(detail::MoveNoReplaceFallback(tree_.Posix("dir"), tree_.Posix("dir2")));
-  EXPECT_EQ(tree_.Read("dir2/x"), "1");
-  EXPECT_FALSE(tree_.Exists("dir"));
+    EXPECT_TRUE(move("a.txt", "dir1/moved.txt"));
+    EXPECT_FALSE(t.Exists("a.txt"));
+    EXPECT_TRUE(move("dir1", "dir2"));
+    EXPECT_FALSE(t.Exists("dir1"));
+    EXPECT_EQ(t.Read("dir2/moved.txt"), "A");
+    EXPECT_FALSE(move("gone", "other"));
+    EXPECT_EQ(GetLastError(), ENOENT);
+  }
 }
 
 TEST_F(FilesTest, MoveAcrossFileSystemsFails) {
@@ -301,7 +267,7 @@ TEST_F(FilesTest, CopyKeepsContentModeAndTime) {
 
   ASSERT_TRUE(CopyFile(tree_.Win("src.bin"), tree_.Win("dst.bin"), true)) << SysErrorMessage(GetLastError());
   EXPECT_EQ(tree_.Read("dst.bin"), content);
-  EXPECT_EQ(ModeOf(tree_.Posix("dst.bin")), 0640u);
+  EXPECT_EQ(RightsOf(tree_.Posix("dst.bin")).mode, 0640u);
   EXPECT_EQ(GetLastWriteTime(tree_.Win("dst.bin")), ExpectedFileTime(1500000000, 987654300));
   EXPECT_EQ(NamesIn(tree_.Posix()), (std::vector<std::string>{"dst.bin", "src.bin"}));  // no temporary left
 
@@ -323,10 +289,7 @@ TEST_F(FilesTest, CopyReplacesOnlyWhenAskedAndOnlyWhenComplete) {
 
   tree_.Mkdir("folder");
   ASSERT_EQ(mkfifo(tree_.Posix("pipe").c_str(), 0644), 0);
-  const struct {
-    std::string from, to;
-    int error;
-  } failures[] = {
+  const struct { std::string from, to; int error; } failures[] = {
       {tree_.Win("missing"), tree_.Win("dst.txt"), ENOENT},
       {tree_.Win("folder"), tree_.Win("dst.txt"), EISDIR},
       {tree_.Win("pipe"), tree_.Win("dst.txt"), EINVAL},  // and it does not wait for a writer
@@ -377,16 +340,16 @@ TEST_F(FilesTest, AttributesFollowModeAndName) {
 
   ASSERT_EQ(chmod(tree_.Posix("f.txt").c_str(), 0664), 0);
   EXPECT_TRUE(SetFileAttributes(tree_.Win("f.txt"), kAttrReadOnly | kAttrArchive));
-  EXPECT_EQ(ModeOf(tree_.Posix("f.txt")), 0444u);
+  EXPECT_EQ(RightsOf(tree_.Posix("f.txt")).mode, 0444u);
   EXPECT_EQ(GetFileAttributes(tree_.Win("f.txt")), kAttrArchive | kAttrReadOnly);
   EXPECT_TRUE(SetFileAttributes(tree_.Win("f.txt"), 0));  // "clear attributes"
-  EXPECT_EQ(ModeOf(tree_.Posix("f.txt")), 0644u);
+  EXPECT_EQ(RightsOf(tree_.Posix("f.txt")).mode, 0644u);
 
   ASSERT_EQ(chmod(tree_.Posix("d").c_str(), 0555), 0);
   EXPECT_TRUE(SetFileAttributes(tree_.Win("d"), 0));
-  EXPECT_EQ(ModeOf(tree_.Posix("d")), 0755u);
+  EXPECT_EQ(RightsOf(tree_.Posix("d")).mode, 0755u);
   EXPECT_TRUE(SetFileAttributes(tree_.Win("d"), kAttrReadOnly));  // a folder stays writable
-  EXPECT_EQ(ModeOf(tree_.Posix("d")), 0755u);
+  EXPECT_EQ(RightsOf(tree_.Posix("d")).mode, 0755u);
   EXPECT_FALSE(SetFileAttributes(tree_.Win("missing"), 0));
   EXPECT_EQ(GetLastError(), ENOENT);
 }
@@ -407,12 +370,7 @@ TEST_F(FilesTest, TimesAndSizes) {
   EXPECT_FALSE(SetLastWriteTime(tree_.Win("missing"), ft));
   EXPECT_EQ(GetLastWriteTime(tree_.Win("missing")), std::nullopt);
 
-  {
-    int fd = open(tree_.Posix("big").c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 5LL << 30), 0);
-    close(fd);
-  }
+  MakeSparse(tree_.Posix("big"));
   EXPECT_EQ(GetFileSize(tree_.Win("f.txt")), 5);
   EXPECT_EQ(GetFileSize(tree_.Win("big")), 5368709120LL);
   EXPECT_EQ(GetFileSize(tree_.WinFolder()), std::nullopt);
@@ -446,10 +404,10 @@ TEST_F(FilesTest, PrivateTemporaryFolder) {
   ScopedEnv runtime("XDG_RUNTIME_DIR", tree_.Posix().c_str());
   const std::string expected = tree_.WinFolder("kestrovane");
   EXPECT_EQ(GetTempPath(), expected);
-  EXPECT_EQ(ModeOf(tree_.Posix("kestrovane")), 0700u);
+  EXPECT_EQ(RightsOf(tree_.Posix("kestrovane")).mode, 0700u);
   ASSERT_EQ(chmod(tree_.Posix("kestrovane").c_str(), 0755), 0);
   EXPECT_EQ(GetTempPath(), expected);  // and narrowed again
-  EXPECT_EQ(ModeOf(tree_.Posix("kestrovane")), 0700u);
+  EXPECT_EQ(RightsOf(tree_.Posix("kestrovane")).mode, 0700u);
 
   // Not ours, or a link planted in its place: the fallback in /tmp is taken.
   const std::string fallback = FromPosixPath("/tmp/kestrovane-" + std::to_string(geteuid())) + "\\";
@@ -492,7 +450,7 @@ TEST_F(FilesTest, WholeFiles) {
   ASSERT_EQ(chmod(tree_.Posix("rec.dat").c_str(), 0640), 0);
   ASSERT_TRUE(WriteFileAtomic(tree_.Win("rec.dat"), "xy", 2));
   EXPECT_EQ(tree_.Read("rec.dat"), "xy");
-  EXPECT_EQ(ModeOf(tree_.Posix("rec.dat")), 0640u);  // kept when replaced
+  EXPECT_EQ(RightsOf(tree_.Posix("rec.dat")).mode, 0640u);  // kept when replaced
   ASSERT_TRUE(WriteFileAtomic(tree_.Win("empty"), nullptr, 0));
   EXPECT_TRUE(ReadWholeFile(tree_.Win("empty"), read));
   EXPECT_TRUE(read.empty());
@@ -500,13 +458,8 @@ TEST_F(FilesTest, WholeFiles) {
 
   ASSERT_EQ(mkfifo(tree_.Posix("pipe").c_str(), 0644), 0);
   tree_.Mkdir("d");
-  const struct {
-    std::string path;
-    int error;
-  } failures[] = {
-      {tree_.Win("missing"), ENOENT},
-      {tree_.Win("pipe"), EINVAL},
-      {tree_.Win("d"), EISDIR},
+  const struct { std::string path; int error; } failures[] = {
+      {tree_.Win("missing"), ENOENT}, {tree_.Win("pipe"), EINVAL}, {tree_.Win("d"), EISDIR},
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.path);

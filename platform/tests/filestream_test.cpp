@@ -1,14 +1,10 @@
 #include "platform/filestream.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -133,11 +129,7 @@ TEST_F(FileStreamTest, ClosedAndReadOnlyStreamsRefuseWork) {
 TEST_F(FileStreamTest, OnlyRegularFilesAreOpened) {
   tree_.Mkdir("folder");
   ASSERT_EQ(mkfifo(tree_.Posix("fifo").c_str(), 0600), 0);
-  struct Case {
-    const char* rel;
-    OpenMode mode;
-    int error;
-  };
+  struct Case { const char* rel; OpenMode mode; int error; };
   for (const Case& c : std::vector<Case>{{"folder", OpenMode::Read, EISDIR},
                                          {"folder", OpenMode::ReadWrite, EISDIR},
                                          {"fifo", OpenMode::Read, EINVAL},  // must not block
@@ -165,11 +157,7 @@ TEST_F(FileStreamTest, RefusedPermissionIsReported) {
 TEST_F(FileStreamTest, DriveThatIsNotMountedIsNotOpened) {
   tree_.Mkdir("unplugged");
   VolumeTable table = VolumeTable::Load();
-  Volume usb;
-  usb.root = "U:";
-  usb.folder = tree_.Posix("unplugged");
-  usb.mustBeMounted = true;
-  table.Set(usb);
+  table.Set(Volume{"U:", tree_.Posix("unplugged"), std::nullopt, "", /*mustBeMounted=*/true, ""});
   table.Save();
   FileStream f;
   EXPECT_FALSE(f.Open("U:\\neu.ptk", OpenMode::Create));
@@ -177,24 +165,9 @@ TEST_F(FileStreamTest, DriveThatIsNotMountedIsNotOpened) {
   EXPECT_FALSE(tree_.Exists("unplugged/neu.ptk"));
 }
 
-// Runs fn in a child whose files may not grow beyond limit bytes (a full
-// disk, as far as a writer can tell); returns the child's exit code.
-int WithFileSizeLimit(rlim_t limit, const std::function<int()>& fn) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const struct rlimit rl = {limit, limit};
-    if (setrlimit(RLIMIT_FSIZE, &rl) != 0) _exit(100);
-    _exit(fn());
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
 TEST_F(FileStreamTest, WriteThatHitsTheLimitFails) {
   const std::string path = tree_.Win("full");
-  const int result = WithFileSizeLimit(10, [&] {
+  const int result = test::RunWithFileSizeLimit(10, [&] {
     FileStream f;
     if (!f.Open(path, OpenMode::Create)) return 1;
     if (!f.Write("12345678", 8)) return 2;

@@ -16,11 +16,7 @@ namespace {
 
 using kv::test::TempTree;
 
-struct StatInfo {
-  ino_t inode = 0;
-  int64_t mtimeNs = 0;
-  mode_t mode = 0;
-};
+struct StatInfo { ino_t inode = 0; int64_t mtimeNs = 0; mode_t mode = 0; };
 
 StatInfo StatOf(const std::string& path) {
   struct stat st {};
@@ -66,38 +62,23 @@ constexpr const char* kReadingFixture =
     "Plain=other\r\n"
     "[main]\r\n"
     "Late=from second occurrence\r\n"
-    "Dup=third\r\n";
+    "Dup=third\r\n"
+    "[Empty]\r\n"
+    "\r\n"
+    "[CommentsOnly]\r\n"
+    "; x=1\r\n";
 
 TEST_F(IniFileTest, ReadsValuesAsProfileFilesDo) {
   tree_.Write("r.ini", kReadingFixture);
   IniFile ini(Win("r.ini"));
-  struct Case {
-    const char* section;
-    const char* key;
-    const char* expected;
-  } cases[] = {
-      {"Main", "Plain", "hello"},
-      {"MAIN", "plain", "hello"},
-      {"Main", "Spaced", "padded value"},
-      {"Main", "DQ", "  quoted  "},
-      {"Main", "SQ", "single"},
-      {"Main", "Mixed", "\"half'"},
-      {"Main", "OnlyQuote", "\""},
-      {"Main", "TwoPairs", "\"x\""},
-      {"Main", "Empty", ""},
-      {"Main", "Dup", "first"},
-      {"Main", "DUP", "first"},
-      {"Main", "NoEquals line", "<def>"},
-      {"Main", "; Comment", "<def>"},
-      {"Main", "Indented", "yes"},
-      {"main", "äPFEL", "obst"},
-      {"Main", "Inline", "a ; not a comment"},
-      {"Main", "Late", "from second occurrence"},
-      {" Main ", " Plain ", "hello"},
-      {"Other", "Plain", "other"},
-      {"Other", "Late", "<def>"},
-      {"Missing", "Plain", "<def>"},
-      {"", "Orphan", "<def>"},
+  struct Case { const char* section; const char* key; const char* expected; } cases[] = {
+      {"Main", "Plain", "hello"}, {"MAIN", "plain", "hello"}, {"Main", "Spaced", "padded value"},
+      {"Main", "DQ", "  quoted  "}, {"Main", "SQ", "single"}, {"Main", "Mixed", "\"half'"},
+      {"Main", "OnlyQuote", "\""}, {"Main", "TwoPairs", "\"x\""}, {"Main", "Empty", ""}, {"Main", "Dup", "first"},
+      {"Main", "DUP", "first"}, {"Main", "NoEquals line", "<def>"}, {"Main", "; Comment", "<def>"},
+      {"Main", "Indented", "yes"}, {"main", "äPFEL", "obst"}, {"Main", "Inline", "a ; not a comment"},
+      {"Main", "Late", "from second occurrence"}, {" Main ", " Plain ", "hello"}, {"Other", "Plain", "other"},
+      {"Other", "Late", "<def>"}, {"Missing", "Plain", "<def>"}, {"", "Orphan", "<def>"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(ini.ReadString(c.section, c.key, "<def>"), c.expected) << c.section << "/" << c.key;
@@ -106,7 +87,7 @@ TEST_F(IniFileTest, ReadsValuesAsProfileFilesDo) {
 TEST_F(IniFileTest, ListsSectionsAndKeysInFileOrderOnce) {
   tree_.Write("r.ini", kReadingFixture);
   IniFile ini(Win("r.ini"));
-  EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Main", "Other"}));
+  EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Main", "Other", "Empty", "CommentsOnly"}));
   EXPECT_EQ(ini.ReadSection("main"),
             (std::vector<std::string>{"Plain", "Spaced", "DQ", "SQ", "Mixed", "OnlyQuote", "TwoPairs", "Empty", "Dup",
                                       "Indented", "Äpfel", "Inline", "Late"}));
@@ -117,31 +98,22 @@ TEST_F(IniFileTest, ListsSectionsAndKeysInFileOrderOnce) {
   EXPECT_EQ(values[8], "Dup=first");
   EXPECT_TRUE(ini.ValueExists("Main", "Empty"));
   EXPECT_FALSE(ini.ValueExists("Main", "NoEquals line"));
-}
-
-TEST_F(IniFileTest, SectionExistsOnlyWithKeys) {
-  tree_.Write("s.ini", "[Empty]\n\n[CommentsOnly]\n; x=1\nno equals\n[Full]\nk=\n");
-  IniFile ini(Win("s.ini"));
-  EXPECT_FALSE(ini.SectionExists("Empty"));
-  EXPECT_FALSE(ini.SectionExists("CommentsOnly"));
-  EXPECT_TRUE(ini.SectionExists("full"));
-  EXPECT_FALSE(ini.SectionExists("Nowhere"));
-  EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Empty", "CommentsOnly", "Full"}));
+  // A section counts only with a key in it.
+  EXPECT_TRUE(ini.SectionExists("other"));
+  EXPECT_FALSE(ini.SectionExists("Empty") || ini.SectionExists("CommentsOnly") || ini.SectionExists("Nowhere"));
 }
 
 TEST_F(IniFileTest, ReadsNumbersAndBooleansWithDefaults) {
+  // Number syntax itself is StrToIntDef's (see its test); here what the
+  // file adds: blanks, quotes, booleans as non-zero integers.
   struct Case {
     const char* text;
     int32_t integer;  // with default 7
     bool boolean;     // with default true
   } cases[] = {
-      {"42", 42, true},          {" -13 ", -13, true},      {"$1F", 31, true},
-      {"0x1F", 31, true},        {"0X1f", 31, true},        {"0", 0, false},
-      {"$0", 0, false},          {"\"5\"", 5, true},        {"12abc", 7, true},
-      {"", 7, true},             {"abc", 7, true},          {"1.5", 7, true},
-      {"true", 7, true},         {"2147483647", 2147483647, true},
-      {"-2147483648", INT32_MIN, true},                     {"2147483648", 7, true},
-      {"-1", -1, true},          {"0x", 7, true},
+      {"42", 42, true},   {" -13 ", -13, true}, {"$1F", 31, true},  {"0X1f", 31, true}, {"0", 0, false},
+      {"$0", 0, false},   {"\"5\"", 5, true},  {"12abc", 7, true}, {"", 7, true},      {"true", 7, true},
+      {"-1", -1, true},
   };
   std::string content = "[N]\n";
   for (size_t i = 0; i < std::size(cases); ++i) content += "k" + std::to_string(i) + "=" + cases[i].text + "\n";
@@ -152,8 +124,8 @@ TEST_F(IniFileTest, ReadsNumbersAndBooleansWithDefaults) {
     EXPECT_EQ(ini.ReadInteger("N", key, 7), cases[i].integer) << cases[i].text;
     EXPECT_EQ(ini.ReadBool("N", key, true), cases[i].boolean) << cases[i].text;
   }
-  EXPECT_FALSE(ini.ReadBool("N", "k5", false));  // "0"
-  EXPECT_FALSE(ini.ReadBool("N", "k12", false));  // "true" is no number: the default
+  EXPECT_FALSE(ini.ReadBool("N", "k4", false));  // "0"
+  EXPECT_FALSE(ini.ReadBool("N", "k9", false));  // "true" is no number: the default
   EXPECT_EQ(ini.ReadInteger("N", "absent", -9), -9);
 }
 
@@ -190,8 +162,6 @@ TEST_F(IniFileTest, WritesDatesInTheFixedFormats) {
   ASSERT_TRUE(ini.WriteTime("D", "Time", day + TimeOfDay(9, 5, 7)));
   EXPECT_EQ(tree_.Read("w.ini"),
             "[D]\r\nFull=07.12.26 14:30:15\r\nMidnight=07.12.26\r\nDate=07.12.26\r\nTime=09:05:07\r\n");
-  EXPECT_NEAR(ini.ReadDateTime("D", "Full", 0), day + TimeOfDay(14, 30, 15), 1e-8);
-  EXPECT_NEAR(ini.ReadTime("D", "Time", 0), TimeOfDay(9, 5, 7), 1e-8);
 }
 
 // Edits against exact bytes: where a key lands, what stays untouched.
@@ -300,11 +270,7 @@ TEST_F(IniFileTest, MissingFileReadsDefaultsAndWriteCreatesIt) {
 TEST_F(IniFileTest, RefusesWhatCouldNotBeReadBack) {
   tree_.Write("v.ini", "[A]\nx=1\n");
   IniFile ini(Win("v.ini"));
-  struct Case {
-    const char* section;
-    const char* key;
-    const char* value;
-  } cases[] = {
+  struct Case { const char* section; const char* key; const char* value; } cases[] = {
       {"A", "", "v"},     {"A", "  ", "v"},    {"A", "a=b", "v"}, {"A", ";k", "v"},   {"A", "[k", "v"},
       {"A", "a\nb", "v"}, {"A\nB", "k", "v"},  {"", "k", "v"},    {"A", "k", "1\n2"}, {"A", "k", "1\r2"},
   };

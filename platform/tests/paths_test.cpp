@@ -18,20 +18,15 @@ struct SplitCase {
 // starts at a "." after it.
 const SplitCase kSplitCases[] = {
     {"C:\\Daten\\brief.txt", "C:", "C:\\Daten\\", "brief.txt", ".txt"},
-    {"C:\\Daten\\", "C:", "C:\\Daten\\", "", ""},
-    {"C:", "C:", "C:", "", ""},
-    {"C:b.txt", "C:", "C:", "b.txt", ".txt"},
-    {"d:\\a.b\\c", "d:", "d:\\a.b\\", "c", ""},
+    {"C:\\Daten\\", "C:", "C:\\Daten\\", "", ""}, {"C:", "C:", "C:", "", ""},
+    {"C:b.txt", "C:", "C:", "b.txt", ".txt"}, {"d:\\a.b\\c", "d:", "d:\\a.b\\", "c", ""},
     {"\\\\server\\share\\dir\\x.tar.gz", "\\\\server\\share", "\\\\server\\share\\dir\\", "x.tar.gz", ".gz"},
     {"\\\\server\\share", "\\\\server\\share", "\\\\server\\", "share", ""},
     {"\\\\server\\share\\", "\\\\server\\share", "\\\\server\\share\\", "", ""},
     {"\\\\server", "\\\\server", "\\\\", "server", ""},
     {"\\\\server\\", "\\\\server", "\\\\server\\", "", ""},
-    {"\\single\\x", "", "\\single\\", "x", ""},
-    {"relative.doc", "", "", "relative.doc", ".doc"},
-    {".profile", "", "", ".profile", ".profile"},
-    {"C:\\dir.d\\", "C:", "C:\\dir.d\\", "", ""},
-    {"", "", "", "", ""},
+    {"\\single\\x", "", "\\single\\", "x", ""}, {"relative.doc", "", "", "relative.doc", ".doc"},
+    {".profile", "", "", ".profile", ".profile"}, {"C:\\dir.d\\", "C:", "C:\\dir.d\\", "", ""}, {"", "", "", "", ""},
     {"C:\\Übung\\Straße.äöü", "C:", "C:\\Übung\\", "Straße.äöü", ".äöü"},
 };
 
@@ -48,16 +43,9 @@ TEST(PathsTest, SplitsPathsIntoParts) {
 }
 
 TEST(PathsTest, TrailingBackslash) {
-  const struct {
-    const char* in;
-    const char* included;
-    const char* excluded;
-  } cases[] = {
-      {"C:\\Daten", "C:\\Daten\\", "C:\\Daten"},
-      {"C:\\Daten\\", "C:\\Daten\\", "C:\\Daten"},
-      {"C:\\", "C:\\", "C:"},
-      {"", "\\", ""},
-      {"C:\\a\\\\", "C:\\a\\\\", "C:\\a\\"},  // one backslash at a time
+  const struct { const char* in; const char* included; const char* excluded; } cases[] = {
+      {"C:\\Daten", "C:\\Daten\\", "C:\\Daten"}, {"C:\\Daten\\", "C:\\Daten\\", "C:\\Daten"}, {"C:\\", "C:\\", "C:"},
+      {"", "\\", ""}, {"C:\\a\\\\", "C:\\a\\\\", "C:\\a\\"},  // one backslash at a time
       {"\\\\srv\\share", "\\\\srv\\share\\", "\\\\srv\\share"},
   };
   for (const auto& c : cases) {
@@ -68,15 +56,9 @@ TEST(PathsTest, TrailingBackslash) {
 }
 
 TEST(PathsTest, ChangeFileExt) {
-  const struct {
-    const char* path;
-    const char* ext;
-    const char* expected;
-  } cases[] = {
-      {"C:\\a\\b.txt", ".bak", "C:\\a\\b.bak"},
-      {"C:\\a\\b", ".bak", "C:\\a\\b.bak"},
-      {"C:\\a.d\\b", ".bak", "C:\\a.d\\b.bak"},
-      {"C:\\a\\b.tar.gz", "", "C:\\a\\b.tar"},
+  const struct { const char* path; const char* ext; const char* expected; } cases[] = {
+      {"C:\\a\\b.txt", ".bak", "C:\\a\\b.bak"}, {"C:\\a\\b", ".bak", "C:\\a\\b.bak"},
+      {"C:\\a.d\\b", ".bak", "C:\\a.d\\b.bak"}, {"C:\\a\\b.tar.gz", "", "C:\\a\\b.tar"},
       {"C:\\a\\b.txt", ".txt.sync", "C:\\a\\b.txt.sync"},
       {"x.", ".y", "x.y"},
   };

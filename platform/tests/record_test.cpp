@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <vector>
 
@@ -18,23 +19,18 @@ constexpr size_t kSize = 96;
 // Built byte by byte from the table, without the codec.
 std::vector<uint8_t> GoldenRecord() {
   std::vector<uint8_t> g(kSize, 0);
-  const uint8_t name[] = {5, 'D', 'a', 't', 'e', 'n'};
-  std::copy(std::begin(name), std::end(name), g.begin() + 0);
-  g[11] = 0x7F;
-  const uint8_t count[] = {0xFE, 0xFF, 0xFF, 0xFF};  // -2
-  std::copy(std::begin(count), std::end(count), g.begin() + 12);
-  const uint8_t mask[] = {0xEF, 0xBE, 0xAD, 0xDE};  // 0xDEADBEEF
-  std::copy(std::begin(mask), std::end(mask), g.begin() + 16);
-  const uint8_t size[] = {0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01};
-  std::copy(std::begin(size), std::end(size), g.begin() + 20);
-  const uint8_t time[] = {8, '1', '2', ':', '3', '4', ':', '5', '6'};
-  std::copy(std::begin(time), std::end(time), g.begin() + 28);
-  g[37] = 0x15;  // 21 = FTP port, low byte first
-  // 116444736000000000 = 0x019DB1DED53E8000, low 32-bit word first.
-  const uint8_t ft[] = {0x00, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01};
-  std::copy(std::begin(ft), std::end(ft), g.begin() + 40);
-  const uint8_t path[] = {4, 'C', ':', '\\', 'x'};
-  std::copy(std::begin(path), std::end(path), g.begin() + 48);
+  const auto put = [&g](size_t at, std::initializer_list<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), g.begin() + static_cast<std::ptrdiff_t>(at));
+  };
+  put(0, {5, 'D', 'a', 't', 'e', 'n'});
+  put(11, {0x7F});
+  put(12, {0xFE, 0xFF, 0xFF, 0xFF});                          // -2
+  put(16, {0xEF, 0xBE, 0xAD, 0xDE});                          // 0xDEADBEEF
+  put(20, {0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01});  // 0x0123456789ABCDEF
+  put(28, {8, '1', '2', ':', '3', '4', ':', '5', '6'});
+  put(37, {0x15, 0x00});                                      // 21 = FTP port, low byte first
+  put(40, {0x00, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01});  // 116444736000000000, low word first
+  put(48, {4, 'C', ':', '\\', 'x'});
   return g;
 }
 
@@ -85,15 +81,11 @@ TEST(RecordTest, ReaderClampsLengthBytesAndStaysInsideTheRecord) {
 }
 
 TEST(RecordTest, TextIsCutAtWholeUtf8Sequences) {
-  struct Case {
-    const char* text;
-    size_t width;
-    const char* stored;
-  };
+  struct Case { const char* text; size_t width; const char* stored; };
   const Case cases[] = {
-      {"Grüße", 4, "Grü"},                                    // ü is two bytes and fits exactly
-      {"Grüße", 3, "Gr"},                                     // ü would be split
-      {"Grüße", 7, "Grüße"}, {"a€b", 3, "a"},                 // three-byte sequence
+      {"Grüße", 4, "Grü"},  // ü is two bytes and fits exactly
+      {"Grüße", 3, "Gr"},  // ü would be split
+      {"Grüße", 7, "Grüße"}, {"a€b", 3, "a"},  // three-byte sequence
       {"a€b", 4, "a€"},      {"x\xF0\x9F\x98\x80y", 4, "x"},  // four-byte sequence
       {"", 5, ""},
   };

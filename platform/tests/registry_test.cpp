@@ -5,9 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "platform/errors.h"
@@ -16,17 +14,8 @@
 namespace kv::platform {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << content;
-}
+using kv::test::ReadFileText;
+using kv::test::WriteFileText;
 
 class RegistryTest : public ::testing::Test {
  protected:
@@ -73,7 +62,7 @@ TEST_F(RegistryTest, FileIsReadableText) {
   ASSERT_TRUE(hkcu_.WriteString("Software\\Vorlem\\Kestrovane", "Note", "50% \"sure\"\nnext"));
   ASSERT_TRUE(hkcu_.WriteDword("Software\\Vorlem\\Kestrovane", "Count", 42));
   ASSERT_TRUE(hkcu_.WriteString("CLSID\\{1}", "", "Copy Objekt"));
-  const std::string file = ReadFile(Registry::FilePath(Hive::CurrentUser));
+  const std::string file = ReadFileText(Registry::FilePath(Hive::CurrentUser));
   EXPECT_EQ(Registry::FilePath(Hive::CurrentUser), scoped_.Directory() + "/HKEY_CURRENT_USER.txt");
   const std::string body =
       "\n[CLSID\\{1}]\n"
@@ -88,7 +77,7 @@ TEST_F(RegistryTest, FileIsReadableText) {
 }
 
 TEST_F(RegistryTest, HandWrittenFileIsRead) {
-  WriteFile(Registry::FilePath(Hive::LocalMachine),
+  WriteFileText(Registry::FilePath(Hive::LocalMachine),
             "# written by hand\r\n"
             "  [System\\Volumes\\D:]  \r\n"
             "\"Folder\" = \"/mnt/backup\"\r\n"
@@ -115,11 +104,7 @@ TEST_F(RegistryTest, KeysAndValueNamesIgnoreCaseAndKeepIt) {
   // Sorted by case-folded code points, the order of every sorted list of the system.
   EXPECT_EQ(hkcu_.GetKeyNames("SOFTWARE"), (std::vector<std::string>{"Vorlem", "ärger"}));
   EXPECT_EQ(hkcu_.GetKeyNames(""), (std::vector<std::string>{"Software"}));
-  // New keys take the spelling of the parents they join.
-  EXPECT_NE(ReadFile(Registry::FilePath(Hive::CurrentUser)).find("[Software\\Vorlem\\Other]"), std::string::npos);
-}
-
-TEST_F(RegistryTest, ListsSubkeysSortedAndValuesInCreationOrder) {
+  // Subkeys sorted case-insensitively, values in the order they were made.
   for (const char* k : {"b", "C", "a", "B\\deep\\er", "a\\x"}) ASSERT_TRUE(hkcu_.CreateKey(std::string("Root\\") + k));
   EXPECT_EQ(hkcu_.GetKeyNames("Root"), (std::vector<std::string>{"a", "b", "C"}));
   EXPECT_EQ(hkcu_.GetKeyNames("Root\\b"), (std::vector<std::string>{"deep"}));
@@ -128,6 +113,8 @@ TEST_F(RegistryTest, ListsSubkeysSortedAndValuesInCreationOrder) {
   EXPECT_TRUE(hkcu_.GetKeyNames("Nowhere").empty());
   EXPECT_TRUE(hkcu_.GetValueNames("Nowhere").empty());
   EXPECT_TRUE(hkcu_.CreateKey("Root\\a"));  // exists already: still true
+  // New keys take the spelling of the parents they join.
+  EXPECT_NE(ReadFileText(Registry::FilePath(Hive::CurrentUser)).find("[Software\\Vorlem\\Other]"), std::string::npos);
 }
 
 TEST_F(RegistryTest, DeleteKeyRemovesEverythingBelow) {
@@ -172,12 +159,11 @@ TEST_F(RegistryTest, AnotherObjectSeesEveryWriteAtOnce) {
 TEST_F(RegistryTest, AnotherProcessSeesWritesAtOnce) {
   ASSERT_TRUE(hklm_.WriteString("K", "who", "parent"));
   ASSERT_EQ(hklm_.ReadString("K", "who"), "parent");  // now cached here
-  pid_t pid = fork();
+  const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     Registry child(Hive::LocalMachine);
-    bool ok = child.ReadString("K", "who") == "parent" && child.WriteString("K", "who", "childx");
-    _exit(ok ? 0 : 1);
+    _exit(child.ReadString("K", "who") == "parent" && child.WriteString("K", "who", "childx") ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -237,7 +223,7 @@ TEST_F(RegistryTest, ChangeStampFollowsTheFile) {
   ASSERT_TRUE(hklm_.WriteString("K", "a", "2"));
   uint64_t s2 = Registry::ChangeStamp(Hive::LocalMachine);
   EXPECT_NE(s2, s1);
-  WriteFile(Registry::FilePath(Hive::LocalMachine), "[K]\n\"a\"=\"edited by hand\"\n");
+  WriteFileText(Registry::FilePath(Hive::LocalMachine), "[K]\n\"a\"=\"edited by hand\"\n");
   EXPECT_NE(Registry::ChangeStamp(Hive::LocalMachine), s2);
   EXPECT_EQ(hklm_.ReadString("K", "a"), "edited by hand");
 }
@@ -265,7 +251,7 @@ TEST_F(RegistryTest, GarbledFileKeepsWhatIsValid) {
   std::string deep = "[";
   for (int i = 0; i < 20000; ++i) deep += "a\\";
   garbled += deep + "]\n\"deepest\"=dword:1\n";
-  WriteFile(Registry::FilePath(Hive::CurrentUser), garbled);
+  WriteFileText(Registry::FilePath(Hive::CurrentUser), garbled);
 
   EXPECT_EQ(hkcu_.ReadString("Good", "s"), "ok");
   EXPECT_EQ(hkcu_.ReadString("Good", "lost"), std::nullopt);
@@ -285,7 +271,7 @@ TEST_F(RegistryTest, GarbledFileKeepsWhatIsValid) {
   EXPECT_EQ(fresh.ReadString("Good", "s"), "ok");
   EXPECT_EQ(fresh.ReadDword("Good\\Sub", "d"), 42u);
   EXPECT_EQ(fresh.ReadString("Good", "new"), "n");
-  EXPECT_EQ(ReadFile(Registry::FilePath(Hive::CurrentUser)).find("garbage"), std::string::npos);
+  EXPECT_EQ(ReadFileText(Registry::FilePath(Hive::CurrentUser)).find("garbage"), std::string::npos);
 }
 
 TEST_F(RegistryTest, RandomBytesNeverCrash) {
@@ -296,7 +282,7 @@ TEST_F(RegistryTest, RandomBytesNeverCrash) {
     size_t len = 1 + rng() % 4000;
     for (size_t i = 0; i < len; ++i)
       junk += round % 2 ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % (sizeof alphabet - 1)];
-    WriteFile(Registry::FilePath(Hive::ClassesRoot), junk);
+    WriteFileText(Registry::FilePath(Hive::ClassesRoot), junk);
     Registry r(Hive::ClassesRoot);
     for (const std::string& k : r.GetKeyNames("")) {
       r.GetValueNames(k);

@@ -1,12 +1,9 @@
 #include "platform/trash.h"
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 #include <regex>
 #include <set>
@@ -16,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "testsupport/commands.h"
 #include "testsupport/temptree.h"
 
 namespace kv::platform {
@@ -25,22 +23,13 @@ using kv::test::IsRoot;
 using kv::test::RunUnprivileged;
 using kv::test::ScopedEnv;
 using kv::test::ScopedRegistry;
+using kv::test::ScopedTmpfs;
 using kv::test::TempTree;
-
-std::string Run(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen((command + " 2>/dev/null").c_str(), "r")) {
-    std::array<char, 512> buf;
-    while (size_t n = fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
-    pclose(p);
-  }
-  return out;
-}
 
 // The original paths that trash-list reports below a folder.
 std::set<std::string> ListedBelow(const std::string& folder) {
   std::set<std::string> paths;
-  std::istringstream lines(Run("trash-list"));
+  std::istringstream lines(kv::test::RunCommand("trash-list 2>/dev/null"));
   for (std::string line; std::getline(lines, line);) {
     // "YYYY-MM-DD HH:MM:SS /original/path"
     if (line.size() > 20 && line.compare(20, folder.size() + 1, folder + "/") == 0) paths.insert(line.substr(20));
@@ -60,24 +49,6 @@ time_t LocalSeconds(const std::string& date) {
   tm.tm_isdst = -1;
   return mktime(&tm);
 }
-
-// A tmpfs mounted for the scope (root only).
-class ScopedTmpfs {
- public:
-  explicit ScopedTmpfs(std::string where) : where_(std::move(where)) {
-    mkdir(where_.c_str(), 0755);
-    mounted_ = mount("kvtest", where_.c_str(), "tmpfs", 0, "size=4m,mode=0755") == 0;
-  }
-  ~ScopedTmpfs() {
-    if (mounted_) umount2(where_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-  bool RemountReadOnly() { return mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
- private:
-  std::string where_;
-  bool mounted_ = false;
-};
 
 class TrashTest : public ::testing::Test {
  protected:

@@ -15,7 +15,6 @@ namespace {
 using test::ProfileBytes;
 using test::ProfileSpec;
 using test::TempTree;
-using test::WriteProfileList;
 
 ProfileSpec Numbered(const char* no, const char* name = "") {
   ProfileSpec p;
@@ -24,89 +23,51 @@ ProfileSpec Numbered(const char* no, const char* name = "") {
   return p;
 }
 
-ProfileSpec FullProfile() {
-  ProfileSpec p;
-  p.profileNo = "0000042";
-  p.profileName = "Sicherung Büro";
-  p.twoSecondTolerance = 1;
-  p.keepOldStamps = 1;
-  p.profilePath = "C:\\kv\\Profile\\0000042\\";
-  p.commandBefore = "mount /mnt/nas";
-  p.commandAfter = "umount /mnt/nas";
-  p.stopOnCommandError = 1;
-  p.safeRename = 1;
-  p.findMovedFiles = 1;
-  p.extLogOn = 1;
-  p.extLogPath = "C:\\kv\\ext.log";
-  p.extLogSeparator = ";";
-  p.extLogAppend = 1;
-  p.extLogDone = 1;
-  p.extLogErrors = 1;
-  p.deleteMode = 3;
-  p.reservedFill = 0xEE;  // the unread ranges must stay unread
-  return p;
-}
-
 TEST(ProfItem, DecodesEveryFieldAtItsOffset) {
-  TProfItem p = TProfItem::Decode(ProfileBytes(FullProfile()));
-  EXPECT_EQ(p.profileNo, "0000042");
-  EXPECT_EQ(p.profileName, "Sicherung Büro");
-  EXPECT_TRUE(p.twoSecondTolerance);
-  EXPECT_TRUE(p.keepOldStamps);
-  EXPECT_EQ(p.profilePath, "C:\\kv\\Profile\\0000042\\");
-  EXPECT_EQ(p.commandBefore, "mount /mnt/nas");
-  EXPECT_EQ(p.commandAfter, "umount /mnt/nas");
-  EXPECT_TRUE(p.stopOnCommandError);
-  EXPECT_TRUE(p.safeRename);
-  EXPECT_TRUE(p.findMovedFiles);
-  EXPECT_TRUE(p.extLogOn);
-  EXPECT_EQ(p.extLogPath, "C:\\kv\\ext.log");
-  EXPECT_EQ(p.extLogSeparator, ";");
-  EXPECT_TRUE(p.AppendsExtLog());
-  EXPECT_TRUE(p.extLogDone);
-  EXPECT_TRUE(p.extLogErrors);
-  EXPECT_EQ(p.deleteMode, 3);
-  EXPECT_TRUE(p.HasDeleteMode());
-}
-
-// A byte of 2: the append switch asks for exactly 1, the other booleans for
-// anything non-zero; delete modes above 4 choose nothing.
-TEST(ProfItem, BooleanBytesOtherThanOne) {
-  ProfileSpec spec;
-  spec.extLogAppend = 2;
-  spec.extLogDone = 2;
-  spec.extLogErrors = 255;
-  spec.findMovedFiles = 2;
-  spec.deleteMode = 5;
+  const ProfileSpec spec{.profileNo = "0000042", .profileName = "Sicherung Büro", .twoSecondTolerance = 1,
+                   .keepOldStamps = 1, .profilePath = "C:\\kv\\Profile\\0000042\\", .commandBefore = "mount /mnt/nas",
+                   .commandAfter = "umount /mnt/nas", .stopOnCommandError = 1, .safeRename = 1, .findMovedFiles = 1,
+                   .extLogOn = 1, .extLogPath = "C:\\kv\\ext.log", .extLogSeparator = ";", .extLogAppend = 1,
+                   .extLogDone = 1, .extLogErrors = 1, .deleteMode = 3,
+                   .reservedFill = 0xEE};  // the unread ranges must stay unread
   TProfItem p = TProfItem::Decode(ProfileBytes(spec));
+  EXPECT_EQ(p.profileNo + "|" + p.profileName + "|" + p.profilePath + "|" + p.commandBefore + "|" + p.commandAfter +
+                "|" + p.extLogPath + "|" + p.extLogSeparator,
+            "0000042|Sicherung Büro|C:\\kv\\Profile\\0000042\\|mount /mnt/nas|umount /mnt/nas|C:\\kv\\ext.log|;");
+  const bool flags[] = {p.twoSecondTolerance, p.keepOldStamps, p.stopOnCommandError, p.safeRename,
+                        p.findMovedFiles,     p.extLogOn,      p.AppendsExtLog(),    p.extLogDone,
+                        p.extLogErrors,       p.HasDeleteMode()};
+  for (bool flag : flags) EXPECT_TRUE(flag);
+  EXPECT_EQ(p.deleteMode, 3);
+
+  // A byte of 2: the append switch asks for exactly 1, the other booleans
+  // for anything non-zero; delete modes above 4 choose nothing.
+  ProfileSpec odd;
+  odd.findMovedFiles = odd.extLogAppend = odd.extLogDone = 2;
+  odd.extLogErrors = 255;
+  odd.deleteMode = 5;
+  p = TProfItem::Decode(ProfileBytes(odd));
   EXPECT_FALSE(p.AppendsExtLog());
   EXPECT_EQ(p.extLogAppend, 2);
-  EXPECT_TRUE(p.extLogDone);
-  EXPECT_TRUE(p.extLogErrors);
-  EXPECT_TRUE(p.findMovedFiles);
+  EXPECT_TRUE(p.extLogDone && p.extLogErrors && p.findMovedFiles);
   EXPECT_FALSE(p.HasDeleteMode());
 }
 
-TEST(ProfItem, LengthBytesBeyondTheFieldAreClamped) {
-  std::vector<uint8_t> bytes = ProfileBytes(FullProfile());
+TEST(ProfItem, ClampsLengthBytesAndRefusesOtherSizes) {
+  std::vector<uint8_t> bytes = ProfileBytes(Numbered("0000001", "x"));
   bytes[0] = 200;     // number SS[7]
   bytes[1089] = 250;  // separator SS[5]
   TProfItem p = TProfItem::Decode(bytes);
   EXPECT_EQ(p.profileNo.size(), 7u);
   EXPECT_EQ(p.extLogSeparator.size(), 5u);
-}
-
-TEST(ProfItem, DecodeRefusesOtherSizes) {
-  std::vector<uint8_t> bytes(TProfItem::kSize - 1, 0);
-  EXPECT_THROW(TProfItem::Decode(bytes), std::invalid_argument);
-  bytes.resize(TProfItem::kSize + 1);
-  EXPECT_THROW(TProfItem::Decode(bytes), std::invalid_argument);
+  for (size_t size : {TProfItem::kSize - 1, TProfItem::kSize + 1}) {
+    EXPECT_THROW(TProfItem::Decode(std::vector<uint8_t>(size, 0)), std::invalid_argument) << size;
+  }
 }
 
 struct LookupCase {
   const char* wanted;
-  bool found;
-  const char* expectedName;
+  const char* expectedName;  // nullptr: not found
 };
 
 class ProfileLookupTest : public ::testing::TestWithParam<LookupCase> {};
@@ -115,22 +76,18 @@ class ProfileLookupTest : public ::testing::TestWithParam<LookupCase> {};
 // holds a fourth number's bytes that must never be taken.
 TEST_P(ProfileLookupTest, FirstMatchingNumberWins) {
   TempTree tree;
-  ProfileSpec a = Numbered("0000001", "erste");
-  ProfileSpec b = Numbered("0000002", "zweite");
-  ProfileSpec c = Numbered("0000001", "doppelt");
-  ProfileSpec d = Numbered("0000004", "abgeschnitten");
   std::vector<uint8_t> all;
-  for (const ProfileSpec& p : {a, b, c}) {
+  for (const ProfileSpec& p : {Numbered("0000001", "erste"), Numbered("0000002", "zweite"),
+                               Numbered("0000001", "doppelt"), Numbered("0000004", "abgeschnitten")}) {
     auto rec = ProfileBytes(p);
     all.insert(all.end(), rec.begin(), rec.end());
   }
-  auto cut = ProfileBytes(d);
-  all.insert(all.end(), cut.begin(), cut.begin() + 100);
+  all.resize(3 * TProfItem::kSize + 100);
   test::WriteBytes(tree.Posix("Pro.kst"), all);
 
   ProfileLookup lookup = FindProfile(tree.Win("Pro.kst"), GetParam().wanted);
-  ASSERT_EQ(lookup.profile.has_value(), GetParam().found) << lookup.error;
-  if (GetParam().found) {
+  ASSERT_EQ(lookup.profile.has_value(), GetParam().expectedName != nullptr) << lookup.error;
+  if (lookup.profile) {
     EXPECT_EQ(lookup.profile->profileName, GetParam().expectedName);
     EXPECT_EQ(lookup.error, "");
   } else {
@@ -140,40 +97,27 @@ TEST_P(ProfileLookupTest, FirstMatchingNumberWins) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Numbers, ProfileLookupTest,
-                         ::testing::Values(LookupCase{"0000001", true, "erste"},
-                                           LookupCase{"0000002", true, "zweite"},
-                                           LookupCase{"0000004", false, ""},   // only in the short tail
-                                           LookupCase{"000001", false, ""},    // no prefix match
-                                           LookupCase{"00000010", false, ""},  // longer than the field
-                                           LookupCase{"", false, ""}));
+                         ::testing::Values(LookupCase{"0000001", "erste"}, LookupCase{"0000002", "zweite"},
+                                           LookupCase{"0000004", nullptr},    // only in the short tail
+                                           LookupCase{"000001", nullptr},     // no prefix match
+                                           LookupCase{"00000010", nullptr},   // longer than the field
+                                           LookupCase{"", nullptr}));
 
-TEST(ProfileList, ReadsWholeRecordsOnlyAndNamesTheTail) {
+TEST(ProfileList, ReadsWholeRecordsOnlyAndAMissingFileIsAnErrorNamingIt) {
   TempTree tree;
-  WriteProfileList(tree.Posix("Pro.kst"), {Numbered("0000007"), Numbered("0000008"),
-                                           Numbered("0000009")},
-                   100);
-  ProfileListFile file = ReadProfileList(tree.Win("Pro.kst"));
-  ASSERT_TRUE(file.ok) << file.error;
-  ASSERT_EQ(file.profiles.size(), 3u);
-  EXPECT_EQ(file.profiles[2].profileNo, "0000009");
-  EXPECT_EQ(file.ignoredTailBytes, 100u);
-  EXPECT_NE(file.note.find("Pro.kst"), std::string::npos);
-}
-
-TEST(ProfileList, MissingFileIsAnErrorNamingIt) {
-  TempTree tree;
-  ProfileLookup lookup = FindProfile(tree.Win("Pro.kst"), "0000001");
+  for (size_t records : {3u, 0u}) {
+    const size_t tail = records == 0 ? TProfItem::kSize - 1 : 100;
+    test::WriteProfileList(tree.Posix("Pro.kst"),
+                           std::vector<ProfileSpec>(records, Numbered("0000009")), tail);
+    ProfileListFile file = ReadProfileList(tree.Win("Pro.kst"));
+    ASSERT_TRUE(file.ok) << file.error;
+    EXPECT_EQ(file.profiles.size(), records);
+    EXPECT_EQ(file.ignoredTailBytes, tail);
+    EXPECT_NE(file.note.find("Pro.kst"), std::string::npos);
+  }
+  ProfileLookup lookup = FindProfile(tree.Win("fehlt/Pro.kst"), "0000001");
   EXPECT_FALSE(lookup.profile);
   EXPECT_NE(lookup.error.find("Pro.kst"), std::string::npos) << lookup.error;
-}
-
-TEST(ProfileList, FileShorterThanOneRecordHoldsNone) {
-  TempTree tree;
-  WriteProfileList(tree.Posix("Pro.kst"), {}, 1627);
-  ProfileListFile file = ReadProfileList(tree.Win("Pro.kst"));
-  EXPECT_TRUE(file.ok);
-  EXPECT_TRUE(file.profiles.empty());
-  EXPECT_EQ(file.ignoredTailBytes, 1627u);
 }
 
 }  // namespace

@@ -7,36 +7,20 @@
 #include <vector>
 
 #include "platform/record.h"
+#include "testsupport/goldenrecords.h"
 
 namespace kv {
 namespace {
 
-// Golden protocol bytes, put together from the offset table on their own.
-class Golden {
- public:
-  Golden() : b_(864, 0) {}
-  Golden& Text(size_t at, const std::string& s) {
-    b_[at] = static_cast<uint8_t>(s.size());
-    for (size_t i = 0; i < s.size(); ++i) b_[at + 1 + i] = static_cast<uint8_t>(s[i]);
-    return *this;
-  }
-  Golden& Le(size_t at, uint64_t v, int width) {
-    for (int i = 0; i < width; ++i) b_[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    return *this;
-  }
-  Golden& Byte(size_t at, uint8_t v) { return Le(at, v, 1); }
-  const std::vector<uint8_t>& bytes() const { return b_; }
-  std::vector<uint8_t>& mutable_bytes() { return b_; }
+using test::GoldenRecord;
+using test::kProtocolRecordSize;
 
- private:
-  std::vector<uint8_t> b_;
-};
+GoldenRecord Protocol() { return GoldenRecord(kProtocolRecordSize); }
 
 // A file copied from source to destination, as the engine records it.
 TPtkItem CopiedFileRecord() {
   TSyncItem item;
-  item.source = "Bericht.docx";
-  item.destination = "Bericht.docx";
+  item.source = item.destination = "Bericht.docx";
   item.sourceSize = 0x0102030405LL;
   item.rowIndex = 42;
   item.sourceTime = 0x58A37000u;
@@ -48,72 +32,40 @@ TPtkItem CopiedFileRecord() {
   return TPtkItem(item, kPtkDone, "Die Datei wurde kopiert.");
 }
 
-Golden CopiedFileGolden() {
-  Golden g;
-  g.Text(0, "Bericht.docx")
-      .Text(256, "Bericht.docx")
-      .Le(512, 0x0102030405LL, 8)
-      .Le(528, 42, 4)
-      .Le(532, 0x58A37000u, 4)
-      .Byte(549, 1)
-      .Byte(550, 2)
-      .Byte(551, 1)
-      .Text(560, "14:00:00")
-      .Text(578, "03.05.2024")
-      .Byte(600, 1)
-      .Text(601, "Die Datei wurde kopiert.");
+GoldenRecord CopiedFileGolden() {
+  GoldenRecord g = Protocol();
+  g.Text(0, "Bericht.docx").Text(256, "Bericht.docx").Le(512, 0x0102030405LL, 8).Le(528, 42, 4)
+      .Le(532, 0x58A37000u, 4).Byte(549, 1).Byte(550, 2).Byte(551, 1).Text(560, "14:00:00")
+      .Text(578, "03.05.2024").Byte(600, 1).Text(601, "Die Datei wurde kopiert.");
   return g;
 }
 
 TEST(PtkItemTest, EncodesAtTheLayoutOffsetsAndDecodesBack) {
-  const TPtkItem record = CopiedFileRecord();
-  EXPECT_EQ(record.Encode(), CopiedFileGolden().bytes());
-  EXPECT_EQ(TPtkItem::Decode(CopiedFileGolden().bytes()), record);
-}
-
-TEST(PtkItemTest, DecodeIgnoresReservedBytesAndRefusesOtherSizes) {
-  Golden g = CopiedFileGolden();
-  for (size_t i = 857; i < 864; ++i) g.Byte(i, 0xEE);  // whatever a record buffer held
-  EXPECT_EQ(TPtkItem::Decode(g.bytes()), CopiedFileRecord());
-
+  EXPECT_EQ(CopiedFileRecord().Encode(), CopiedFileGolden().bytes());
+  // The reserved bytes hold whatever a record buffer held: never read.
+  EXPECT_EQ(TPtkItem::Decode(CopiedFileGolden().Fill(857, 864, 0xEE).bytes()), CopiedFileRecord());
+  const TPtkItem scheduler = TPtkItem::SchedulerRecord("C:\\Daten\\", "\\\\srv\\backup\\", kPtkError,
+                                                       "Mindestens ein Laufwerk ist nicht verfügbar!");
+  EXPECT_EQ(scheduler.Encode(), Protocol().Text(0, "C:\\Daten\\").Text(256, "\\\\srv\\backup\\").Byte(550, 10)
+                                    .Byte(600, 2).Text(601, "Mindestens ein Laufwerk ist nicht verfügbar!").bytes());
   for (size_t size : {0u, 600u, 863u, 865u}) {
-    std::vector<uint8_t> bytes(size, 0);
-    EXPECT_THROW(TPtkItem::Decode(bytes), std::invalid_argument) << size;
+    EXPECT_THROW(TPtkItem::Decode(std::vector<uint8_t>(size, 0)), std::invalid_argument) << size;
   }
 }
 
-TEST(PtkItemTest, SchedulerRecordIsZeroExceptTextsStateCodeStatusAndMessage) {
-  const TPtkItem record =
-      TPtkItem::SchedulerRecord("C:\\Daten\\", "\\\\srv\\backup\\", kPtkError, "Mindestens ein Laufwerk ist nicht verfügbar!");
-  Golden g;
-  g.Text(0, "C:\\Daten\\")
-      .Text(256, "\\\\srv\\backup\\")
-      .Byte(550, 10)
-      .Byte(600, 2)
-      .Text(601, "Mindestens ein Laufwerk ist nicht verfügbar!");
-  EXPECT_EQ(record.Encode(), g.bytes());
-}
-
 TEST(PtkItemTest, MessageIsCutAtAWholeCharacterButPathsAreRefused) {
-  struct Case {
-    std::string message;
-    std::string stored;
-  };
   const std::string a254(254, 'a');
-  const std::vector<Case> cases = {
+  const std::pair<std::string, std::string> cases[] = {
       {std::string(255, 'x'), std::string(255, 'x')},
       {std::string(300, 'x'), std::string(255, 'x')},
-      {a254 + "ä", a254},          // "ä" is two bytes: 256 would not fit
+      {a254 + "ä", a254},  // "ä" is two bytes: 256 would not fit
       {a254 + "b" + "ä", a254 + "b"},
       {std::string(252, 'a') + "€", std::string(252, 'a') + "€"},  // exactly 255 bytes
   };
-  for (const Case& c : cases) {
+  for (const auto& [message, stored] : cases) {
     TPtkItem record;
-    record.message = c.message;
-    const std::vector<uint8_t> bytes = record.Encode();
-    ASSERT_EQ(bytes[601], c.stored.size());
-    EXPECT_EQ(std::string(bytes.begin() + 602, bytes.begin() + 602 + bytes[601]), c.stored);
-    for (size_t i = 602 + c.stored.size(); i < 864; ++i) ASSERT_EQ(bytes[i], 0) << i;
+    record.message = message;
+    EXPECT_EQ(record.Encode(), Protocol().Text(601, stored).bytes()) << message.size();
   }
 
   TPtkItem longPath;
@@ -125,89 +77,50 @@ TEST(PtkItemTest, MessageIsCutAtAWholeCharacterButPathsAreRefused) {
 }
 
 TEST(PtkItemTest, SetStatusAndMessageChangesOnlyThoseFields) {
-  Golden g = CopiedFileGolden();
-  g.Text(601, std::string(200, 'L'));  // a long message before
-  // Bytes a foreign writer left undefined: item padding and reserved bytes.
-  for (size_t i = 540; i < 548; ++i) g.Byte(i, 0xA5);
-  for (size_t i = 857; i < 864; ++i) g.Byte(i, 0x5A);
+  // A long message before; bytes a foreign writer left undefined in the
+  // item's padding and the reserved range.
+  GoldenRecord g = CopiedFileGolden();
+  g.Text(601, std::string(200, 'L')).Fill(540, 548, 0xA5).Fill(857, 864, 0x5A);
   std::vector<uint8_t> record = g.bytes();
 
   SetStatusAndMessage(record, kPtkError, "Der / die Ordner konnten nicht gelöscht werden!");
 
-  Golden expected = g;
-  std::vector<uint8_t>& e = expected.mutable_bytes();
-  std::fill(e.begin() + 601, e.begin() + 857, 0);
-  expected.Byte(600, 2).Text(601, "Der / die Ordner konnten nicht gelöscht werden!");
-  EXPECT_EQ(record, expected.bytes());
+  EXPECT_EQ(record, g.Fill(601, 857, 0).Byte(600, 2).Text(601, "Der / die Ordner konnten nicht gelöscht werden!").bytes());
   EXPECT_EQ(RecordStatus(record), kPtkError);
-
   std::vector<uint8_t> shortRecord(600, 0);
   EXPECT_THROW(SetStatusAndMessage(shortRecord, 1, "x"), std::invalid_argument);
   EXPECT_THROW(RecordStatus(shortRecord), std::invalid_argument);
 }
 
 TEST(PtkTrailerTest, EncodesItsFieldsOverTheItemLayout) {
-  TPtkTrailer trailer;
-  trailer.elapsedText = "00:01:05";
-  trailer.sizeText = "1,13 KB";
-  trailer.errorFlag = 1;
-  trailer.analyseTime = "00:00:07";
-  trailer.copyTime = "00:01:02";
-  Golden g;
-  g.Text(0, "00:01:05").Text(256, "1,13 KB").Le(528, 1, 4).Text(560, "00:00:07").Text(569, "00:01:02").Byte(600, 255);
-  EXPECT_EQ(trailer.Encode(), g.bytes());
-  EXPECT_EQ(TPtkTrailer::Decode(g.bytes()), trailer);
+  const TPtkTrailer totals{.elapsedText = "00:01:05", .sizeText = "1,13 KB", .errorFlag = 1,
+                           .analyseTime = "00:00:07", .copyTime = "00:01:02"};
+  const std::vector<uint8_t> golden = Protocol().Text(0, "00:01:05").Text(256, "1,13 KB").Le(528, 1, 4)
+                                          .Text(560, "00:00:07").Text(569, "00:01:02").Byte(600, 255).bytes();
+  EXPECT_EQ(totals.Encode(), golden);
+  EXPECT_EQ(TPtkTrailer::Decode(golden), totals);
+  EXPECT_TRUE(TPtkItem::Decode(golden).IsTrailer());  // readers that take every record as an item
+  EXPECT_EQ(TPtkTrailer::ForRunWithoutCopy().Encode(),
+            Protocol().Text(0, "0").Text(256, "0").Le(528, 1, 4).Byte(600, 255).bytes());
 
-  // Readers that decode every record as an item see the totals in the item's
-  // fields of the same offsets.
-  const TPtkItem asItem = TPtkItem::Decode(g.bytes());
-  EXPECT_TRUE(asItem.IsTrailer());
-  EXPECT_EQ(asItem.item.source, "00:01:05");
-  EXPECT_EQ(asItem.item.destination, "1,13 KB");
-  EXPECT_EQ(asItem.item.rowIndex, 1);
-  EXPECT_EQ(asItem.item.sourceTimeText, "00:00:07");
-  EXPECT_EQ(asItem.item.destinationTimeText, "00:01:02");
-  EXPECT_EQ(asItem.message, "");
-}
-
-TEST(PtkTrailerTest, AnalysisTimeKeepsItsFirstEightCharacters) {
-  struct Case {
-    std::string given;
-    std::string kept;
-  };
-  for (const Case& c : std::vector<Case>{{"123:45:67", "123:45:6"},
-                                         {"00:00:07", "00:00:07"},
-                                         {"0000000ä", "0000000"},  // no half character
-                                         {"", ""}}) {
-    TPtkTrailer trailer;
-    trailer.analyseTime = c.given;
-    trailer.copyTime = c.given;
-    const TPtkTrailer back = TPtkTrailer::Decode(trailer.Encode());
-    EXPECT_EQ(back.analyseTime, c.kept) << c.given;
-    EXPECT_EQ(back.copyTime, c.kept) << c.given;
-  }
-}
-
-TEST(PtkTrailerTest, TrailerOfARunWithoutCopy) {
-  Golden g;
-  g.Text(0, "0").Text(256, "0").Le(528, 1, 4).Byte(600, 255);
-  EXPECT_EQ(TPtkTrailer::ForRunWithoutCopy().Encode(), g.bytes());
-}
-
-TEST(PtkTrailerTest, DecodeRefusesOrdinaryRecordsAndWrongSizes) {
   EXPECT_THROW(TPtkTrailer::Decode(CopiedFileGolden().bytes()), std::invalid_argument);
-  std::vector<uint8_t> shortTrailer(600, 0);
-  EXPECT_THROW(TPtkTrailer::Decode(shortTrailer), std::invalid_argument);
+  EXPECT_THROW(TPtkTrailer::Decode(std::vector<uint8_t>(600, 0)), std::invalid_argument);
+}
+
+TEST(PtkTrailerTest, DurationsKeepTheirFirstEightBytesAtAWholeCharacter) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"123:45:67", "123:45:6"}, {"00:00:07", "00:00:07"}, {"0000000ä", "0000000"}, {"", ""}};
+  for (const auto& [given, kept] : cases) {
+    TPtkTrailer trailer;
+    trailer.analyseTime = trailer.copyTime = given;
+    const TPtkTrailer back = TPtkTrailer::Decode(trailer.Encode());
+    EXPECT_EQ(back.analyseTime, kept) << given;
+    EXPECT_EQ(back.copyTime, kept) << given;
+  }
 }
 
 TEST(PtkStatusTest, OnlyPlainErrorsSetTheTrailerFlag) {
-  struct Case {
-    uint8_t status;
-    bool flag;
-  };
-  for (const Case& c : std::vector<Case>{{0, false}, {1, false}, {2, true}, {3, false}, {255, false}}) {
-    EXPECT_EQ(SetsTrailerErrorFlag(c.status), c.flag) << int(c.status);
-  }
+  for (int status : {0, 1, 2, 3, 255}) EXPECT_EQ(SetsTrailerErrorFlag(status), status == 2) << status;
 }
 
 }  // namespace

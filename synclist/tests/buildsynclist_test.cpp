@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/gui/question.h"
 #include "platform/paths.h"
+#include "platform/ui/question.h"
 #include "platform/volumes.h"
 #include "synclist/abort.h"
 #include "synclist/drivelist.h"
@@ -27,7 +27,7 @@
 namespace kv {
 namespace {
 
-namespace gui = platform::gui;
+namespace ui = platform::ui;
 using test::FilterSpec;
 using test::FolderPairSpec;
 using test::JobRecord;
@@ -424,7 +424,7 @@ TEST_F(BuildSyncListTest, ProfileFolderThatCannotTakeTheJobFileIsAnError) {
 // --- Window and abort ---------------------------------------------------------
 
 struct AbortCase {
-  gui::Answer answer;
+  ui::Answer answer;
   bool aborts;
 };
 
@@ -437,9 +437,9 @@ TEST_P(AbortQuestionTest, OnlyYesAborts) {
   FakeWindow window;
   window.postOnCreate = {kKestronizeAbortClick};
   std::vector<std::string> asked;
-  gui::ScopedResponder responder([&](const gui::Question& q) {
+  ui::ScopedResponder responder([&](const ui::Question& q) {
     asked.push_back(q.text);
-    EXPECT_EQ(q.buttons, gui::QuestionButtons::YesNoCancel);
+    EXPECT_EQ(q.buttons, ui::QuestionButtons::YesNoCancel);
     return GetParam().answer;
   });
 
@@ -457,8 +457,8 @@ TEST_P(AbortQuestionTest, OnlyYesAborts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, AbortQuestionTest,
-                         ::testing::Values(AbortCase{gui::Answer::Yes, true}, AbortCase{gui::Answer::No, false},
-                                           AbortCase{gui::Answer::Cancel, false}));
+                         ::testing::Values(AbortCase{ui::Answer::Yes, true}, AbortCase{ui::Answer::No, false},
+                                           AbortCase{ui::Answer::Cancel, false}));
 
 TEST_F(BuildSyncListTest, HiddenWindowGetsNoViewButTheBuildRuns) {
   WriteProfile();
@@ -474,9 +474,9 @@ TEST_F(BuildSyncListTest, HiddenWindowGetsNoViewButTheBuildRuns) {
 // --- The window model on its own ----------------------------------------------
 
 TEST(Kestronize, CloseAsksAndOnlyClosesOnceAborted) {
-  std::vector<gui::Answer> answers = {gui::Answer::No, gui::Answer::Yes};
+  std::vector<ui::Answer> answers = {ui::Answer::No, ui::Answer::Yes};
   int asked = 0;
-  gui::ScopedResponder responder([&](const gui::Question&) { return answers[asked++]; });
+  ui::ScopedResponder responder([&](const ui::Question&) { return answers[asked++]; });
   TtfKestronize form(false);
   form.Show(false);
   EXPECT_FALSE(form.FormClose());  // No: stays open, no abort
@@ -491,7 +491,7 @@ TEST(Kestronize, CloseAsksAndOnlyClosesOnceAborted) {
 }
 
 TEST(Kestronize, ProgressTextsAndAbortFromTheCallback) {
-  gui::ScopedResponder responder([](const gui::Question&) { return gui::Answer::Yes; });
+  ui::ScopedResponder responder([](const ui::Question&) { return ui::Answer::Yes; });
   TtfKestronize form(true);
   form.SetRoots("C:\\Quelle", "D:\\Ziel\\");
   form.SetStepText("Suchen der Dateien");

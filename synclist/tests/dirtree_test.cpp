@@ -22,6 +22,7 @@ namespace kv {
 namespace {
 
 using test::TempTree;
+using Lines = std::vector<std::string>;
 
 // 2024-06-15 12:00:00 UTC, a summer day in Berlin, even seconds.
 constexpr time_t kBase = 1718452800;
@@ -34,6 +35,40 @@ uint32_t ExpectedDos(time_t t) {
   return (static_cast<uint32_t>(tm.tm_year + 1900 - 1980) << 25) | (static_cast<uint32_t>(tm.tm_mon + 1) << 21) |
          (static_cast<uint32_t>(tm.tm_mday) << 16) | (static_cast<uint32_t>(tm.tm_hour) << 11) |
          (static_cast<uint32_t>(tm.tm_min) << 5) | static_cast<uint32_t>(tm.tm_sec / 2);
+}
+
+// The whole result of a scan in the folder list's order: "key state" per
+// folder, then "key|list name state direction" per file.
+Lines Dump(const TDirTree& t) {
+  Lines lines;
+  for (const std::string& key : t.folderList()) {
+    const TDirNode* node = t.FindFolder(key);
+    if (node == nullptr) return lines.push_back("no node for " + key), lines;
+    lines.push_back(key + " " + std::to_string(node->state));
+    for (const TFileObj& f : node->files) {
+      lines.push_back(key + "|" + std::string(f.ListName()) + " " + std::to_string(f.state) + " " +
+                      std::to_string(f.direction));
+    }
+  }
+  return lines;
+}
+
+struct Issue {
+  TScanIssueKind kind;
+  TScanSide side;
+  std::string key;
+  std::string name;
+  bool operator==(const Issue&) const = default;
+};
+
+std::vector<Issue> IssuesOf(const TDirTree& t) {
+  std::vector<Issue> out;
+  for (const TScanIssue& i : t.issues()) out.push_back({i.kind, i.side, i.key, i.name});
+  return out;
+}
+
+void PrintTo(const Issue& i, std::ostream* os) {
+  *os << static_cast<int>(i.kind) << "/" << static_cast<int>(i.side) << "/" << i.key << "/" << i.name;
 }
 
 class DirTreeTest : public ::testing::Test {
@@ -53,13 +88,6 @@ class DirTreeTest : public ::testing::Test {
     t.ScanDestination(tree_.WinFolder("dst"));
     t.SortFolderList();
   }
-
-  static std::vector<std::string> Names(const TDirNode* node) {
-    std::vector<std::string> names;
-    if (node == nullptr) return names;
-    for (const TFileObj& f : node->files) names.emplace_back(f.ListName());
-    return names;
-  }
 };
 
 // --- Comparison of namesakes ---------------------------------------------------
@@ -72,7 +100,7 @@ struct CompareCase {
   time_t dstTime;
   bool tolerance;
   bool dropEqual;
-  int state;      // -1: the file leaves the list
+  int state;  // -1: the file leaves the list
   int direction;
 };
 
@@ -90,25 +118,22 @@ TEST_P(CompareTest, GivesStateAndDirection) {
   Scan(t);
 
   EXPECT_EQ(t.destinationEntriesSeen(), 1);
-  const TDirNode* root = t.FindFolder("");
-  ASSERT_NE(root, nullptr);
-  EXPECT_EQ(root->state, kStateFolderOnBothSides);
+  ASSERT_NE(t.root(), nullptr);
+  EXPECT_EQ(t.root()->state, kStateFolderOnBothSides);
+  EXPECT_EQ(t.fileCount(), c.state < 0 ? 0 : 1);
   if (c.state < 0) {
-    EXPECT_TRUE(root->files.empty());
-    EXPECT_EQ(t.fileCount(), 0);
+    EXPECT_TRUE(t.root()->files.empty());
     return;
   }
-  ASSERT_EQ(root->files.size(), 1u);
-  const TFileObj& f = root->files[0];
+  ASSERT_EQ(t.root()->files.size(), 1u);
+  const TFileObj& f = t.root()->files[0];
   EXPECT_EQ(f.state, c.state);
   EXPECT_EQ(f.direction, c.direction);
-  EXPECT_EQ(f.srcName, "f.dat");
-  EXPECT_EQ(f.destName, "f.dat");
+  EXPECT_EQ(f.srcName + "|" + f.destName, "f.dat|f.dat");
   EXPECT_EQ(f.srcSize, c.srcSize);
   EXPECT_EQ(f.destSize, c.dstSize);
   EXPECT_EQ(f.srcTime, ExpectedDos(c.srcTime));
   EXPECT_EQ(f.destTime, ExpectedDos(c.dstTime));
-  EXPECT_EQ(t.fileCount(), 1);
 }
 
 // 2024-03-31 01:59:59 CET; one real second later the clocks read 03:00:00.
@@ -152,31 +177,15 @@ TEST_F(DirTreeTest, HugeSparseFilesCompareByTheirFull64BitSize) {
   for (const char* rel : {"src/big.img", "dst/big.img", "src/other.img", "dst/other.img"}) {
     int fd = open(tree_.Posix(rel).c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
-    off_t size = std::string(rel) == "dst/other.img" ? kOneGiB : kFiveGiB;
-    ASSERT_EQ(ftruncate(fd, size), 0);
+    ASSERT_EQ(ftruncate(fd, std::string(rel) == "dst/other.img" ? kOneGiB : kFiveGiB), 0);
     close(fd);
     tree_.SetMTime(rel, kBase);
   }
   TDirTree t;
   Scan(t);
-  const TDirNode* root = t.FindFolder("");
-  ASSERT_EQ(Names(root), std::vector<std::string>{"other.img"});
-  EXPECT_EQ(root->files[0].srcSize, kFiveGiB);
-  EXPECT_EQ(root->files[0].destSize, kOneGiB);
-  EXPECT_EQ(root->files[0].state, kStateSameTimeDestinationSmaller);
-}
-
-TEST_F(DirTreeTest, NamesakesDifferingInCaseAreOneFileWithBothSpellings) {
-  Put("src/Report.TXT", "new content", kBase);
-  Put("dst/report.txt", "old", kBase - 60);
-  TDirTree t;
-  Scan(t);
-  const TDirNode* root = t.FindFolder("");
-  ASSERT_EQ(root->files.size(), 1u);
-  EXPECT_EQ(root->files[0].srcName, "Report.TXT");
-  EXPECT_EQ(root->files[0].destName, "report.txt");
-  EXPECT_EQ(root->files[0].state, kStateDestinationOlder);
-  EXPECT_NE(root->FindFile("REPORT.txt"), nullptr);
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|other.img 4 1"}));
+  EXPECT_EQ(t.root()->files[0].srcSize, kFiveGiB);
+  EXPECT_EQ(t.root()->files[0].destSize, kOneGiB);
 }
 
 // --- Trees, folders and counters -------------------------------------------------
@@ -192,36 +201,25 @@ TEST_F(DirTreeTest, GivesFolderStatesOneSidedFilesAndSortedLists) {
   Put("dst/onlydst/d.txt", "dd");
   Put("dst/c.txt", "c", kBase + 10);
   tree_.Mkdir("src/empty");
+  // A namesake in other case is one file with both spellings.
+  Put("src/Report.TXT", "new content", kBase);
+  Put("dst/report.txt", "old", kBase - 60);
   TDirTree t;
   Scan(t);
 
-  EXPECT_EQ(t.folderList(),
-            (std::vector<std::string>{"", "both\\", "empty\\", "onlydst\\", "onlysrc\\", "onlysrc\\deep\\"}));
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|A.txt 1 1", "|b.txt 1 1", "|c.txt 0 0", "|Report.TXT 2 1", "both\\ 10",
+                            "empty\\ 8", "onlydst\\ 7", "onlydst\\|d.txt 0 0", "onlysrc\\ 8", "onlysrc\\deep\\ 8",
+                            "onlysrc\\deep\\|s.txt 1 1"}));
+  const TFileObj* report = t.root()->FindFile("REPORT.txt");
+  ASSERT_NE(report, nullptr);
+  EXPECT_EQ(report->srcName + "|" + report->destName, "Report.TXT|report.txt");
+  EXPECT_EQ(t.root()->FindFile("c.txt")->srcName + "|" + t.root()->FindFile("a.txt")->destName, "|");
+  EXPECT_EQ(t.FindFolder("ONLYSRC\\DEEP\\"), t.FindFolder("onlysrc\\deep\\"));
+  EXPECT_EQ(t.FindFolder("onlysrc\\")->direction, kFlagNone);
   EXPECT_EQ(t.folderCount(), 6);
-  struct Expect {
-    const char* key;
-    int state;
-  };
-  for (Expect e : {Expect{"", 10}, Expect{"both\\", 10}, Expect{"empty\\", 8}, Expect{"onlydst\\", 7},
-                   Expect{"onlysrc\\", 8}, Expect{"ONLYSRC\\DEEP\\", 8}}) {
-    const TDirNode* node = t.FindFolder(e.key);
-    ASSERT_NE(node, nullptr) << e.key;
-    EXPECT_EQ(node->state, e.state) << e.key;
-    EXPECT_EQ(node->direction, kFlagNone);
-  }
-  const TDirNode* root = t.FindFolder("");
-  EXPECT_EQ(Names(root), (std::vector<std::string>{"A.txt", "b.txt", "c.txt"}));
-  EXPECT_EQ(root->FindFile("c.txt")->state, kStateOnlyInDestination);
-  EXPECT_EQ(root->FindFile("c.txt")->direction, kFlagDestinationToSource);
-  EXPECT_EQ(root->FindFile("c.txt")->srcName, "");
-  EXPECT_EQ(root->FindFile("a.txt")->state, kStateOnlyInSource);
-  EXPECT_EQ(root->FindFile("a.txt")->destName, "");
-  EXPECT_EQ(Names(t.FindFolder("onlydst\\")), std::vector<std::string>{"d.txt"});
-  EXPECT_TRUE(t.FindFolder("both\\")->files.empty());
-  // A.txt b.txt c.txt s.txt d.txt; the equal x.txt and .hidden left.
-  EXPECT_EQ(t.fileCount(), 5);
-  // .hidden, x.txt, d.txt, c.txt
-  EXPECT_EQ(t.destinationEntriesSeen(), 4);
+  EXPECT_EQ(t.fileCount(), 6);
+  // .hidden, x.txt, d.txt, c.txt, report.txt
+  EXPECT_EQ(t.destinationEntriesSeen(), 5);
   EXPECT_TRUE(t.issues().empty());
 }
 
@@ -231,9 +229,8 @@ TEST_F(DirTreeTest, RecurseOffTakesOnlyTheRootsFiles) {
   Put("dst/sub/c.txt", "c");
   TDirTree t;
   Scan(t, /*recurse=*/false);
-  EXPECT_EQ(t.folderList(), std::vector<std::string>{""});
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|a.txt 1 1"}));
   EXPECT_EQ(t.folderCount(), 1);
-  EXPECT_EQ(Names(t.root()), std::vector<std::string>{"a.txt"});
   EXPECT_EQ(t.destinationEntriesSeen(), 0);
 }
 
@@ -244,33 +241,29 @@ TEST_F(DirTreeTest, MissingDestinationRootMakesEverySourceFileNew) {
   t.recurse = true;
   t.ScanSource(tree_.Win("src"));  // no trailing "\": added
   t.ScanDestination(tree_.Win("no such folder"));
-  EXPECT_EQ(t.root()->state, kStateFolderOnBothSides);
-  EXPECT_EQ(t.FindFolder("sub\\")->state, kStateFolderOnlyInSource);
-  EXPECT_EQ(t.root()->files.at(0).state, kStateOnlyInSource);
-  EXPECT_EQ(t.FindFolder("sub\\")->files.at(0).state, kStateOnlyInSource);
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|a.txt 1 1", "sub\\ 8", "sub\\|b.txt 1 1"}));
   EXPECT_EQ(t.fileCount(), 2);
-  EXPECT_EQ(t.destinationEntriesSeen(), 0);
   EXPECT_TRUE(t.issues().empty());
 }
 
-TEST_F(DirTreeTest, DestinationEntriesAreCountedBeforeMasksAndFolderKindIsCarried) {
+// --- Masks and folder filters ------------------------------------------------------
+
+TEST_F(DirTreeTest, DestinationEntriesAreCountedBeforeMasksAndFoldersFilteredOnBothSides) {
   Put("src/same.txt", "s");
   Put("dst/same.txt", "s");
   Put("dst/skip.tmp", "t");
   Put("dst/new.txt", "n");
+  Put("dst/cache/b.txt", "b");
   tree_.Mkdir("dst/folder");
   TDirTree t;
   t.SetFolderKind(2);
-  t.SetMasks("", "*.tmp", "");
+  t.SetMasks("", "*.tmp", "cache\\");
   Scan(t);
   EXPECT_EQ(t.destinationEntriesSeen(), 3);
-  EXPECT_EQ(Names(t.root()), std::vector<std::string>{"new.txt"});
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|new.txt 0 0", "folder\\ 7"}));
   EXPECT_EQ(t.root()->folderKind, 2);
   EXPECT_EQ(t.FindFolder("folder\\")->folderKind, 2);
-  EXPECT_EQ(t.FindFolder("folder\\")->state, kStateFolderOnlyInDestination);
 }
-
-// --- Masks and folder filters ------------------------------------------------------
 
 struct MaskCase {
   const char* include;
@@ -322,37 +315,7 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"*.doc", "", "*temp\\", {"|a.doc", "sub\\|e.doc", "sub\\tempx\\|g.doc"}},
         MaskCase{"*.doc", "", "SUB\\*", {"|a.doc", "temp\\|h.doc"}}));
 
-TEST_F(DirTreeTest, FolderFilterAppliesToTheDestinationToo) {
-  Put("dst/keep/a.txt", "a");
-  Put("dst/cache/b.txt", "b");
-  tree_.Mkdir("src");
-  TDirTree t;
-  t.SetMasks("", "", "cache\\");
-  Scan(t);
-  EXPECT_EQ(t.FindFolder("cache\\"), nullptr);
-  ASSERT_NE(t.FindFolder("keep\\"), nullptr);
-  EXPECT_EQ(t.destinationEntriesSeen(), 1);
-}
-
 // --- Links, hostile names, collisions --------------------------------------------
-
-struct Issue {
-  TScanIssueKind kind;
-  TScanSide side;
-  std::string key;
-  std::string name;
-  bool operator==(const Issue&) const = default;
-};
-
-std::vector<Issue> IssuesOf(const TDirTree& t) {
-  std::vector<Issue> out;
-  for (const TScanIssue& i : t.issues()) out.push_back({i.kind, i.side, i.key, i.name});
-  return out;
-}
-
-void PrintTo(const Issue& i, std::ostream* os) {
-  *os << static_cast<int>(i.kind) << "/" << static_cast<int>(i.side) << "/" << i.key << "/" << i.name;
-}
 
 TEST_F(DirTreeTest, FileLinksAreTheirTargetsAndFolderLinksAreLeftOutOnBothSides) {
   Put("target/file.txt", "0123456789");
@@ -367,35 +330,21 @@ TEST_F(DirTreeTest, FileLinksAreTheirTargetsAndFolderLinksAreLeftOutOnBothSides)
   Put("src/shared/s.txt", "s");
   Put("src/shared/deep/d.txt", "d");
   std::filesystem::create_directory_symlink(tree_.Posix("target"), tree_.Posix("dst/shared"));
-  // Neither fifos nor sockets are files.
+  // Neither fifos nor sockets are files; a name with "\" cannot be named.
   ASSERT_EQ(mkfifo(tree_.Posix("src/pipe").c_str(), 0644), 0);
   ASSERT_EQ(mkfifo(tree_.Posix("dst/pipe").c_str(), 0644), 0);
+  Put("src/sub/bad\\name.txt", "b");
   TDirTree t;
   Scan(t);
 
-  EXPECT_EQ(Names(t.root()), (std::vector<std::string>{"lnk.txt", "plain.txt"}));
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|lnk.txt 1 1", "|plain.txt 1 1", "sub\\ 8"}));
   EXPECT_EQ(t.root()->FindFile("lnk.txt")->srcSize, 10);
-  EXPECT_EQ(t.FindFolder("linked\\"), nullptr);
   EXPECT_EQ(t.FindFolder("linked\\inner\\"), nullptr);
-  EXPECT_EQ(t.folderList(), std::vector<std::string>{""});
   EXPECT_EQ(t.fileCount(), 2);
   EXPECT_EQ(t.destinationEntriesSeen(), 0);
-  std::vector<Issue> expected{{TScanIssueKind::FolderLink, TScanSide::Source, "", "linked\\"},
-                              {TScanIssueKind::FolderLink, TScanSide::Destination, "", "shared\\"}};
-  EXPECT_EQ(IssuesOf(t), expected);
-}
-
-TEST_F(DirTreeTest, NamesWithBackslashAreSkippedAndReported) {
-  Put("src/ok.txt", "o");
-  Put("src/sub/bad\\name.txt", "b");
-  tree_.Mkdir("dst");
-  TDirTree t;
-  Scan(t);
-  EXPECT_TRUE(t.FindFolder("sub\\")->files.empty());
-  ASSERT_EQ(t.issues().size(), 1u);
-  EXPECT_EQ(t.issues()[0].kind, TScanIssueKind::UnnamableName);
-  EXPECT_EQ(t.issues()[0].key, "sub\\");
-  EXPECT_EQ(t.issues()[0].name, "bad\\name.txt");
+  EXPECT_EQ(IssuesOf(t), (std::vector<Issue>{{TScanIssueKind::FolderLink, TScanSide::Source, "", "linked\\"},
+                                             {TScanIssueKind::UnnamableName, TScanSide::Source, "sub\\", "bad\\name.txt"},
+                                             {TScanIssueKind::FolderLink, TScanSide::Destination, "", "shared\\"}}));
 }
 
 TEST_F(DirTreeTest, CaseCollisionsLeaveEverySpellingOutOfBothScans) {
@@ -421,45 +370,41 @@ TEST_F(DirTreeTest, CaseCollisionsLeaveEverySpellingOutOfBothScans) {
   TDirTree t;
   Scan(t);
 
-  EXPECT_EQ(Names(t.root()), std::vector<std::string>{"c.txt"});
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|c.txt 1 1"}));
   EXPECT_EQ(t.fileCount(), 1);
-  EXPECT_EQ(t.folderList(), std::vector<std::string>{""});
   EXPECT_EQ(t.folderCount(), 1);
   EXPECT_EQ(t.FindFolder("two\\deep\\"), nullptr);
-  std::vector<Issue> issues = IssuesOf(t);
-  std::vector<Issue> expected{
-      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "A.txt"},
-      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "a.txt"},
-      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "Dir\\"},
-      {TScanIssueKind::CaseCollision, TScanSide::Source, "", "dir\\"},
-      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "B.txt"},
-      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "b.txt"},
-      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "TWO\\"},
-      {TScanIssueKind::CaseCollision, TScanSide::Destination, "", "two\\"},
+  const auto collision = [](TScanSide side, const char* name) {
+    return Issue{TScanIssueKind::CaseCollision, side, "", name};
   };
-  EXPECT_EQ(issues, expected);
+  EXPECT_EQ(IssuesOf(t), (std::vector<Issue>{
+                             collision(TScanSide::Source, "A.txt"), collision(TScanSide::Source, "a.txt"),
+                             collision(TScanSide::Source, "Dir\\"), collision(TScanSide::Source, "dir\\"),
+                             collision(TScanSide::Destination, "B.txt"), collision(TScanSide::Destination, "b.txt"),
+                             collision(TScanSide::Destination, "TWO\\"), collision(TScanSide::Destination, "two\\")}));
 }
 
 // --- Folders that cannot be listed -----------------------------------------------
 
-// The child that scans runs as an unprivileged user (root reads everything),
-// so the whole tree must be reachable for it first.
-void OpenForEveryone(const TempTree& tree) {
+// Scans as an unprivileged user (root reads everything) after making the
+// tree reachable for it and locking the folders given; 0 when check passes,
+// else the number of the first failing check.
+int ScanUnprivileged(const TempTree& tree, const std::vector<std::string>& locked,
+                     const std::function<int(TDirTree&)>& check) {
   chmod(tree.Posix().c_str(), 0755);
   for (const auto& e : std::filesystem::recursive_directory_iterator(tree.Posix())) {
     if (e.is_directory() && !e.is_symlink()) chmod(e.path().c_str(), 0755);
   }
-}
-
-// Returns 0 when check passes, else the number of the first failing check.
-int ScanUnprivileged(const TempTree& tree, const std::function<int(TDirTree&)>& check) {
-  return test::RunUnprivileged([&] {
+  for (const std::string& rel : locked) chmod(tree.Posix(rel).c_str(), 0);
+  const int result = test::RunUnprivileged([&] {
     TDirTree t;
     t.recurse = true;
     t.ScanSource(tree.WinFolder("src"));
     t.ScanDestination(tree.WinFolder("dst"));
     return check(t);
   });
+  for (const std::string& rel : locked) chmod(tree.Posix(rel).c_str(), 0755);
+  return result;
 }
 
 TEST_F(DirTreeTest, UnlistableFoldersAreLeftOutOnBothSidesAndReported) {
@@ -470,27 +415,19 @@ TEST_F(DirTreeTest, UnlistableFoldersAreLeftOutOnBothSidesAndReported) {
   Put("dst/locked/h.txt", "h");
   Put("src/dlock/deep/s.txt", "s");
   Put("dst/dlock/d.txt", "d");
-  OpenForEveryone(tree_);
-  ASSERT_EQ(chmod(tree_.Posix("src/locked").c_str(), 0), 0);
-  ASSERT_EQ(chmod(tree_.Posix("dst/dlock").c_str(), 0), 0);
-  int result = ScanUnprivileged(tree_, [](TDirTree& t) {
-    if (t.FindFolder("locked\\") != nullptr) return 1;
-    if (t.FindFolder("dlock\\") != nullptr || t.FindFolder("dlock\\deep\\") != nullptr) return 2;
-    if (t.folderList() != std::vector<std::string>{""}) return 3;
-    if (t.root()->files.size() != 1 || t.fileCount() != 1) return 4;
-    if (t.folderCount() != 1) return 5;
+  int result = ScanUnprivileged(tree_, {"src/locked", "dst/dlock"}, [](TDirTree& t) {
+    if (Dump(t) != Lines{" 10", "|ok.txt 1 1"}) return 1;
+    if (t.fileCount() != 1 || t.folderCount() != 1) return 2;
     const std::vector<TScanIssue>& issues = t.issues();
-    if (issues.size() != 2) return 6;
+    if (issues.size() != 2) return 3;
     if (issues[0].kind != TScanIssueKind::UnlistableFolder || issues[0].side != TScanSide::Source ||
         issues[0].key != "locked\\" || issues[0].error.empty())
-      return 7;
+      return 4;
     if (issues[1].kind != TScanIssueKind::UnlistableFolder || issues[1].side != TScanSide::Destination ||
         issues[1].key != "dlock\\")
-      return 8;
+      return 5;
     return 0;
   });
-  chmod(tree_.Posix("src/locked").c_str(), 0755);
-  chmod(tree_.Posix("dst/dlock").c_str(), 0755);
   EXPECT_EQ(result, 0) << "failed check " << result;
 }
 
@@ -498,9 +435,7 @@ TEST_F(DirTreeTest, UnlistableRootLeavesNoFolderAtAll) {
   Put("src/a.txt", "a");
   Put("dst/b.txt", "b");
   Put("dst/sub/c.txt", "c");
-  OpenForEveryone(tree_);
-  ASSERT_EQ(chmod(tree_.Posix("dst").c_str(), 0), 0);
-  int result = ScanUnprivileged(tree_, [](TDirTree& t) {
+  int result = ScanUnprivileged(tree_, {"dst"}, [](TDirTree& t) {
     if (!t.folderList().empty()) return 1;
     if (t.FindFolder("") != nullptr || t.root() != nullptr) return 2;
     if (t.fileCount() != 0 || t.folderCount() != 0) return 3;
@@ -508,7 +443,6 @@ TEST_F(DirTreeTest, UnlistableRootLeavesNoFolderAtAll) {
       return 4;
     return 0;
   });
-  chmod(tree_.Posix("dst").c_str(), 0755);
   EXPECT_EQ(result, 0) << "failed check " << result;
 }
 
@@ -532,38 +466,6 @@ TEST_F(DirTreeTest, SourceOnAnUnpluggedDriveDoesNotMakeTheDestinationLookDeleted
 
 // --- Progress ----------------------------------------------------------------------
 
-TEST_F(DirTreeTest, ProgressEndsEachPassWithACallAndAbortLeavesTheScan) {
-  Put("src/a.txt", "a");
-  Put("dst/a.txt", "a");
-  {
-    TDirTree t;
-    int calls = 0;
-    t.progress = [&](TDirTree& tree) {
-      EXPECT_EQ(&tree, &t);
-      ++calls;
-    };
-    t.ScanSource(tree_.WinFolder("src"));
-    int afterSource = calls;
-    EXPECT_GE(afterSource, 1);
-    t.ScanDestination(tree_.WinFolder("dst"));
-    EXPECT_GT(calls, afterSource);
-  }
-  for (int abortAt : {1, 2}) {
-    auto t = std::make_unique<TDirTree>();
-    int calls = 0;
-    t->progress = [&](TDirTree&) {
-      if (++calls == abortAt) throw EAbort();
-    };
-    EXPECT_THROW(
-        {
-          t->ScanSource(tree_.WinFolder("src"));
-          t->ScanDestination(tree_.WinFolder("dst"));
-        },
-        EAbort);
-    t.reset();  // frees what the aborted scan left
-  }
-}
-
 // Every listed folder has its node, every file list is strictly sorted, the
 // counters agree with the lists.
 ::testing::AssertionResult IsConsistent(const TDirTree& t) {
@@ -583,7 +485,9 @@ TEST_F(DirTreeTest, ProgressEndsEachPassWithACallAndAbortLeavesTheScan) {
   return ::testing::AssertionSuccess();
 }
 
-TEST_F(DirTreeTest, AnAbortLeavesAConsistentTree) {
+// Each pass ends with a forced progress call; an abort leaves a tree that
+// its owner can read and free.
+TEST_F(DirTreeTest, ProgressEndsEachPassAndAnAbortLeavesAConsistentTree) {
   for (const char* folder : {"f0/", "f1/"}) {
     for (int f = 0; f < 5; ++f) {
       Put(std::string("src/") + folder + "s" + std::to_string(f), "x");
@@ -591,28 +495,43 @@ TEST_F(DirTreeTest, AnAbortLeavesAConsistentTree) {
     }
   }
   Put("dst/F0/other.txt", "o");  // the destination's collision leaves f0 out
+  {
+    TDirTree t;
+    int calls = 0;
+    t.progress = [&](TDirTree& tree) {
+      EXPECT_EQ(&tree, &t);
+      ++calls;
+    };
+    t.ScanSource(tree_.WinFolder("src"));
+    const int afterSource = calls;
+    EXPECT_GE(afterSource, 1);
+    t.ScanDestination(tree_.WinFolder("dst"));
+    EXPECT_GT(calls, afterSource);
+  }
   // Progress calls: 1 root entered, 2 root's files, 3 f1 entered, 4 f1's
   // files, ... 7 end of the source pass, 8 destination root entered, 9 its
   // files (f0 left out), 10 f1 entered.
-  for (int abortAt : {4, 10}) {
-    TDirTree t;
-    t.recurse = true;
+  for (int abortAt : {1, 4, 10}) {
+    auto t = std::make_unique<TDirTree>();
+    t->recurse = true;
     int calls = 0;
     // Each call outlasts the interval, so the next check calls again.
-    t.progress = [&](TDirTree&) {
+    t->progress = [&](TDirTree&) {
       usleep(static_cast<useconds_t>(TDirTree::kTickInterval + 10) * 1000);
       if (++calls == abortAt) throw EAbort();
     };
-    try {
-      t.ScanSource(tree_.WinFolder("src"));
-      t.ScanDestination(tree_.WinFolder("dst"));
-      ADD_FAILURE() << "no abort at call " << abortAt;
-    } catch (const EAbort&) {
-    }
-    EXPECT_TRUE(IsConsistent(t)) << "abort at call " << abortAt;
+    EXPECT_THROW(
+        {
+          t->ScanSource(tree_.WinFolder("src"));
+          t->ScanDestination(tree_.WinFolder("dst"));
+        },
+        EAbort)
+        << "abort at call " << abortAt;
+    EXPECT_TRUE(IsConsistent(*t)) << "abort at call " << abortAt;
     if (abortAt == 10) {
-      EXPECT_EQ(t.FindFolder("f0\\"), nullptr);
+      EXPECT_EQ(t->FindFolder("f0\\"), nullptr);
     }
+    t.reset();  // frees what the aborted scan left
   }
 }
 

@@ -74,15 +74,5 @@ TEST(FolderTree, StaysBalancedAndFindsKeysInAnyCase) {
   EXPECT_EQ(tree.folderList()[0], "");
 }
 
-TEST(FolderTree, FolderKindGoesToTheRootAndNewNodes) {
-  TDirTree tree;
-  EXPECT_EQ(tree.root()->folderKind, 1);
-  tree.SetFolderKind(2);
-  EXPECT_EQ(tree.root()->folderKind, 2);
-  EXPECT_EQ(tree.FindOrAddFolder("a\\")->folderKind, 2);
-  EXPECT_EQ(tree.FindOrAddFolder("")->key, "");
-  EXPECT_EQ(tree.folderCount(), 2);
-}
-
 }  // namespace
 }  // namespace kv

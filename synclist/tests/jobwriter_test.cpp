@@ -93,14 +93,6 @@ TEST_F(JobWriter, WritesEveryRowWithTheCodesTheCopyEngineReads) {
   EXPECT_EQ(list.currentFolder(), "C:\\s\\new\\");
 }
 
-TEST_F(JobWriter, AnEmptyListTruncatesTheJobFileToNothing) {
-  t_.Write("$job.tmp", std::string(600, 'x'));
-  TSyncListe list;
-  list.WriteJobFile(t_.Win("$job.tmp"));
-  EXPECT_TRUE(t_.Exists("$job.tmp"));
-  EXPECT_EQ(t_.Read("$job.tmp"), "");
-}
-
 TEST_F(JobWriter, FailuresAreErrorsThatNameTheFileAndNeverHalfAJob) {
   TSyncListe list;
   list.AddRow(Folder("C:\\s\\", "C:\\d\\", kStateFolderOnBothSides));
@@ -114,9 +106,10 @@ TEST_F(JobWriter, FailuresAreErrorsThatNameTheFileAndNeverHalfAJob) {
   }
   EXPECT_EQ(t_.Read("$job.tmp"), "");
 
-  TSyncListe fine;
-  fine.AddRow(Folder("C:\\s\\", "C:\\d\\", kStateFolderOnBothSides));
-  EXPECT_THROW(fine.WriteJobFile(t_.Win("no/such/folder/$job.tmp")), JobFileError);
+  // A time to show that names no valid date (29.02.2023) is an error too.
+  TSyncListe bad;
+  bad.AddRow(Both("x", kStateDestinationNewer, Dos(2024, 5, 1, 12, 0, 0), Dos(2023, 2, 29, 1, 0, 0)));
+  EXPECT_THROW(bad.FormatTexts(), std::invalid_argument);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // from their bit layout, independent of the platform's conversions.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/volumes.h"
 #include "synclist/syncliste.h"
@@ -65,6 +66,16 @@ inline TSyncListItem OnlyDestination(std::string name, int action = kActionNone,
   row.state = kStateOnlyInDestination;
   row.action = action;
   return row;
+}
+
+// Per row its source, or its destination where the source is empty.
+inline std::vector<std::string> RowNames(const TSyncListe& list) {
+  std::vector<std::string> names;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const TSyncListItem& r = list.GetRow(i);
+    names.push_back(r.source.empty() ? r.destination : r.source);
+  }
+  return names;
 }
 
 // Maps a drive letter to a folder of this machine for the test's registry.

@@ -16,19 +16,20 @@ namespace kv {
 namespace {
 
 namespace gui = platform::gui;
+namespace ui = platform::ui;
 
 // Layout at 96 dpi.
 constexpr int kWidth = 517;
 constexpr int kHeight = 153;
-constexpr gui::Rect kSrcDestRect{8, 8, 501, 30};
-constexpr gui::Rect kStatusRect{8, 42, 501, 30};
-constexpr gui::Rect kAbortRect{421, 80, 88, 25};
-constexpr gui::Rect kTimeBarRect{0, 115, 517, 19};
-constexpr gui::Rect kStatusBarRect{0, 134, 517, 19};
+constexpr ui::Rect kSrcDestRect{8, 8, 501, 30};
+constexpr ui::Rect kStatusRect{8, 42, 501, 30};
+constexpr ui::Rect kAbortRect{421, 80, 88, 25};
+constexpr ui::Rect kTimeBarRect{0, 115, 517, 19};
+constexpr ui::Rect kStatusBarRect{0, 134, 517, 19};
 
-void Place(QWidget& w, const gui::Rect& r) { w.setGeometry(r.left, r.top, r.width, r.height); }
+void Place(QWidget& w, const ui::Rect& r) { w.setGeometry(r.left, r.top, r.width, r.height); }
 
-QLabel* NewPanel(QWidget* parent, const char* name, const gui::Rect& rect, int frame) {
+QLabel* NewPanel(QWidget* parent, const char* name, const ui::Rect& rect, int frame) {
   auto* label = new QLabel(parent);
   label->setObjectName(QString::fromLatin1(name));
   label->setFrameStyle(frame);
@@ -64,9 +65,7 @@ TtfKestronizeWidget::TtfKestronizeWidget(TKestronizeLink link, std::optional<int
   CreateControls();
   const int screenDpi = dpi ? *dpi : gui::ScreenDpi(this);
   gui::ScaleWindow(*this, screenDpi);
-  if (const int divisor = gui::ScaleDivisor(screenDpi)) {
-    pathWidth_ = gui::MulDiv(kKestronizePathWidth, gui::kDesignDpi, divisor);
-  }
+  pathWidth_ = ui::ScaleLength(kKestronizePathWidth, ui::ScaleDivisor(screenDpi));
   setFixedSize(size());
   gui::CenterOnDesktop(*this);
 }

@@ -25,7 +25,7 @@
 namespace kv {
 namespace {
 
-namespace gui = platform::gui;
+namespace ui = platform::ui;
 
 bool ProcessEventsUntil(const std::function<bool()>& cond) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -46,7 +46,7 @@ class Recorder : public platform::MessageHandler {
   void HandleMessage(const platform::Message& m) override { ids.push_back(m.id); }
 };
 
-QRect Design(gui::Rect design) { return QRect(design.left, design.top, design.width, design.height); }
+QRect Design(ui::Rect design) { return QRect(design.left, design.top, design.width, design.height); }
 
 TEST(CopyWidgetTest, HasTheCaptionSizeAndControlsOfTheWindow) {
   TtfCopyWidget w(platform::HandlerRef{}, false, 96);

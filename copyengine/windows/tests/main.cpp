@@ -6,9 +6,12 @@
 
 #include <cstdlib>
 
+#include "platform/gui/qtbackend.h"
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
+  kv::platform::gui::InstallQtWindowBackend();
   return RUN_ALL_TESTS();
 }

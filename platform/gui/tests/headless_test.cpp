@@ -1,27 +1,26 @@
-// Without a window thread (no QApplication) models still run and nothing is
-// shown. These tests run in a second pass of this program that creates no
-// QApplication; the normal pass leaves them out, starts that pass and checks
-// its result.
+// With the Qt backend installed but no QApplication, models still run and
+// nothing is shown. These tests run in a second pass of this program that
+// creates no QApplication; the normal pass leaves them out, starts that pass
+// and checks its result. The facade without any backend is tested in
+// platform/tests.
 #include <QFont>
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
-#include "platform/gui/cancelflag.h"
 #include "platform/gui/geometry.h"
 #include "platform/gui/pathfit.h"
-#include "platform/gui/question.h"
 #include "platform/gui/remotewidget.h"
-#include "platform/gui/snapshot.h"
 #include "platform/gui/tests/guitest.h"
-#include "platform/gui/windowthread.h"
+#include "platform/ui/question.h"
+#include "platform/ui/snapshot.h"
+#include "platform/ui/windowthread.h"
 
 namespace kv::platform::gui {
 namespace {
@@ -56,21 +55,26 @@ struct Snapshot {
   int step = 0;
 };
 
-TEST_F(Headless, WindowThreadCallsRunInPlaceOrNotAtAll) {
-  EXPECT_FALSE(WindowThread::HasWindowThread());
-  EXPECT_FALSE(WindowThread::IsWindowThread());
+TEST_F(Headless, QtBackendWithoutAnApplicationRunsHeadless) {
+  // main installed the Qt backend in this pass too.
+  EXPECT_FALSE(ui::WindowThread::HasWindowThread());
+  EXPECT_FALSE(ui::WindowThread::IsWindowThread());
   bool posted = false;
-  EXPECT_FALSE(WindowThread::Post([&] { posted = true; }));
+  EXPECT_FALSE(ui::WindowThread::Post([&] { posted = true; }));
   EXPECT_FALSE(posted);
   std::thread::id ranOn;
-  std::thread worker([&] { EXPECT_TRUE(WindowThread::Synchronize([&] { ranOn = std::this_thread::get_id(); })); });
+  std::thread worker(
+      [&] { EXPECT_TRUE(ui::WindowThread::Synchronize([&] { ranOn = std::this_thread::get_id(); })); });
   const std::thread::id workerId = worker.get_id();
   worker.join();
   EXPECT_EQ(ranOn, workerId);
+  // No box: the safe answer.
+  EXPECT_EQ(ui::Ask(ui::Question{"Wirklich?", ui::QuestionKind::Confirmation, ui::QuestionButtons::YesNoCancel}),
+            ui::Answer::Cancel);
 }
 
 TEST_F(Headless, ModelsPublishWithoutAWindow) {
-  auto channel = SnapshotChannel<Snapshot>::Create();
+  auto channel = ui::SnapshotChannel<Snapshot>::Create();
   bool made = false;
   RemoteWidget<QWidget> window([&] {
     made = true;
@@ -83,70 +87,11 @@ TEST_F(Headless, ModelsPublishWithoutAWindow) {
   EXPECT_FALSE(made);
 }
 
-TEST_F(Headless, DefaultAnswersAreTheSafeOnes) {
-  struct Case {
-    QuestionButtons buttons;
-    Answer expected;
-  };
-  const Case cases[] = {{QuestionButtons::Ok, Answer::Ok},
-                        {QuestionButtons::OkCancel, Answer::Cancel},
-                        {QuestionButtons::YesNo, Answer::No},
-                        {QuestionButtons::YesNoCancel, Answer::Cancel}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(SafeAnswer(c.buttons), c.expected);
-    EXPECT_EQ(Ask(Question{"Wirklich?", QuestionKind::Confirmation, c.buttons}), c.expected);
-  }
-}
-
-TEST_F(Headless, InstalledResponderAnswersAndIsCounted) {
-  for (Answer given : {Answer::Yes, Answer::No, Answer::Cancel}) {
-    std::atomic<int> calls{0};
-    std::string asked;
-    {
-      ScopedResponder scoped([&](const Question& q) {
-        ++calls;
-        asked = q.text;
-        return given;
-      });
-      Answer answer = Answer::Ok;
-      std::thread worker([&] { answer = Ask(Question{"Abbrechen?", QuestionKind::Confirmation,
-                                                     QuestionButtons::YesNoCancel}); });
-      worker.join();
-      EXPECT_EQ(answer, given);
-      EXPECT_EQ(Ask(Question{"Noch einmal?"}), given);
-    }
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(asked, "Noch einmal?");
-    // Out of scope the default answers again.
-    EXPECT_EQ(Ask(Question{"Wirklich?", QuestionKind::Confirmation, QuestionButtons::YesNo}), Answer::No);
-  }
-}
-
-TEST_F(Headless, CaptionsOfTheKinds) {
-  EXPECT_EQ(CaptionOf(Question{"x", QuestionKind::Confirmation}), "Bestätigen");
-  EXPECT_EQ(CaptionOf(Question{"x", QuestionKind::Information}), "Information");
-  EXPECT_EQ(CaptionOf(Question{"x", QuestionKind::Warning}), "Warnung");
-  EXPECT_EQ(CaptionOf(Question{"x", QuestionKind::Error}), "Fehler");
-  EXPECT_EQ(CaptionOf(Question{"x", QuestionKind::Error, QuestionButtons::Ok, "Kestrovane"}), "Kestrovane");
-}
-
 TEST_F(Headless, PixelShorteningFallsBackToCharacters) {
   // 60 pixels at 6 pixels a character: 10 characters.
   EXPECT_EQ(MinimizeNamePixels(R"(C:\Daten\Projekte\file.txt)", QFont(), 60), "file.txt");
   EXPECT_EQ(MinimizeNamePixels(R"(C:\a\f.txt)", QFont(), 60), R"(C:\a\f.txt)");
   EXPECT_EQ(ScreenDpi(nullptr), 96);
-}
-
-TEST_F(Headless, CancelFlagIsAssignedAndLatched) {
-  CancelFlag flag;
-  std::thread([&] { flag.Request(); }).join();
-  EXPECT_TRUE(flag.IsRequested());
-  EXPECT_FALSE(flag.Latched());
-  EXPECT_TRUE(flag.Latch());
-  std::thread([&] { flag.Assign(false); }).join();  // a "No" withdraws it
-  EXPECT_FALSE(flag.IsRequested());
-  EXPECT_TRUE(flag.Latched());  // the worker sees the change at its next latch
-  EXPECT_FALSE(flag.Latch());
 }
 
 }  // namespace

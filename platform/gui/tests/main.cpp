@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/gui/qtbackend.h"
 #include "platform/gui/tests/guitest.h"
 
 namespace kv::platform::gui::test {
@@ -41,5 +42,6 @@ int main(int argc, char** argv) {
     filter += filter.find('-') == std::string::npos ? "-Headless.*" : ":Headless.*";
     GTEST_FLAG_SET(filter, filter);
   }
+  kv::platform::gui::InstallQtWindowBackend();
   return RUN_ALL_TESTS();
 }

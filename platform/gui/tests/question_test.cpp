@@ -1,4 +1,4 @@
-#include "platform/gui/question.h"
+#include "platform/ui/question.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -43,9 +43,9 @@ QAbstractButton* ButtonWithText(QMessageBox& box, const QString& text) {
 // Counts the headless responder's calls; a box shown means it stays at 0.
 struct CountingResponder {
   std::atomic<int> calls{0};
-  Answer answer = Answer::Yes;
-  QuestionResponder Make() {
-    return [this](const Question&) {
+  ui::Answer answer = ui::Answer::Yes;
+  ui::QuestionResponder Make() {
+    return [this](const ui::Question&) {
       ++calls;
       return answer;
     };
@@ -61,34 +61,35 @@ class QuestionTest : public ::testing::Test {
 
 struct BoxCase {
   const char* name;
-  Question question;
+  ui::Question question;
   QStringList expectedButtons;  // sorted
   QString expectedCaption;
   QMessageBox::Icon expectedIcon;
   QString click;  // empty: Escape
-  Answer expected;
+  ui::Answer expected;
 };
 
 TEST_F(QuestionTest, WorkerWaitsForTheBoxAndGetsTheClickedAnswer) {
-  const Question abort{"Möchten Sie den Vorgang wirklich abbrechen?", QuestionKind::Confirmation,
-                       QuestionButtons::YesNoCancel};
-  const Question copyAbort{"Möchten Sie den Vorgang abbrechen?", QuestionKind::Confirmation, QuestionButtons::YesNo};
-  const Question failure{"Die Datei fehlt.", QuestionKind::Error, QuestionButtons::Ok, "Kestrovane"};
+  const ui::Question abort{"Möchten Sie den Vorgang wirklich abbrechen?", ui::QuestionKind::Confirmation,
+                           ui::QuestionButtons::YesNoCancel};
+  const ui::Question copyAbort{"Möchten Sie den Vorgang abbrechen?", ui::QuestionKind::Confirmation,
+                               ui::QuestionButtons::YesNo};
+  const ui::Question failure{"Die Datei fehlt.", ui::QuestionKind::Error, ui::QuestionButtons::Ok, "Kestrovane"};
   const QStringList yesNoCancel{"&Ja", "&Nein", "Abbrechen"};
   const QStringList yesNo{"&Ja", "&Nein"};
   const BoxCase cases[] = {
-      {"yes", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Ja", Answer::Yes},
-      {"no", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Nein", Answer::No},
-      {"cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "Abbrechen", Answer::Cancel},
-      {"escape with cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "", Answer::Cancel},
-      {"escape without cancel", copyAbort, yesNo, "Bestätigen", QMessageBox::Question, "", Answer::No},
-      {"ok", failure, {"OK"}, "Kestrovane", QMessageBox::Critical, "OK", Answer::Ok},
+      {"yes", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Ja", ui::Answer::Yes},
+      {"no", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Nein", ui::Answer::No},
+      {"cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "Abbrechen", ui::Answer::Cancel},
+      {"escape with cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "", ui::Answer::Cancel},
+      {"escape without cancel", copyAbort, yesNo, "Bestätigen", QMessageBox::Question, "", ui::Answer::No},
+      {"ok", failure, {"OK"}, "Kestrovane", QMessageBox::Critical, "OK", ui::Answer::Ok},
   };
   CountingResponder headless;
-  ScopedResponder scoped(headless.Make());
+  ui::ScopedResponder scoped(headless.Make());
   for (const BoxCase& c : cases) {
     SCOPED_TRACE(c.name);
-    std::optional<Answer> answer;
+    std::optional<ui::Answer> answer;
     std::atomic<bool> answered{false}, ready{false}, pumped{false};
     HandlerRef workerLoop;
     std::thread worker([&] {
@@ -97,7 +98,7 @@ TEST_F(QuestionTest, WorkerWaitsForTheBoxAndGetsTheClickedAnswer) {
       } handler;
       workerLoop = handler.Ref();
       ready = true;
-      answer = Ask(c.question);
+      answer = ui::Ask(c.question);
       answered = true;
     });
     ASSERT_TRUE(ProcessEventsUntil([&] { return OpenBox() != nullptr; }));
@@ -131,19 +132,20 @@ TEST_F(QuestionTest, AskedOnTheWindowThreadShowsTheBoxInPlace) {
     if (QMessageBox* box = OpenBox()) ButtonWithText(*box, "&Nein")->click();
   });
   clicker.start(5);
-  EXPECT_EQ(Ask(Question{"Weiter?", QuestionKind::Confirmation, QuestionButtons::YesNo}), Answer::No);
+  EXPECT_EQ(ui::Ask(ui::Question{"Weiter?", ui::QuestionKind::Confirmation, ui::QuestionButtons::YesNo}),
+            ui::Answer::No);
 }
 
 TEST_F(QuestionTest, HiddenRunAsksTheResponderNotTheUser) {
   CountingResponder headless;
-  headless.answer = Answer::Yes;
-  ScopedResponder scoped(headless.Make());
-  std::optional<Answer> answer;
+  headless.answer = ui::Answer::Yes;
+  ui::ScopedResponder scoped(headless.Make());
+  std::optional<ui::Answer> answer;
   std::thread worker([&] {
-    answer = Ask(Question{"Möchten Sie den Vorgang abbrechen?"}, /*hidden=*/true);
+    answer = ui::Ask(ui::Question{"Möchten Sie den Vorgang abbrechen?"}, /*hidden=*/true);
   });
   worker.join();  // no box: nothing to serve on the window thread
-  EXPECT_EQ(answer, Answer::Yes);
+  EXPECT_EQ(answer, ui::Answer::Yes);
   EXPECT_EQ(headless.calls, 1);
   EXPECT_EQ(OpenBox(), nullptr);
 }

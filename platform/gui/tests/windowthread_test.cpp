@@ -1,4 +1,4 @@
-#include "platform/gui/windowthread.h"
+#include "platform/ui/windowthread.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/gui/remotewidget.h"
-#include "platform/gui/snapshot.h"
+#include "platform/ui/snapshot.h"
 #include "platform/gui/tests/guitest.h"
 #include "platform/msgloop.h"
 
@@ -68,16 +68,16 @@ class FlagHandler : public MessageHandler {
 };
 
 TEST_F(WindowThreadTest, KnowsItsThread) {
-  EXPECT_TRUE(WindowThread::HasWindowThread());
-  EXPECT_TRUE(WindowThread::IsWindowThread());
+  EXPECT_TRUE(ui::WindowThread::HasWindowThread());
+  EXPECT_TRUE(ui::WindowThread::IsWindowThread());
   bool onWorker = true;
-  std::thread([&] { onWorker = !WindowThread::IsWindowThread(); }).join();
+  std::thread([&] { onWorker = !ui::WindowThread::IsWindowThread(); }).join();
   EXPECT_TRUE(onWorker);
 }
 
 TEST_F(WindowThreadTest, CoalescedSnapshotsApplyOnlyTheLatest) {
   QPointer<ProgressProbe> shown;
-  auto channel = SnapshotChannel<ProgressSnapshot>::Create();
+  auto channel = ui::SnapshotChannel<ProgressSnapshot>::Create();
   std::vector<int> steps;
   std::atomic<bool> created{false};
   std::atomic<bool> published{false};
@@ -115,7 +115,7 @@ TEST_F(WindowThreadTest, CoalescedSnapshotsApplyOnlyTheLatest) {
 TEST_F(WindowThreadTest, WidgetFedFromAnotherThreadEndsOnTheLatestSnapshot) {
   QPointer<ProgressProbe> shown;
   std::vector<int> seen;
-  auto channel = SnapshotChannel<ProgressSnapshot>::Create();
+  auto channel = ui::SnapshotChannel<ProgressSnapshot>::Create();
   std::atomic<bool> published{false};
   auto window = std::make_unique<RemoteWidget<ProgressProbe>>([&shown, channel] {
     auto* probe = new ProgressProbe;
@@ -147,8 +147,8 @@ TEST_F(WindowThreadTest, PostedCallsRunInOrderOnTheWindowThread) {
   std::vector<int> order;
   std::thread worker([&] {
     for (int i = 0; i < 50; ++i)
-      EXPECT_TRUE(WindowThread::Post([&order, i] {
-        EXPECT_TRUE(WindowThread::IsWindowThread());
+      EXPECT_TRUE(ui::WindowThread::Post([&order, i] {
+        EXPECT_TRUE(ui::WindowThread::IsWindowThread());
         order.push_back(i);
       }));
   });
@@ -165,7 +165,7 @@ TEST_F(WindowThreadTest, SynchronizeWaitsPumpingTheWorkersLoop) {
     FlagHandler handler;
     workerHandler = handler.Ref();
     ready = true;
-    EXPECT_TRUE(WindowThread::Synchronize([&] { ranOnWindowThread = WindowThread::IsWindowThread(); }));
+    EXPECT_TRUE(ui::WindowThread::Synchronize([&] { ranOnWindowThread = ui::WindowThread::IsWindowThread(); }));
     returned = true;
     EXPECT_TRUE(handler.received);
   });
@@ -184,13 +184,13 @@ TEST_F(WindowThreadTest, SynchronizeWaitsPumpingTheWorkersLoop) {
 
 TEST_F(WindowThreadTest, SynchronizeRunsDirectlyOnTheWindowThreadAndPassesExceptions) {
   bool ran = false;
-  EXPECT_TRUE(WindowThread::Synchronize([&] { ran = true; }));
+  EXPECT_TRUE(ui::WindowThread::Synchronize([&] { ran = true; }));
   EXPECT_TRUE(ran);
 
   std::atomic<bool> caught{false};
   std::thread worker([&] {
     try {
-      WindowThread::Synchronize([] { throw std::runtime_error("Laufwerk fehlt"); });
+      ui::WindowThread::Synchronize([] { throw std::runtime_error("Laufwerk fehlt"); });
     } catch (const std::runtime_error& e) {
       caught = std::string(e.what()) == "Laufwerk fehlt";
     }

@@ -15,15 +15,16 @@
 #include <thread>
 
 #include "platform/gui/pathfit.h"
+#include "platform/gui/qtbackend.h"
 #include "synclist/abort.h"
 
 namespace kv {
 namespace {
 
-namespace gui = platform::gui;
+namespace ui = platform::ui;
 
 TKestronizeLink LinkForTest() {
-  return {platform::HandlerRef{}, TKestronizeChannel::Create(), std::make_shared<gui::CancelFlag>()};
+  return {platform::HandlerRef{}, TKestronizeChannel::Create(), std::make_shared<ui::CancelFlag>()};
 }
 
 // Processes window-thread events until pred holds; false after a generous
@@ -209,6 +210,7 @@ int main(int argc, char** argv) {
   // Test discovery runs the program without the test environment.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  kv::platform::gui::InstallQtWindowBackend();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -2,8 +2,9 @@
 // Questions and messages that worker code asks the user, as the class
 // library's message dialogs did: the worker waits for the answer while it
 // keeps pumping its own message loop, so the work pauses exactly as long as
-// the box is open. The box is shown on the window thread, application-modal,
-// with German button texts ("&Ja", "&Nein", "Abbrechen", "OK").
+// the box is open. The window layer's backend shows the box on the window
+// thread, application-modal, with German button texts ("&Ja", "&Nein",
+// "Abbrechen", "OK"); this facade needs no toolkit.
 //
 // Headless (no window thread, or the caller says its run is hidden) a
 // replaceable responder answers instead. The default responder gives the
@@ -12,8 +13,9 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
-namespace kv::platform::gui {
+namespace kv::platform::ui {
 
 enum class QuestionKind { Information, Warning, Error, Confirmation };
 enum class QuestionButtons { Ok, OkCancel, YesNo, YesNoCancel };
@@ -61,7 +63,15 @@ class ScopedResponder {
 // The default headless answer for a set of buttons.
 Answer SafeAnswer(QuestionButtons buttons);
 
-// Caption and button texts shown for a question (what tests check).
+// The caption shown for a question.
 std::string CaptionOf(const Question& question);
 
-}  // namespace kv::platform::gui
+// A button of a box: what it says and what it answers.
+struct QuestionButton {
+  const char* text;
+  Answer answer;
+};
+// The buttons of a box in the order shown; the first is the default.
+std::vector<QuestionButton> ButtonsOf(QuestionButtons buttons);
+
+}  // namespace kv::platform::ui

@@ -1,23 +1,18 @@
-#include "platform/gui/windowthread.h"
-
-#include <QApplication>
-#include <QMetaObject>
-#include <QThread>
+#include "platform/ui/windowthread.h"
 
 #include <atomic>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <utility>
 
-#include "platform/gui/windowthread_p.h"
 #include "platform/msgloop.h"
+#include "platform/ui/windowthread_p.h"
 
-namespace kv::platform::gui {
+namespace kv::platform::ui {
 namespace {
 
-QApplication* WidgetApplication() {
-  return qobject_cast<QApplication*>(QCoreApplication::instance());
-}
+std::atomic<WindowBackend*> g_backend{nullptr};
 
 // Shared by a worker waiting in Synchronize and the call queued for it. The
 // call may never run (the application went away with it still queued): then
@@ -49,6 +44,11 @@ struct SyncGuard {
 
 namespace detail {
 
+WindowBackend* RunningBackend() {
+  WindowBackend* backend = g_backend.load(std::memory_order_acquire);
+  return backend != nullptr && backend->IsRunning() ? backend : nullptr;
+}
+
 void PumpUntil(const std::atomic<bool>& done) {
   MessageLoop& loop = MessageLoop::Current();
   while (!done.load(std::memory_order_acquire)) {
@@ -60,35 +60,35 @@ void PumpUntil(const std::atomic<bool>& done) {
 
 }  // namespace detail
 
-bool WindowThread::HasWindowThread() {
-  return WidgetApplication() != nullptr && !QCoreApplication::closingDown();
+WindowBackend* InstallWindowBackend(WindowBackend* backend) {
+  return g_backend.exchange(backend, std::memory_order_acq_rel);
 }
 
+bool WindowThread::HasWindowThread() { return detail::RunningBackend() != nullptr; }
+
 bool WindowThread::IsWindowThread() {
-  QApplication* app = WidgetApplication();
-  return app != nullptr && QThread::currentThread() == app->thread();
+  WindowBackend* backend = g_backend.load(std::memory_order_acquire);
+  return backend != nullptr && backend->IsWindowThread();
 }
 
 bool WindowThread::Post(std::function<void()> fn) {
-  QApplication* app = WidgetApplication();
-  if (!app || QCoreApplication::closingDown() || !fn) return false;
-  return QMetaObject::invokeMethod(
-      app,
-      [fn = std::move(fn)] {
-        // Exceptions must not unwind through Qt's event loop.
-        try {
-          fn();
-        } catch (const std::exception& e) {
-          std::fprintf(stderr, "kestrovane: window thread call failed: %s\n", e.what());
-        } catch (...) {
-          std::fprintf(stderr, "kestrovane: window thread call failed\n");
-        }
-      },
-      Qt::QueuedConnection);
+  WindowBackend* backend = detail::RunningBackend();
+  if (backend == nullptr || !fn) return false;
+  return backend->Post([fn = std::move(fn)] {
+    // Exceptions must not unwind through the toolkit's event loop.
+    try {
+      fn();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "kestrovane: window thread call failed: %s\n", e.what());
+    } catch (...) {
+      std::fprintf(stderr, "kestrovane: window thread call failed\n");
+    }
+  });
 }
 
 bool WindowThread::Synchronize(const std::function<void()>& fn) {
-  if (!HasWindowThread() || IsWindowThread()) {
+  WindowBackend* backend = detail::RunningBackend();
+  if (backend == nullptr || backend->IsWindowThread()) {
     fn();
     return true;
   }
@@ -96,19 +96,16 @@ bool WindowThread::Synchronize(const std::function<void()>& fn) {
   state->waiter = MessageLoop::Current().Ref();
   auto guard = std::make_shared<SyncGuard>(state);
   const std::function<void()>* call = &fn;  // the caller waits, so fn outlives the call
-  const bool queued = QMetaObject::invokeMethod(
-      WidgetApplication(),
-      [guard, call] {
-        std::exception_ptr error;
-        try {
-          (*call)();
-        } catch (...) {
-          error = std::current_exception();
-        }
-        guard->state->error = error;
-        guard->state->Finish(true);
-      },
-      Qt::QueuedConnection);
+  const bool queued = backend->Post([guard, call] {
+    std::exception_ptr error;
+    try {
+      (*call)();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    guard->state->error = error;
+    guard->state->Finish(true);
+  });
   guard.reset();
   if (!queued) return false;
   detail::PumpUntil(state->done);
@@ -116,4 +113,4 @@ bool WindowThread::Synchronize(const std::function<void()>& fn) {
   return state->ran;
 }
 
-}  // namespace kv::platform::gui
+}  // namespace kv::platform::ui

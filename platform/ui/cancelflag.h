@@ -5,7 +5,7 @@
 // snapshot with Latch() there and tests the latched value in between.
 #include <atomic>
 
-namespace kv::platform::gui {
+namespace kv::platform::ui {
 
 class CancelFlag {
  public:
@@ -28,4 +28,4 @@ class CancelFlag {
   bool latched_ = false;  // read and written by the worker only
 };
 
-}  // namespace kv::platform::gui
+}  // namespace kv::platform::ui

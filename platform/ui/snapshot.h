@@ -15,9 +15,9 @@
 #include <optional>
 #include <utility>
 
-#include "platform/gui/windowthread.h"
+#include "platform/ui/windowthread.h"
 
-namespace kv::platform::gui {
+namespace kv::platform::ui {
 
 template <class Snapshot>
 class SnapshotChannel : public std::enable_shared_from_this<SnapshotChannel<Snapshot>> {
@@ -94,4 +94,4 @@ class SnapshotChannel : public std::enable_shared_from_this<SnapshotChannel<Snap
   uint64_t applied_ = 0;  // window thread only
 };
 
-}  // namespace kv::platform::gui
+}  // namespace kv::platform::ui

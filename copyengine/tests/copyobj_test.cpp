@@ -1,0 +1,190 @@
+// The copy object's properties: what each setter makes of its value, the
+// defaults, and what a failed or abandoned object leaves behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "copyengine/copyobj.h"
+#include "copyengine/tests/engine_fixture.h"
+#include "platform/com/errorinfo.h"
+#include "testsupport/fixtures.h"
+#include "testsupport/temptree.h"
+
+namespace kv {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace test;
+using namespace platform;
+
+// Holds one reference, as a client does.
+class Obj {
+ public:
+  Obj() : p_(new TCopyObj) { p_->AddRef(); }
+  ~Obj() { Release(); }
+  TCopyObj* operator->() const { return p_; }
+  TCopyObj& operator*() const { return *p_; }
+  void Release() {
+    if (p_) p_->Release();
+    p_ = nullptr;
+  }
+
+ private:
+  TCopyObj* p_;
+};
+
+class CopyObjTest : public ::testing::Test {
+ protected:
+  TempTree tree;
+  ScopedRegistry registry;
+  void SetUp() override {
+    tree.Write("W/Profile/7/SrcDest.kst", "");
+    tree.Write("W/Profile/7/$job.tmp", "");
+  }
+  std::string Win(const std::string& rel) const { return tree.Win(rel); }
+};
+
+TEST_F(CopyObjTest, StartsWithTheDocumentedDefaults) {
+  Obj obj;
+  EXPECT_FALSE(obj->settings().manual);
+  EXPECT_FALSE(obj->settings().hidden);
+  EXPECT_FALSE(obj->settings().minimized);
+  EXPECT_FALSE(obj->settings().ntfsAccess);
+  EXPECT_FALSE(obj->settings().securityRename);
+  EXPECT_FALSE(obj->settings().externalLog.set);
+  EXPECT_TRUE(obj->settings().externalLog.append);
+  EXPECT_TRUE(obj->settings().externalLog.errors);
+  EXPECT_TRUE(obj->settings().externalLog.done);
+  EXPECT_EQ(obj->settings().externalLog.separator, "\t");
+  EXPECT_EQ(obj->settings().analyseTime, "");
+  EXPECT_EQ(obj->deleter().DelStyle, TDelStyle::delNormal);
+  EXPECT_FALSE(obj->deleter().ArchivSchredder);
+  EXPECT_FALSE(obj->files().protocol.has_value());
+  EXPECT_FALSE(obj->files().oldStamps);
+  EXPECT_TRUE(obj->HasFtpState());
+}
+
+TEST_F(CopyObjTest, DelSchredderNumbersMapToTheDeleterStylesAndOthersKeepTheStyle) {
+  const std::pair<int32_t, TDelStyle> cases[] = {
+      {0, TDelStyle::delNormal},   {1, TDelStyle::delBitbucket}, {2, TDelStyle::delBackup},
+      {3, TDelStyle::delRename},   {4, TDelStyle::delShredder},  {7, TDelStyle::delShredder},
+      {-1, TDelStyle::delShredder}, {0, TDelStyle::delNormal},    {5, TDelStyle::delNormal},
+  };
+  Obj obj;
+  for (const auto& [value, style] : cases) {
+    EXPECT_EQ(obj->Set_DelSchredder(value), S_OK);
+    EXPECT_EQ(obj->deleter().DelStyle, style) << value;
+  }
+  Obj fresh;
+  fresh->Set_DelSchredder(7);
+  EXPECT_EQ(fresh->deleter().DelStyle, TDelStyle::delNormal);
+}
+
+TEST_F(CopyObjTest, SimpleSettersStoreTheirValues) {
+  Obj obj;
+  obj->Set_Manuell(1);  // any non-zero VARIANT_BOOL is true
+  obj->Set_Hidden(VARIANT_TRUE);
+  obj->Set_Minimized(-2);
+  obj->Set_NTFSAccess(VARIANT_TRUE);
+  obj->Set_SecurityRename(VARIANT_TRUE);
+  obj->Set_Binary(VARIANT_TRUE);
+  obj->Set_ArchivSchredder(VARIANT_TRUE);
+  obj->Set_MailAdress("a@b.example");
+  obj->Set_ExtLog("C:\\log.txt");
+  obj->Set_ExtAppend(VARIANT_FALSE);
+  obj->Set_ExtErr(VARIANT_FALSE);
+  obj->Set_ExtDone(VARIANT_FALSE);
+  obj->Set_ExtTrenn(";");
+  obj->Set_AnalyseTime("01:02:03");
+  const CopyJobSettings& s = obj->settings();
+  EXPECT_TRUE(s.manual && s.hidden && s.minimized && s.ntfsAccess && s.securityRename);
+  EXPECT_TRUE(obj->binary());
+  EXPECT_TRUE(obj->deleter().ArchivSchredder);
+  EXPECT_EQ(s.mailAddress, "a@b.example");
+  EXPECT_TRUE(s.externalLog.set);
+  EXPECT_EQ(s.externalLog.path, "C:\\log.txt");
+  EXPECT_FALSE(s.externalLog.append || s.externalLog.errors || s.externalLog.done);
+  EXPECT_EQ(s.externalLog.separator, ";");
+  EXPECT_EQ(s.analyseTime, "01:02:03");
+  EXPECT_EQ(obj->Set_AnalyseTime(nullptr), S_OK);
+  EXPECT_EQ(obj->settings().analyseTime, "00:00:00");
+  EXPECT_EQ(obj->Set_ExtTrenn(nullptr), S_OK);
+  EXPECT_EQ(obj->settings().externalLog.separator, "");
+}
+
+TEST_F(CopyObjTest, SrcFilePicksTheIndexFolderByManuellAsItIsThen) {
+  Obj before;
+  ASSERT_EQ(before->Set_SrcFile(Win("W/Profile/7/$job.tmp").c_str()), S_OK);
+  before->Set_Manuell(VARIANT_TRUE);
+  EXPECT_EQ(before->files().lastRunFolder, tree.WinFolder("W/Profile/7") + "AUTOptk\\");
+  EXPECT_EQ(before->profileName(), "7");
+
+  Obj after;
+  after->Set_Manuell(VARIANT_TRUE);
+  ASSERT_EQ(after->Set_SrcFile(Win("W/Profile/7/$job.tmp").c_str()), S_OK);
+  EXPECT_EQ(after->files().lastRunFolder, tree.WinFolder("W/Profile/7") + "ptk\\");
+}
+
+TEST_F(CopyObjTest, MissingFilesFailWithADescriptionAndUsableObjects) {
+  Obj obj;
+  const HRESULT src = obj->Set_SrcFile(Win("W/Profile/7/none.tmp").c_str());
+  EXPECT_TRUE(FAILED(src));
+  std::optional<ErrorInfo> info = GetErrorInfo();
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->source, "Kestro.CopyObj");
+  EXPECT_NE(info->description.find("none.tmp"), std::string::npos);
+
+  EXPECT_TRUE(FAILED(obj->Set_MainFile(Win("W/Profile/7/none.kst").c_str())));
+  EXPECT_TRUE(GetErrorInfo());
+  // Without SrcFile the run fails, and says why.
+  EXPECT_TRUE(FAILED(obj->CopyFiles()));
+  info = GetErrorInfo();
+  ASSERT_TRUE(info);
+  EXPECT_NE(info->description.find("SrcFile"), std::string::npos);
+  // Never twice.
+  EXPECT_TRUE(FAILED(obj->CopyFiles()));
+  // A protocol that cannot be opened is no failure.
+  EXPECT_EQ(obj->Set_PtkFile(Win("W/none.ptk").c_str()), S_OK);
+  EXPECT_EQ(obj->Set_PtkFile(nullptr), S_OK);
+}
+
+TEST_F(CopyObjTest, MainFileCopiesThePairsBesideThemAndSetsTheBackupRoot) {
+  Obj obj;
+  ASSERT_EQ(obj->Set_MainFile(Win("W/Profile/7/SrcDest.kst").c_str()), S_OK);
+  EXPECT_EQ(obj->deleter().BackupPath, tree.WinFolder("W") + "BackUp\\");
+  const std::string copy = obj->files().pairCopyPath;
+  ASSERT_FALSE(copy.empty());
+  EXPECT_EQ(copy.substr(0, tree.WinFolder("W/Profile/7").size() + 1), tree.WinFolder("W/Profile/7") + "$");
+  const std::string copyName = copy.substr(copy.rfind('\\') + 1);
+  EXPECT_TRUE(tree.Exists("W/Profile/7/" + copyName));
+  obj.Release();
+  // Released without a run: the copy goes all the same.
+  EXPECT_FALSE(tree.Exists("W/Profile/7/" + copyName));
+}
+
+TEST_F(CopyObjTest, OSFileMovesThePreviousStampsAsideAndAnUnusedObjectPutsThemBack) {
+  tree.Write("W/Profile/7/OS.vrl", "previous stamps");
+  tree.Write("W/Profile/7/OS.vrl1", "stale");
+  {
+    Obj obj;
+    ASSERT_EQ(obj->Set_OSFile(Win("W/Profile/7/OS.vrl").c_str()), S_OK);
+    EXPECT_TRUE(obj->files().oldStampsMoved);
+    EXPECT_EQ(tree.Read("W/Profile/7/OS.vrl1"), "previous stamps");
+    EXPECT_EQ(tree.Read("W/Profile/7/OS.vrl"), "");
+    // A second call must not move this run's empty file over the history.
+    ASSERT_EQ(obj->Set_OSFile(Win("W/Profile/7/OS.vrl").c_str()), S_OK);
+    EXPECT_EQ(tree.Read("W/Profile/7/OS.vrl1"), "previous stamps");
+  }
+  EXPECT_EQ(tree.Read("W/Profile/7/OS.vrl"), "previous stamps");
+  EXPECT_FALSE(tree.Exists("W/Profile/7/OS.vrl1"));
+
+  // A file that cannot be started: no stamps, and still success.
+  Obj obj;
+  EXPECT_EQ(obj->Set_OSFile(Win("W/Profile/7/no/such/folder/OS.vrl").c_str()), S_OK);
+  EXPECT_FALSE(obj->files().oldStamps);
+  EXPECT_FALSE(obj->files().oldStampsMoved);
+}
+
+}  // namespace
+}  // namespace kv
