@@ -42,17 +42,6 @@ std::string TwoLevelsUp(const std::string& folder) {
   return ExtractFilePath(ExcludeTrailingBackslash(parent));
 }
 
-// The previous stamps were moved aside but this run's file could not be
-// made: they go back under their name, so that the next run still has them.
-void PutPreviousStampsBack(const std::string& path) {
-  const std::string previous = path + "1";
-  if (!FileExists(previous)) return;
-  const std::optional<int64_t> size = GetFileSize(path);
-  if (size && *size != 0) return;
-  DeleteFile(path);
-  MoveFileNoReplace(previous, path);
-}
-
 // DelSchredder numbers the styles otherwise than the deleter does.
 std::optional<TDelStyle> DelStyleOf(int32_t value) {
   switch (value) {
@@ -173,8 +162,8 @@ void TCopyObj::StartOldStamps(const std::string& path) {
     files_.oldStamps = std::move(start.stream);
     files_.oldStampsMoved = start.previousMoved;
   } catch (const std::exception&) {
+    // The start step has put the previous stamps back under their name.
     files_.oldStamps.reset();
-    PutPreviousStampsBack(path);
   }
 }
 

@@ -149,12 +149,6 @@ struct CopyWindowOptions {
   bool minimized = false;  // the copy object's Minimized: shown without activation
   // Monotonic milliseconds; empty: platform::TickCount64.
   std::function<uint64_t()> clock;
-  // Formerly the headless answer to the cancel question, which now comes from
-  // the window layer's headless responder (platform::ui::ScopedResponder).
-  // Left only so that initialisers with four values still compile; it holds
-  // nothing, so no code can rely on it.
-  struct Retired {
-  } retired;
 };
 
 class TtfCopy {

@@ -109,7 +109,10 @@ FtpStateResult TFTPReadWriter::ReadFolderRecords(const std::string& key) {
 FtpStateResult TFTPReadWriter::SaveFolder(std::string_view server, std::string_view folder) {
   if (folder.empty() || cacheFile_.empty()) return {};
   const std::string requested = FtpStateKey(server, folder);
-  if (requested != currentKey_) return {};
+  if (requested != currentKey_) {
+    if (!currentKey_.empty()) return ListOfOtherFolder(requested);
+    if (FtpStateResult adopted = AdoptUnselectedFolder(server, folder); !adopted) return adopted;
+  }
   const int32_t i = folders_.IndexOfKey(requested);
   if (i < 0) return {};
   const std::string key = folders_.GetItem(i).key;
@@ -134,6 +137,36 @@ FtpStateResult TFTPReadWriter::SaveFolder(std::string_view server, std::string_v
   }
   if (result.ok) folders_.SetCount(i, files_.Count());
   return result;
+}
+
+// The list holds the current folder's records; written as another folder's
+// block they would replace that folder's states with foreign ones.
+FtpStateResult TFTPReadWriter::ListOfOtherFolder(const std::string& requested) const {
+  return Failure("Die Einträge des FTP-Ordners " + Quoted(currentKey_) + " wurden nicht als die von " +
+                 Quoted(requested) + " in " + Quoted(cacheFile_) + " gespeichert");
+}
+
+// No folder is selected, so the list holds only what the caller put in for
+// this folder. The folder becomes the current one with its stored records
+// (read from the file whether or not the index lists them; an index entry
+// added when it has none), and the caller's records are laid over them, so
+// that the save loses neither.
+FtpStateResult TFTPReadWriter::AdoptUnselectedFolder(std::string_view server, std::string_view folder) {
+  const std::string key = FtpStateKey(server, folder);
+  const std::vector<TFTPFileRecord> pending = files_.items();
+  files_.Clear();
+  if (platform::FileExists(cacheFile_)) {
+    if (FtpStateResult read = ReadFolderRecords(key); !read) {
+      // The stored records could not be read: a save now would drop them.
+      files_.Clear();
+      for (const TFTPFileRecord& rec : pending) files_.Add(rec);
+      return read;
+    }
+  }
+  if (folders_.IndexOfKey(key) < 0) folders_.Add(server, folder, 0);
+  currentKey_ = key;
+  for (const TFTPFileRecord& rec : pending) files_.Remember(rec);
+  return {};
 }
 
 void TFTPReadWriter::AppendBlock(std::vector<uint8_t>& out, const std::string& key) const {

@@ -70,10 +70,13 @@ class TFTPReadWriter {
   FtpStateResult SelectFolder(std::string_view server, std::string_view folder);
   // Writes the file list back as the folder's block: in its place when the
   // file holds one (key and place as stored), else at the end; an empty list
-  // removes the block. Only the current folder can be saved (the list holds
-  // no other folder's records); for any other folder, or an empty folder
-  // name, nothing happens. A broken tail of the file, which no load could
-  // read, is not carried into the new file; the result says so.
+  // removes the block. With no folder selected since the load, the folder
+  // is selected first and the list's records are laid over its stored ones
+  // (a folder the index lacks is added). While another folder is current the
+  // list holds that folder's records: nothing is written, and the result is
+  // a failure. An empty folder name writes nothing. A broken tail of the
+  // file, which no load could read, is not carried into the new file; the
+  // result says so.
   FtpStateResult SaveFolder(std::string_view server, std::string_view folder);
 
   TFTPFileList& Files() { return files_; }
@@ -87,6 +90,8 @@ class TFTPReadWriter {
 
  private:
   FtpStateResult ReadFolderRecords(const std::string& key);
+  FtpStateResult ListOfOtherFolder(const std::string& requested) const;
+  FtpStateResult AdoptUnselectedFolder(std::string_view server, std::string_view folder);
   FtpStateResult WriteNewFile(const std::string& key);
   FtpStateResult RewriteFile(const std::string& key, bool keepBlock);
   FtpStateResult WriteTemp(const std::string& temp, const std::vector<uint8_t>& bytes);

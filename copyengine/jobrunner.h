@@ -44,6 +44,9 @@ struct CopyJobFiles {
   std::unique_ptr<std::fstream> oldStamps;  // open while this run's stamps are written
   bool oldStampsMoved = false;              // the previous stamps wait in OSFile + "1"
 
+  // Ends the writing of this run's stamps (the file stays).
+  void CloseOldStamps();
+
   // For an object that is released without having run its job: closes
   // everything, deletes the pair copy and restores the previous stamps.
   // The job file stays (its owner deletes it).

@@ -11,10 +11,15 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/ui/viewfactory.h"
 #include "platform/volumes.h"
 
 namespace kv {
 namespace {
+
+// Once per process: the merge runs inside the server library, while the
+// program that has the window thread installs the factory.
+constexpr platform::ui::ViewFactorySlot<OldStampMergeViewFactory> kMergeViewFactory{"kv.copyengine.TtfCompOldStamp"};
 
 std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
@@ -220,9 +225,51 @@ OldStampMergeResult MergeFiles(std::string_view fileName, const std::string& pre
   return {OldStampMergeOutcome::Merged, {}};
 }
 
+// ---- Start -----------------------------------------------------------------
+
+std::unique_ptr<std::fstream> OpenOnDisk(const std::string& posixPath, std::ios::openmode mode) {
+  return std::make_unique<std::fstream>(posixPath, mode);
+}
+
+// P for this run: emptied, or kept as it is when its stamps could not go
+// aside; positioned at its end.
+std::unique_ptr<std::fstream> OpenRunFile(std::string_view path, bool keepCurrent, const OldStampFileOpener& open) {
+  std::optional<std::string> posix = platform::ResolvePath(path);
+  if (!posix) {
+    throw std::runtime_error("Die Datei der alten Zeitstempel " + Quoted(path) + " ist nicht erreichbar: " +
+                             platform::SysErrorMessage(platform::GetLastError()));
+  }
+  auto mode = std::ios::in | std::ios::out | std::ios::binary | (keepCurrent ? std::ios::openmode{} : std::ios::trunc);
+  std::unique_ptr<std::fstream> stream = open ? open(*posix, mode) : OpenOnDisk(*posix, mode);
+  if (!stream || !*stream) {
+    throw std::runtime_error("Die Datei der alten Zeitstempel " + Quoted(path) + " kann nicht angelegt werden");
+  }
+  stream->seekp(0, std::ios::end);
+  return stream;
+}
+
+// This run's file could not be made after the previous one went aside: the
+// previous stamps take their name back. A P that holds anything is not
+// this run's empty start and stays; the previous file then waits beside it.
+void PutPreviousBack(std::string_view path, const std::string& previousName) {
+  const std::optional<int64_t> size = platform::GetFileSize(path);
+  if (size && *size == 0) platform::DeleteFile(path);
+  platform::MoveFileNoReplace(previousName, path);
+}
+
 }  // namespace
 
-OldStampFileStart StartOldStampFile(std::string_view path) {
+OldStampMergeViewFactory SetOldStampMergeViewFactory(OldStampMergeViewFactory factory) {
+  return kMergeViewFactory.Exchange(std::move(factory));
+}
+
+std::unique_ptr<IOldStampMergeView> CreateOldStampMergeView(bool hidden) {
+  if (hidden) return nullptr;
+  OldStampMergeViewFactory factory = kMergeViewFactory.Get();
+  return factory ? factory() : nullptr;
+}
+
+OldStampFileStart StartOldStampFile(std::string_view path, const OldStampFileOpener& open) {
   const std::string previousName = PreviousFileName(path);
   if (platform::FileExists(previousName)) platform::DeleteFile(previousName);
   OldStampFileStart start;
@@ -231,17 +278,12 @@ OldStampFileStart StartOldStampFile(std::string_view path) {
     start.previousMoved = platform::MoveFileNoReplace(path, previousName);
     keepCurrent = !start.previousMoved;
   }
-  std::optional<std::string> posix = platform::ResolvePath(path);
-  if (!posix) {
-    throw std::runtime_error("Die Datei der alten Zeitstempel " + Quoted(path) + " ist nicht erreichbar: " +
-                             platform::SysErrorMessage(platform::GetLastError()));
+  try {
+    start.stream = OpenRunFile(path, keepCurrent, open);
+  } catch (const std::exception&) {
+    if (start.previousMoved) PutPreviousBack(path, previousName);
+    throw;
   }
-  auto mode = std::ios::in | std::ios::out | std::ios::binary | (keepCurrent ? std::ios::openmode{} : std::ios::trunc);
-  start.stream = std::make_unique<std::fstream>(*posix, mode);
-  if (!*start.stream) {
-    throw std::runtime_error("Die Datei der alten Zeitstempel " + Quoted(path) + " kann nicht angelegt werden");
-  }
-  start.stream->seekp(0, std::ios::end);
   return start;
 }
 

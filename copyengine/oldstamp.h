@@ -9,6 +9,7 @@
 //   3. after P is closed, UpdateOldStamps(P) when the previous file went
 //      aside: the stamps of both runs become the new P.
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -26,11 +27,18 @@ struct OldStampFileStart {
   bool previousMoved = false;
 };
 
+// Opens this run's file P (its POSIX path) in the mode given. The start step
+// opens it on disk; tests give their own to make exactly this step fail.
+using OldStampFileOpener =
+    std::function<std::unique_ptr<std::fstream>(const std::string& posixPath, std::ios::openmode mode)>;
+
 // Deletes P + "1", moves P there, creates P anew. When P exists but cannot be
 // moved aside, P is kept and this run's stamps are appended to it, so that no
 // earlier stamp is lost (readers let a later stamp of a name win). Throws
-// std::runtime_error naming P when P cannot be opened.
-OldStampFileStart StartOldStampFile(std::string_view path);
+// std::runtime_error naming P when P cannot be opened; the previous file,
+// when it had gone aside, is P again by then, so that the next run still
+// compares against it.
+OldStampFileStart StartOldStampFile(std::string_view path, const OldStampFileOpener& open = {});
 
 // Forgets the block being written, so that the next stamp starts a new block.
 // The copy object calls it when it is set up; the writer's state is shared by
@@ -58,6 +66,14 @@ class IOldStampMergeView {
   // Always called at the end, also after a failure.
   virtual void End() = 0;
 };
+
+// What gives a merge its window. Installed once by the window layer (the
+// program that has a window thread); without one every merge runs headless.
+// Returns the factory it replaces.
+using OldStampMergeViewFactory = std::function<std::unique_ptr<IOldStampMergeView>()>;
+OldStampMergeViewFactory SetOldStampMergeViewFactory(OldStampMergeViewFactory factory);
+// The view for one merge: none for a hidden run or without a window layer.
+std::unique_ptr<IOldStampMergeView> CreateOldStampMergeView(bool hidden);
 
 enum class OldStampMergeOutcome {
   NoPrevious,        // the previous file was empty: P stands alone

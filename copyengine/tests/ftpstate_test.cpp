@@ -294,7 +294,7 @@ TEST_F(FtpStateTest, TheFirstSaveCreatesTheFileAndItsFolders) {
   EXPECT_EQ(Stored(), Str(Concat({Folder("ftp.example.org@/", 1), File("x", 5, kDos1, kDos2)})));
 }
 
-TEST_F(FtpStateTest, OnlyTheCurrentFolderIsSaved) {
+TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentNothingIsSavedAndTheResultSaysSo) {
   Store(Concat({BlockA(), BlockB()}));
   TFTPReadWriter rw;
   ASSERT_TRUE(rw.LoadIndex(cache_).ok);
@@ -302,15 +302,57 @@ TEST_F(FtpStateTest, OnlyTheCurrentFolderIsSaved) {
   rw.Files().Add(Rec("only-in-a", 1));
   // The list holds /a's records; writing them as /b's block would mix the
   // folders' states.
-  EXPECT_TRUE(rw.SaveFolder("ftp.example.org", "/b").ok);
+  const FtpStateResult other = rw.SaveFolder("ftp.example.org", "/b");
+  EXPECT_FALSE(other.ok);
+  EXPECT_NE(other.message.find("ftp.example.org@/a"), std::string::npos) << other.message;
+  EXPECT_NE(other.message.find("ftp.example.org@/b"), std::string::npos) << other.message;
   EXPECT_TRUE(rw.SaveFolder("ftp.example.org", "").ok);
   EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(rw.CurrentKey(), "ftp.example.org@/a");
+  EXPECT_EQ(rw.Files().Count(), 3);
 
   TFTPReadWriter closed;
   closed.SelectFolder("ftp.example.org", "/a");
   closed.Files().Add(Rec("x", 1));
   EXPECT_TRUE(closed.SaveFolder("ftp.example.org", "/a").ok);  // no cache file named: nothing
   EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+}
+
+// Records given for a folder that was never selected are stored, and so
+// are the folder's records that the file already held.
+TEST_F(FtpStateTest, AFolderNeverSelectedIsAddedWithoutLosingItsStoredRecords) {
+  Store(Concat({BlockA(), BlockB()}));
+  TFTPReadWriter rw;
+  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  rw.Files().Add(Rec("n.txt", 7));
+  FtpStateResult r = rw.SaveFolder("ftp.example.org", "/new");
+  ASSERT_TRUE(r.ok) << r.message;
+  const Bytes blockNew = Concat({Folder("ftp.example.org@/new", 1), File("n.txt", 7, kDos1, kDos2)});
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB(), blockNew})));
+  const int32_t i = rw.Folders().IndexOf("ftp.example.org", "/new");
+  ASSERT_GE(i, 0);
+  EXPECT_EQ(rw.Folders().GetItem(i).count, 1);
+  EXPECT_EQ(rw.CurrentKey(), "ftp.example.org@/new");
+
+  // A stored folder, in another case: one record given anew, one added; the
+  // record the caller did not mention stays.
+  TFTPReadWriter again;
+  ASSERT_TRUE(again.LoadIndex(cache_).ok);
+  again.Files().Add(Rec("TWO.txt", 22, kDos2, kDos2));
+  again.Files().Add(Rec("three.txt", 3));
+  r = again.SaveFolder("FTP.example.org", "/A");
+  ASSERT_TRUE(r.ok) << r.message;
+  const Bytes newA = Concat({Folder("ftp.example.org@/a", 3), File("one.txt", 10, kDos1, kDos2),
+                             File("TWO.txt", 22, kDos2, kDos2), File("three.txt", 3, kDos1, kDos2)});
+  EXPECT_EQ(Stored(), Str(Concat({newA, BlockB(), blockNew})));
+
+  // Nothing given: the stored block stays as it was.
+  TFTPReadWriter empty;
+  ASSERT_TRUE(empty.LoadIndex(cache_).ok);
+  ASSERT_TRUE(empty.SaveFolder("ftp.example.org", "/b").ok);
+  EXPECT_EQ(Stored(), Str(Concat({newA, BlockB(), blockNew})));
+  EXPECT_FALSE(Has("kvftp.bak"));
+  EXPECT_FALSE(Has("kvftp.log1"));
 }
 
 TEST_F(FtpStateTest, SavingOverABrokenTailKeepsTheWholeBlocksAndSaysSo) {
@@ -465,7 +507,15 @@ TEST_F(FtpStateFailureTest, AnUnreadableCacheFileIsLeftAlone) {
     rw.SelectFolder("ftp.example.org", "/a");
     rw.Files().Add(Rec("x", 1));
     const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
-    return r.ok || r.message.find("konnte nicht gelesen werden") == std::string::npos ? 2 : 0;
+    if (r.ok || r.message.find("konnte nicht gelesen werden") == std::string::npos) return 2;
+    // Not selected: the stored records cannot be read to keep them, so
+    // nothing is written, and the records given stay in the list.
+    TFTPReadWriter unselected;
+    unselected.LoadIndex(cache);
+    unselected.Files().Add(Rec("y", 2));
+    const FtpStateResult u = unselected.SaveFolder("ftp.example.org", "/a");
+    if (u.ok || u.message.find("konnte nicht gelesen werden") == std::string::npos) return 3;
+    return unselected.Files().Count() == 1 && unselected.CurrentKey().empty() ? 0 : 4;
   });
   EXPECT_EQ(rc, 0);
   ASSERT_EQ(chmod(tree_.Posix("FTPLog/ftp.example.org/kvftp.log").c_str(), 0600), 0);

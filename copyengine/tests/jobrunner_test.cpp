@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "copyengine/copyobj.h"
 #include "copyengine/copywindow.h"
 #include "copyengine/jobrunner.h"
+#include "copyengine/oldstamp.h"
 #include "copyengine/pairfinder.h"
 #include "copyengine/tests/engine_fixture.h"
 #include "platform/inifile.h"
@@ -647,6 +649,79 @@ TEST_F(JobTest, ATornJobFileAndUnknownItemsAreReported) {
   EXPECT_NE(ptk.records[0].message.find("unvollständigen Eintrag (100 Bytes)"), std::string::npos);
   EXPECT_EQ(ptk.records[2].status, 2);
   EXPECT_EQ(ptk.records[3].status, 1);
+}
+
+// Watches the merge of the old timestamps; the window layer is not there in
+// tests.
+class ScopedFakeMergeWindow {
+ public:
+  ScopedFakeMergeWindow() {
+    old_ = SetOldStampMergeViewFactory([this]() -> std::unique_ptr<IOldStampMergeView> {
+      ++views;
+      return std::make_unique<Recorder>(calls);
+    });
+  }
+  ~ScopedFakeMergeWindow() { SetOldStampMergeViewFactory(std::move(old_)); }
+  int views = 0;
+  std::vector<std::string> calls;
+
+ private:
+  class Recorder : public IOldStampMergeView {
+   public:
+    explicit Recorder(std::vector<std::string>& calls) : calls_(calls) {}
+    void Begin(bool hidden, bool minimized) override {
+      calls_.push_back(std::string("Begin") + (hidden ? " hidden" : "") + (minimized ? " inactive" : ""));
+    }
+    void ShowFolders(std::string_view source, std::string_view dest) override {
+      calls_.push_back("Show " + std::string(source) + " -> " + std::string(dest));
+    }
+    void End() override { calls_.push_back("End"); }
+
+   private:
+    std::vector<std::string>& calls_;
+  };
+  OldStampMergeViewFactory old_;
+};
+
+TEST_F(JobTest, TheMergeOfTheOldStampsShowsItsWindowUnlessHidden) {
+  struct Case {
+    bool hidden, minimized;
+    int views;
+    const char* begin;
+  };
+  const Case cases[] = {{false, false, 1, "Begin"}, {false, true, 1, "Begin inactive"}, {true, false, 0, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "hidden " << c.hidden << ", minimized " << c.minimized);
+    // A previous run's stamps, so that this run's end merges.
+    tree.Write("src/kept.txt", "k");
+    std::vector<uint8_t> previous(516 + 264, 0);
+    PutText(previous, 0, 255, Src());
+    PutText(previous, 256, 255, Dst());
+    PutLe(previous, 512, 1, 4);
+    PutText(previous, 516, 255, "kept.txt");
+    WriteBytes(tree.Posix(profile + "OS.vrl"), previous);
+    const uint32_t a = File("src/a.txt", "a");
+
+    ScopedFakeMergeWindow window;
+    EngineCall call = Call();
+    call.hidden = c.hidden;
+    call.minimized = c.minimized;
+    call.osFile = tree.Win(profile + "OS.vrl");
+    ASSERT_EQ(Run({Both(), CopyToDest("a.txt", a, 1)}, call), platform::S_OK);
+
+    EXPECT_EQ(window.views, c.views);
+    if (c.views == 1) {
+      EXPECT_EQ(window.calls, (std::vector<std::string>{c.begin, "Show " + Src() + " -> " + Dst(), "End"}));
+    } else {
+      EXPECT_TRUE(window.calls.empty());
+    }
+    // Merged either way.
+    std::vector<std::string> names;
+    for (const StampFields& s : DecodeOsVrl(tree.Posix(profile + "OS.vrl"))) names.push_back(s.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "kept.txt"}));
+    EXPECT_FALSE(tree.Exists(profile + "OS.vrl1"));
+    std::remove(tree.Posix("dst/a.txt").c_str());
+  }
 }
 
 TEST_F(JobTest, AFailingRunStillCleansUpAndKeepsTheStampHistory) {

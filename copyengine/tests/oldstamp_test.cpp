@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -154,6 +157,48 @@ TEST_F(OldStampRunTest, StartStepMovesThePreviousFileAsideAndStartsEmpty) {
   EXPECT_EQ(tree_.Read("prof/OS.vrl"), "");
 
   EXPECT_THROW(StartOldStampFile("Q:\\nowhere\\OS.vrl"), std::runtime_error);
+}
+
+// The previous file has gone aside when this run's file is created; when
+// that creation fails, the previous stamps must be P again for the next run.
+TEST_F(OldStampRunTest, WhenThisRunsFileCannotBeCreatedThePreviousStampsTakeTheirNameBack) {
+  struct Case {
+    const char* name;
+    bool previous;       // a previous file P exists
+    bool createsEmpty;   // the failing step leaves an empty P behind
+  };
+  const Case cases[] = {
+      {"nothing created", true, false},
+      {"empty file left behind", true, true},
+      {"no previous file", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(tree_.Posix("prof/OS.vrl").c_str());
+    if (c.previous) tree_.Write("prof/OS.vrl", "previous stamps");
+    bool previousAsideWhenCreating = false;
+    const OldStampFileOpener failing = [&](const std::string& posix, std::ios::openmode mode) {
+      previousAsideWhenCreating = tree_.Exists("prof/OS.vrl1") && !tree_.Exists("prof/OS.vrl");
+      EXPECT_TRUE(mode & std::ios::trunc);
+      if (!c.createsEmpty) return std::unique_ptr<std::fstream>();
+      auto stream = std::make_unique<std::fstream>(posix, mode);
+      stream->setstate(std::ios::failbit);
+      return stream;
+    };
+    try {
+      StartOldStampFile(path_, failing);
+      ADD_FAILURE() << "a file that cannot be created must be reported";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(path_), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(previousAsideWhenCreating, c.previous);
+    EXPECT_FALSE(tree_.Exists("prof/OS.vrl1"));
+    if (c.previous) {
+      EXPECT_EQ(tree_.Read("prof/OS.vrl"), "previous stamps");
+    } else {
+      EXPECT_FALSE(tree_.Exists("prof/OS.vrl"));
+    }
+  }
 }
 
 TEST_F(OldStampRunTest, MergeKeepsNewTimesSurvivingOldBlocksAndOneBlockPerPair) {

@@ -114,4 +114,9 @@ void TtfCompOldStamp::ShowFolders(std::string_view source, std::string_view dest
 
 void TtfCompOldStamp::End() { widget_.reset(); }
 
+void InstallCompOldStampWindow() {
+  SetOldStampMergeViewFactory(
+      []() -> std::unique_ptr<IOldStampMergeView> { return std::make_unique<TtfCompOldStamp>(); });
+}
+
 }  // namespace kv

@@ -65,4 +65,8 @@ class TtfCompOldStamp : public IOldStampMergeView {
   std::unique_ptr<platform::gui::RemoteWidget<TtfCompOldStampWidget>> widget_;
 };
 
+// Makes every merge of a run that is not hidden show a TtfCompOldStamp.
+// InstallCopyWindow calls it.
+void InstallCompOldStampWindow();
+
 }  // namespace kv

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "copyengine/filecopy.h"
+#include "copyengine/windows/compoldstamp.h"
 #include "platform/gui/geometry.h"
 #include "platform/gui/remotewidget.h"
 #include "platform/ui/question.h"
@@ -165,6 +166,7 @@ class CopyWindowView : public ICopyWindowView {
 }  // namespace
 
 void InstallCopyWindow() {
+  InstallCompOldStampWindow();
   SetCopyWindowViewFactory(
       [](const CopyWindowLink& link) -> std::unique_ptr<ICopyWindowView> { return std::make_unique<CopyWindowView>(link); });
 }

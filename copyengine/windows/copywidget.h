@@ -50,8 +50,9 @@ class TtfCopyWidget : public QWidget {
   QToolButton* sbAbort_ = nullptr;
 };
 
-// Makes every TtfCopy that is not hidden show a TtfCopyWidget. Called once by
-// the program that has a window thread, before any job runs.
+// Makes every TtfCopy that is not hidden show a TtfCopyWidget, and every
+// merge of old timestamps a TtfCompOldStamp. Called once by the program that
+// has a window thread, before any job runs.
 void InstallCopyWindow();
 
 }  // namespace kv

@@ -138,16 +138,10 @@ TEST(TimeTest, ClampsAndComparesAsUnsigned) {
 }
 
 TEST(TimeTest, InvalidDosValuesGiveNothing) {
-  const DosDateTime invalid[] = {0,
-                                 Dos({2024, 0, 1, 0, 0, 0}),
-                                 Dos({2024, 13, 1, 0, 0, 0}),
-                                 Dos({2024, 1, 0, 0, 0, 0}),
-                                 Dos({2023, 2, 29, 0, 0, 0}),
-                                 Dos({2024, 4, 31, 0, 0, 0}),
-                                 Dos({2024, 1, 1, 24, 0, 0}),
-                                 Dos({2024, 1, 1, 0, 60, 0}),
-                                 Dos({2024, 1, 1, 0, 0, 0}) | 30,
-                                 0xFFFFFFFF};
+  // Month, day, hour, minute and the two-second count out of range; no 29 February in 2023.
+  const DosDateTime invalid[] = {0, Dos({2024, 0, 1, 0, 0, 0}), Dos({2024, 13, 1, 0, 0, 0}), Dos({2024, 1, 0, 0, 0, 0}),
+                                 Dos({2023, 2, 29, 0, 0, 0}), Dos({2024, 4, 31, 0, 0, 0}), Dos({2024, 1, 1, 24, 0, 0}),
+                                 Dos({2024, 1, 1, 0, 60, 0}), Dos({2024, 1, 1, 0, 0, 0}) | 30, 0xFFFFFFFF};
   for (DosDateTime dos : invalid) {
     EXPECT_FALSE(CivilFromDos(dos)) << std::hex << dos;
     EXPECT_FALSE(FileTimeFromDos(dos)) << std::hex << dos;

@@ -185,6 +185,7 @@ TEST(SyncItem, FillsTextsFromDosTimesForTheSidesAsked) {
   EXPECT_EQ(item.destinationTimeText + item.destinationDateText, "");
   // The field holds seconds / 2, so 29 is 58 seconds.
   EXPECT_EQ(DosTimeText((44u << 25) | (1u << 21) | (2u << 16) | (23u << 11) | (59u << 5) | 29u), "23:59:58");
+  EXPECT_EQ(DosDateText((127u << 25) | (12u << 21) | (31u << 16)), "31.12.2107");  // the last year there is
 
   // An invalid date is an error and leaves the texts alone.
   item.sourceTimeText = "keep";

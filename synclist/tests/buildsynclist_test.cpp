@@ -121,12 +121,11 @@ class BuildSyncListTest : public ::testing::Test {
     return files;
   }
 
-  std::vector<std::string> JobFolders() const {
-    std::vector<std::string> folders;
-    for (const JobRecord& r : Job()) {
-      if (r.rowKind != 0) folders.push_back(r.source);
-    }
-    return folders;
+  // The names of the job's file rows, sorted.
+  std::vector<std::string> FileNames() const {
+    std::vector<std::string> names;
+    for (const auto& [name, r] : JobFiles()) names.push_back(name);
+    return names;
   }
 
   bool ReportMentions(const std::string& text) const {
@@ -176,9 +175,7 @@ TEST_F(BuildSyncListTest, WholeProfileToJobFile) {
   EXPECT_TRUE(report_.empty()) << report_.front();
 
   const auto files = JobFiles();
-  std::vector<std::string> names;
-  for (const auto& [name, r] : files) names.push_back(name);
-  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "c.txt", "newer.txt", "old.txt"}));
+  EXPECT_EQ(FileNames(), (std::vector<std::string>{"a.txt", "c.txt", "newer.txt", "old.txt"}));
   EXPECT_EQ(files.at("a.txt").stateCode, 2);  // only in source
   EXPECT_EQ(files.at("a.txt").action, kActionCopy);
   EXPECT_EQ(files.at("a.txt").direction, 1);
@@ -188,18 +185,17 @@ TEST_F(BuildSyncListTest, WholeProfileToJobFile) {
   EXPECT_EQ(files.at("newer.txt").action, kActionCopy);
 
   // Paths built from the normalised roots, never "...\srcsub\".
-  const auto folders = JobFolders();
-  EXPECT_EQ(folders, (std::vector<std::string>{t_.WinFolder("src"), t_.WinFolder("src/sub")}));
+  std::vector<std::string> folders;
   for (const JobRecord& r : Job()) {
-    if (r.rowKind != 0) {
-      EXPECT_EQ(r.rowKind, 1);
-    }
+    if (r.rowKind != 0) folders.push_back(r.source + " kind " + std::to_string(r.rowKind));
     EXPECT_TRUE(r.zeroFilled);
   }
+  EXPECT_EQ(folders, (std::vector<std::string>{t_.WinFolder("src") + " kind 1", t_.WinFolder("src/sub") + " kind 1"}));
 }
 
 struct FilterModeCase {
   uint8_t mode;
+  bool useFilters;
   std::vector<std::string> files;
 };
 
@@ -216,38 +212,31 @@ TEST_P(FilterModeTest, FileKeysExcludeOrIncludeOnly) {
   File("dst/three.bak", "3");
   File("dst/four.doc", "4");
 
-  Build();
+  Build(true, GetParam().useFilters);
 
-  std::vector<std::string> names;
-  for (const auto& [name, r] : JobFiles()) names.push_back(name);
-  EXPECT_EQ(names, GetParam().files);
+  EXPECT_EQ(FileNames(), GetParam().files);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FilterModeTest,
-                         ::testing::Values(FilterModeCase{1, {"four.doc", "two.txt"}},
-                                           FilterModeCase{0, {"one.bak", "three.bak"}},
-                                           FilterModeCase{2, {"one.bak", "three.bak"}}));
+                         ::testing::Values(FilterModeCase{1, true, {"four.doc", "two.txt"}},
+                                           FilterModeCase{0, true, {"one.bak", "three.bak"}},
+                                           FilterModeCase{2, true, {"one.bak", "three.bak"}},
+                                           FilterModeCase{1, false, {"four.doc", "one.bak", "three.bak", "two.txt"}}));
 
-TEST_F(BuildSyncListTest, WithoutFiltersEveryFileIsTaken) {
+// Pairs with an FTP side are left to the copy engine; a missing pair file
+// is reported. Either way the job file exists, empty.
+TEST_F(BuildSyncListTest, FtpOnlyProfileOrMissingPairFileGivesAnEmptyJobFile) {
   WriteProfile();
-  FolderPairSpec pair = MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"));
-  pair.filterMode = 1;
-  WritePairs({pair});
-  test::WriteFilters(ProfilePosix("Filters.kst"), {FilterSpec{t_.WinFolder("src"), t_.WinFolder("dst"), {}, {"*.bak"}}});
-  File("src/one.bak", "1");
-  Build(true, false);
-  EXPECT_EQ(JobFiles().count("one.bak"), 1u);
-}
+  File("src/a.txt", "a");
+  Build();
+  EXPECT_TRUE(Job().empty());
+  EXPECT_TRUE(ReportMentions("SrcDest.kst"));
 
-TEST_F(BuildSyncListTest, FtpOnlyProfileGivesAnEmptyJobFile) {
-  WriteProfile();
   FolderPairSpec pair = MirrorPair(t_.WinFolder("src"), "ftp://host/dir/");
   pair.pairKind = 2;
   WritePairs({pair});
-  File("src/a.txt", "a");
   Build();
-  ASSERT_FALSE(jobFile_.empty());
-  EXPECT_TRUE(platform::FileExists(jobFile_));
+  ASSERT_TRUE(platform::FileExists(jobFile_));
   EXPECT_TRUE(Job().empty());
 }
 
@@ -286,34 +275,28 @@ TEST_F(BuildSyncListTest, AMissingRootNeverDeletesTheOtherSide) {
   EXPECT_FALSE(ReportMentions(t_.WinFolder("new"))) << ::testing::PrintToString(report_);
 }
 
-TEST_F(BuildSyncListTest, MovedFilesAreMovedAndListed) {
-  test::ProfileSpec spec;
-  spec.findMovedFiles = 2;  // any non-zero byte
-  WriteProfile(spec);
+TEST_F(BuildSyncListTest, MovedFilesAreMovedAndListedOnlyWhenTheProfileAsks) {
+  WriteProfile();
   WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
   File("src/B/moved.txt", "hello");
   File("dst/A/moved.txt", "hello");
   File("src/A/keep.txt", "k");
   File("dst/A/keep.txt", "k");
-  moved_.Add("stale", "entry");
-  Build();
-  ASSERT_EQ(moved_.Count(), 1u);
-  EXPECT_EQ(moved_.GetPair(0).oldPath, t_.Win("dst/A/moved.txt"));
-  EXPECT_EQ(moved_.GetPair(0).newPath, t_.Win("dst/B/moved.txt"));
-  EXPECT_EQ(t_.Read("dst/B/moved.txt"), "hello");
-  EXPECT_EQ(JobFiles().count("moved.txt"), 0u);
-}
-
-TEST_F(BuildSyncListTest, WithoutTheSwitchNothingIsMoved) {
-  WriteProfile();
-  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
-  File("src/B/moved.txt", "hello");
-  File("dst/A/moved.txt", "hello");
   moved_.Add("kept", "as given");
   Build();
   EXPECT_EQ(moved_.Count(), 1u);
   EXPECT_TRUE(t_.Exists("dst/A/moved.txt"));
   EXPECT_EQ(JobFiles().count("moved.txt"), 1u);
+
+  test::ProfileSpec spec;
+  spec.findMovedFiles = 2;  // any non-zero byte
+  WriteProfile(spec);
+  Build();
+  ASSERT_EQ(moved_.Count(), 1u);  // replaced by the moves done
+  EXPECT_EQ(moved_.GetPair(0).oldPath, t_.Win("dst/A/moved.txt"));
+  EXPECT_EQ(moved_.GetPair(0).newPath, t_.Win("dst/B/moved.txt"));
+  EXPECT_EQ(t_.Read("dst/B/moved.txt"), "hello");
+  EXPECT_EQ(JobFiles().count("moved.txt"), 0u);
 }
 
 TEST_F(BuildSyncListTest, InactivePairsAreBuiltUnlessAskedOtherwise) {
@@ -331,18 +314,29 @@ TEST_F(BuildSyncListTest, InactivePairsAreBuiltUnlessAskedOtherwise) {
   EXPECT_TRUE(Job().empty());
 }
 
-TEST_F(BuildSyncListTest, ScanIssuesAndACutOffPairFileReachTheCaller) {
-  WriteProfile();
+// Names the scan left out, a cut-off pair file and an unreadable old-stamp
+// file reach the report; the rest is built. An unset folder-row kind in the
+// user options gives folder rows of kind 2.
+TEST_F(BuildSyncListTest, WhatTheBuildLeavesOutReachesTheReport) {
+  test::ProfileSpec spec;
+  spec.keepOldStamps = 1;
+  WriteProfile(spec, {.folderRowKind = 0});
   WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))}, 100);
+  test::WriteBytes(ProfilePosix("OS.vrl"), std::vector<uint8_t>(10, 1));  // a header cut off
   File("src/Same.txt", "1");
   File("src/same.TXT", "2");
-  File("src/plain.txt", "p");
+  File("src/sub/plain.txt", "p");
+  File("src/a.txt", "a", kMTime + 3600 * 24);
+  File("dst/a.txt", "b");
   Build();
-  EXPECT_TRUE(ReportMentions(t_.Win("src/Same.txt"))) << ::testing::PrintToString(report_);
-  EXPECT_TRUE(ReportMentions("SrcDest.kst")) << ::testing::PrintToString(report_);
-  EXPECT_TRUE(ReportMentions("100 von 3828")) << ::testing::PrintToString(report_);
-  EXPECT_EQ(JobFiles().count("plain.txt"), 1u);  // the whole record is still built
-  EXPECT_EQ(JobFiles().count("Same.txt"), 0u);
+  for (const std::string& text : {t_.Win("src/Same.txt"), std::string("SrcDest.kst"), std::string("100 von 3828"),
+                                  std::string("OS.vrl")}) {
+    EXPECT_TRUE(ReportMentions(text)) << text << " in " << ::testing::PrintToString(report_);
+  }
+  EXPECT_EQ(FileNames(), (std::vector<std::string>{"a.txt", "plain.txt"}));
+  for (const JobRecord& r : Job()) {
+    EXPECT_EQ(r.rowKind, !r.source.empty() && r.source.back() == '\\' ? 2 : 0) << r.source;
+  }
 }
 
 TEST_F(BuildSyncListTest, UnreadableSourceFolderIsReported) {
@@ -376,37 +370,6 @@ TEST_F(BuildSyncListTest, UnreadableSourceFolderIsReported) {
     return (reported ? 0 : 1) | (deletes ? 2 : 0);
   });
   EXPECT_EQ(result, 0);
-}
-
-TEST_F(BuildSyncListTest, OldStampFileThatCannotBeReadIsReported) {
-  test::ProfileSpec spec;
-  spec.keepOldStamps = 1;
-  WriteProfile(spec);
-  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
-  test::WriteBytes(ProfilePosix("OS.vrl"), std::vector<uint8_t>(10, 1));  // a header cut off
-  File("src/a.txt", "a", kMTime + 3600 * 24);
-  File("dst/a.txt", "b");
-  Build();
-  EXPECT_TRUE(ReportMentions("OS.vrl")) << ::testing::PrintToString(report_);
-  EXPECT_EQ(JobFiles().count("a.txt"), 1u);
-}
-
-TEST_F(BuildSyncListTest, UnsetFolderRowKindKeepsFolderRows) {
-  WriteProfile({}, {.folderRowKind = 0});
-  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
-  File("src/sub/a.txt", "a");
-  Build();
-  const auto job = Job();
-  ASSERT_FALSE(job.empty());
-  EXPECT_EQ(job.front().rowKind, 2);
-  EXPECT_EQ(job.front().stateCode, 9);  // folder only in source
-}
-
-TEST_F(BuildSyncListTest, MissingPairFileGivesAnEmptyJobAndAReportLine) {
-  WriteProfile();
-  Build();
-  EXPECT_TRUE(Job().empty());
-  EXPECT_TRUE(ReportMentions("SrcDest.kst"));
 }
 
 TEST_F(BuildSyncListTest, ProfileFolderThatCannotTakeTheJobFileIsAnError) {
@@ -524,29 +487,33 @@ class FilterMasksTest : public ::testing::Test {
   test::TempTree t_;
 };
 
+// Folder keys become lower-case masks relative to a root (compared with a
+// "\" so that "C:\data" is no prefix of "C:\datasub"); section names ignore
+// case; a missing file or section gives no masks.
 TEST_F(FilterMasksTest, FolderKeysBecomeRelativeLowerCaseMasks) {
-  TFilterMasks m = Read("C:\\Daten\\", "D:\\Ziel\\",
-                        {"C:\\Daten\\Temp", "d:\\ziel\\Alt\\Cache", "C:\\Anderswo\\x", "C:\\DatenSub\\y"},
-                        {"*.bak", "a b.txt"});
-  EXPECT_EQ(m.folderMasks, "\"temp*\",\"alt\\cache*\"");
-  EXPECT_EQ(m.fileMasks, "\"*.bak\",\"a b.txt\"");
-}
-
-TEST_F(FilterMasksTest, RootStoredWithoutBackslashIsNoPrefixOfASiblingFolder) {
-  TFilterMasks m = Read("C:\\data", "D:\\dst", {"C:\\datasub\\x", "C:\\data\\sub"});
-  EXPECT_EQ(m.folderMasks, "\"sub*\"");
-}
-
-TEST_F(FilterMasksTest, SectionNamesIgnoreCaseAndMissingSectionsGiveNoMasks) {
-  test::WriteFilters(t_.Posix("Filters.kst"), {FilterSpec{"C:\\A\\", "D:\\B\\", {"C:\\A\\x"}, {"*.tmp"}}});
-  TFilterMasks m = ReadFilterMasks(t_.Win("Filters.kst"), "c:\\a\\", "d:\\b\\");
-  EXPECT_EQ(m.folderMasks, "\"x*\"");
-  EXPECT_EQ(m.fileMasks, "\"*.tmp\"");
-  TFilterMasks none = ReadFilterMasks(t_.Win("Filters.kst"), "C:\\A\\", "D:\\C\\");
-  EXPECT_EQ(none.folderMasks, "");
-  EXPECT_EQ(none.fileMasks, "");
-  TFilterMasks noFile = ReadFilterMasks(t_.Win("fehlt.kst"), "C:\\A\\", "D:\\B\\");
-  EXPECT_EQ(noFile.folderMasks, "");
+  struct Case {
+    FilterSpec written;
+    const char* readSource;
+    const char* readDestination;
+    const char* folderMasks;
+    const char* fileMasks;
+  };
+  const Case cases[] = {
+      {{"C:\\Daten\\", "D:\\Ziel\\",
+        {"C:\\Daten\\Temp", "d:\\ziel\\Alt\\Cache", "C:\\Anderswo\\x", "C:\\DatenSub\\y"}, {"*.bak", "a b.txt"}},
+       "C:\\Daten\\", "D:\\Ziel\\", "\"temp*\",\"alt\\cache*\"", "\"*.bak\",\"a b.txt\""},
+      {{"C:\\data", "D:\\dst", {"C:\\datasub\\x", "C:\\data\\sub"}, {}}, "C:\\data", "D:\\dst", "\"sub*\"", ""},
+      {{"C:\\A\\", "D:\\B\\", {"C:\\A\\x"}, {"*.tmp"}}, "c:\\a\\", "d:\\b\\", "\"x*\"", "\"*.tmp\""},
+      {{"C:\\A\\", "D:\\B\\", {"C:\\A\\x"}, {"*.tmp"}}, "C:\\A\\", "D:\\C\\", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folderMasks);
+    test::WriteFilters(t_.Posix("Filters.kst"), {c.written});
+    TFilterMasks m = ReadFilterMasks(t_.Win("Filters.kst"), c.readSource, c.readDestination);
+    EXPECT_EQ(m.folderMasks, c.folderMasks);
+    EXPECT_EQ(m.fileMasks, c.fileMasks);
+  }
+  EXPECT_EQ(ReadFilterMasks(t_.Win("fehlt.kst"), "C:\\A\\", "D:\\B\\").folderMasks, "");
 }
 
 struct LiteralCase {

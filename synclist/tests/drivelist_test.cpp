@@ -149,11 +149,13 @@ TEST_F(DriveListTest, AShareIsConnectedWithoutThenWithCredentialsOnStandardInput
   again.AddPath("\\\\SRV\\Share\\other\\", "\\\\srv\\share\\", "anna", "geheim");
   EXPECT_TRUE(again.GetEntry(0).active);
   EXPECT_EQ(ConnectCalls(), 2);
+}
 
-  // A missing letter with credentials is mapped to the share.
-  TDriveList letter;
-  letter.AddPath("Q:\\Daten\\", "\\\\srv\\share\\", "anna", "geheim");
-  EXPECT_EQ(Entries(letter), Rows{"q:\\|\\\\srv\\share\\|1|anna|geheim|active"});
+TEST_F(DriveListTest, AMissingLetterWithCredentialsIsMappedToTheShare) {
+  TDriveList list;
+  list.AddPath("Q:\\Daten\\", "\\\\srv\\share\\", "anna", "geheim");
+  EXPECT_EQ(Entries(list), Rows{"q:\\|\\\\srv\\share\\|1|anna|geheim|active"});
+  EXPECT_EQ(ConnectCalls(), 2);
   platform::VolumeTable table = platform::VolumeTable::Load();
   EXPECT_EQ(table.ExpandUnc("Q:\\Daten\\a.txt"), "\\\\srv\\share\\Daten\\a.txt");
   EXPECT_TRUE(table.IsAvailable("Q:\\"));

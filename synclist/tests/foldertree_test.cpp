@@ -58,6 +58,8 @@ TEST(FolderTree, StaysBalancedAndFindsKeysInAnyCase) {
   EXPECT_EQ(tree.currentFolder(), keys.back());
   EXPECT_EQ(tree.FindFolder("folder599\\"), tree.FindFolder("Folder599\\"));
   EXPECT_EQ(tree.FindFolder("Folder600\\"), nullptr);
+  EXPECT_EQ(tree.FindOrAddFolder(""), tree.root());  // the root is there from the start
+  EXPECT_EQ(tree.folderCount(), 601);
 
   std::vector<std::string> all = tree.folderList();
   ASSERT_EQ(all.size(), 601u);

@@ -2,9 +2,9 @@
 // folders: vanished drives and drives where files came back.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 
-#include "platform/files.h"
 #include "synclist/dirtree.h"
 #include "synclist/movelist.h"
 #include "synclist/syncliste.h"

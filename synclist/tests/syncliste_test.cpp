@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <fstream>
 #include <stdexcept>
 
 #include "platform/time.h"

@@ -1,5 +1,6 @@
 // The old-timestamp merge window, offscreen.
 #include "copyengine/windows/compoldstamp.h"
+#include "copyengine/windows/copywidget.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "platform/files.h"
@@ -138,6 +140,17 @@ TEST(CompOldStamp, HiddenMergeShowsNothingAndReportsTheFolders) {
   EXPECT_EQ(latest->sourceFolder, t.WinFolder("src"));
   QApplication::processEvents();
   EXPECT_EQ(FindWindow(), nullptr);
+}
+
+// The copy window's installation gives the engine's merges this window too.
+TEST(CompOldStamp, InstalledWithTheCopyWindowForMergesThatAreNotHidden) {
+  InstallCopyWindow();
+  const std::unique_ptr<IOldStampMergeView> shown = CreateOldStampMergeView(false);
+  EXPECT_NE(dynamic_cast<TtfCompOldStamp*>(shown.get()), nullptr);
+  EXPECT_EQ(CreateOldStampMergeView(true), nullptr);
+  SetCopyWindowViewFactory({});
+  SetOldStampMergeViewFactory({});
+  EXPECT_EQ(CreateOldStampMergeView(false), nullptr);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "copyengine/filecopy.h"
+#include "copyengine/oldstamp.h"
 #include "platform/gui/geometry.h"
 #include "platform/msgloop.h"
 
@@ -211,6 +212,7 @@ TEST(CopyWidgetTest, AJobOnItsThreadIsCancelledFromTheWindow) {
   job.join();
   EXPECT_TRUE(ProcessEventsUntil([&] { return widget.isNull(); })) << "the widget goes with its model";
   SetCopyWindowViewFactory({});
+  SetOldStampMergeViewFactory({});
 }
 
 }  // namespace

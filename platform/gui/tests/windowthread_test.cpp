@@ -80,6 +80,7 @@ TEST_F(WindowThreadTest, CoalescedSnapshotsApplyOnlyTheLatest) {
   auto channel = ui::SnapshotChannel<ProgressSnapshot>::Create();
   std::vector<int> steps;
   std::atomic<bool> created{false};
+  std::atomic<bool> go{false};
   std::atomic<bool> published{false};
   std::atomic<bool> done{false};
   std::thread worker([&] {
@@ -92,6 +93,7 @@ TEST_F(WindowThreadTest, CoalescedSnapshotsApplyOnlyTheLatest) {
       });
       window.Synchronize([](ProgressProbe&) {});
       created = true;
+      while (!go.load()) std::this_thread::yield();
       for (int step = 1; step <= 1000; ++step) channel->Publish({step, "C:\\Daten\\" + std::to_string(step)});
       published = true;
       window.Synchronize([&steps](ProgressProbe& probe) { steps = probe.steps; });
@@ -101,6 +103,7 @@ TEST_F(WindowThreadTest, CoalescedSnapshotsApplyOnlyTheLatest) {
   // The window thread serves nothing while the worker publishes, so the
   // whole burst must arrive as a single apply of the newest snapshot.
   ASSERT_TRUE(ProcessEventsUntil([&] { return created.load(); }));
+  go = true;
   while (!published.load()) std::this_thread::yield();
   ASSERT_TRUE(ProcessEventsUntil([&] { return done.load(); }));
   worker.join();
