@@ -36,7 +36,7 @@ void CopyPartsGuarded(std::string_view source, std::string_view target,
   for (PartCopy copy : parts) {
     try {
       copy(source, target);
-    } catch (const std::exception&) {
+    } catch (...) {
     }
   }
 }

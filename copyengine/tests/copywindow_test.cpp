@@ -3,100 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "copyengine/tests/fake_windows.h"
 
 namespace kv {
 namespace {
 
 namespace ui = platform::ui;
 
-// Stands in for the window layer: records what the model publishes and
-// answers the cancel question from a script, as a user at the widget would.
-struct FakeScreen {
-  std::vector<CopyWindowSnapshot> published;
-  std::deque<bool> answers;  // empty: "No"
-  int questions = 0;
-  std::vector<CopyWindowLink> links;
-};
-
-class FakeView : public ICopyWindowView {
- public:
-  explicit FakeView(FakeScreen& screen) : screen_(screen) {}
-  void Publish(const CopyWindowSnapshot& snapshot) override { screen_.published.push_back(snapshot); }
-  bool AskAbort(std::string_view question) override {
-    EXPECT_EQ(question, "Möchten Sie den Vorgang abbrechen?");
-    ++screen_.questions;
-    if (screen_.answers.empty()) return false;
-    const bool yes = screen_.answers.front();
-    screen_.answers.pop_front();
-    return yes;
-  }
-
- private:
-  FakeScreen& screen_;
-};
-
-class ScopedScreen {
- public:
-  ScopedScreen() {
-    previous_ = SetCopyWindowViewFactory([this](const CopyWindowLink& link) {
-      screen.links.push_back(link);
-      return std::make_unique<FakeView>(screen);
-    });
-  }
-  ~ScopedScreen() { SetCopyWindowViewFactory(std::move(previous_)); }
-  void Click() { screen.links.back().model.Post(kCopyMsgAbortClick); }
-  void Close() { screen.links.back().model.Post(kCopyMsgClose); }
-
-  FakeScreen screen;
-
- private:
-  CopyWindowViewFactory previous_;
-};
-
-TEST(CopyWindowTest, StartsWithTheLayoutAndTextsOfTheWindow) {
-  TtfCopy window;
-  const CopyWindowSnapshot& s = window.Snapshot();
-  EXPECT_EQ(s.caption, "Kestrovane [ Kopieren ]");
-  struct Row {
-    CopyLabel id;
-    int left, top, width, height;
-    std::string text;
-    bool bold, visible;
-  };
-  const Row rows[] = {
-      {CopyLabel::Label1, 8, 8, 0, 0, "Von:", true, true},
-      {CopyLabel::tlSrc, 8, 24, 500, 17, "", false, true},
-      {CopyLabel::Label2, 8, 56, 0, 0, "Nach:", true, true},
-      {CopyLabel::tlDest, 8, 72, 500, 13, "", false, true},
-      {CopyLabel::Label5, 8, 104, 0, 0, "Bisherige Kopierdauer:", true, true},
-      {CopyLabel::tlTime, 8, 120, 0, 0, "00:00:00", false, true},
-      {CopyLabel::Label3, 8, 152, 0, 0, "Dateigrösse:", false, true},
-      {CopyLabel::tlFileSize, 472, 152, 0, 0, "", false, true},
-      {CopyLabel::Label4, 8, 192, 0, 0, "Gesamtgrösse:", false, true},
-      {CopyLabel::tlFullSize, 472, 192, 0, 0, "", false, true},
-      {CopyLabel::tlAbort1, 8, 24, 0, 0, "Der Vorgang wird abgebrochen", true, false},
-      {CopyLabel::tlabort2, 8, 56, 0, 0, "Bitte haben Sie etwas Geduld.", true, false},
-  };
-  for (const Row& r : rows) {
-    const CopyLabelState& l = s.label(r.id);
-    SCOPED_TRACE(r.text);
-    EXPECT_EQ(l.left, r.left);
-    EXPECT_EQ(l.top, r.top);
-    EXPECT_EQ(l.width, r.width);
-    EXPECT_EQ(l.height, r.height);
-    EXPECT_EQ(l.text, r.text);
-    EXPECT_EQ(l.bold, r.bold);
-    EXPECT_EQ(l.visible, r.visible);
-  }
-  EXPECT_TRUE(s.label(CopyLabel::tlAbort1).red);
-  EXPECT_EQ(s.label(CopyLabel::tlabort2).pointSize, 10);
-  EXPECT_EQ(s.bar(CopyBar::pgFile), (CopyBarState{8, 168, 505, 16, 100, 0}));
-  EXPECT_EQ(s.bar(CopyBar::pgAll), (CopyBarState{8, 208, 505, 16, 100, 0}));
-  EXPECT_TRUE(window.TimerRunning());
-}
+using test::ScopedFakeCopyWindow;
 
 TEST(CopyWindowTest, CreationClearsAnAbortLeftFromAnEarlierJob) {
   AbortFlag().Assign(true);
@@ -150,56 +67,47 @@ TEST(CopyWindowTest, TheEngineSeesTheFlagChangeOnlyWhenItPumps) {
   EXPECT_FALSE(AbortRequested());
 }
 
-TEST(CopyWindowTest, ClicksFromTheWidgetAreAnsweredWhileTheJobPumps) {
-  ScopedScreen screen;
-  TtfCopy window;
-  ASSERT_EQ(screen.screen.links.size(), 1u);
-  screen.screen.answers = {true};
-  screen.Click();
-  EXPECT_EQ(screen.screen.questions, 0);
-  EXPECT_FALSE(AbortRequested());
-  window.ProcessMessages();
-  EXPECT_EQ(screen.screen.questions, 1);
-  EXPECT_TRUE(AbortRequested());
-}
-
-TEST(CopyWindowTest, ASecondClickAnsweredNoBeforeTheEngineLooksWithdrawsTheAbort) {
-  ScopedScreen screen;
-  TtfCopy window;
-  screen.screen.answers = {true, false};
-  screen.Click();
-  screen.Click();
-  window.ProcessMessages();
-  EXPECT_EQ(screen.screen.questions, 2);
-  EXPECT_FALSE(AbortRequested());
+TEST(CopyWindowTest, ClicksFromTheWidgetAreAnsweredWhileTheJobPumpsAndTheLastAnswerCounts) {
+  for (const std::deque<bool>& answers : {std::deque<bool>{true}, std::deque<bool>{true, false}}) {
+    ScopedFakeCopyWindow screen;
+    TtfCopy window;
+    ASSERT_EQ(screen.links.size(), 1u);
+    screen.answers = answers;
+    for (size_t i = 0; i < answers.size(); ++i) screen.Post(kCopyMsgAbortClick);
+    EXPECT_EQ(screen.questions, 0);
+    EXPECT_FALSE(AbortRequested());
+    window.ProcessMessages();
+    EXPECT_EQ(screen.questions, static_cast<int>(answers.size()));
+    EXPECT_EQ(AbortRequested(), answers.back());
+  }
 }
 
 TEST(CopyWindowTest, ClosingAsksFirstAndClosesOnlyOnceAnAbortWasConfirmed) {
-  ScopedScreen screen;
+  ScopedFakeCopyWindow screen;
   TtfCopy window;
-  screen.Close();
+  screen.Post(kCopyMsgClose);
   window.ProcessMessages();  // answered "No": the job and the window go on
-  EXPECT_EQ(screen.screen.questions, 1);
+  EXPECT_EQ(screen.questions, 1);
   EXPECT_FALSE(AbortRequested());
   EXPECT_TRUE(window.Snapshot().visible);
 
-  screen.screen.answers = {true};
-  screen.Close();
+  screen.answers = {true};
+  screen.Post(kCopyMsgClose);
   window.ProcessMessages();
-  EXPECT_EQ(screen.screen.questions, 2);
+  EXPECT_EQ(screen.questions, 2);
   EXPECT_TRUE(AbortRequested());
   EXPECT_TRUE(window.Snapshot().visible);
 
-  screen.Close();  // now without a second question
+  screen.Post(kCopyMsgClose);  // now without a second question
   window.ProcessMessages();
-  EXPECT_EQ(screen.screen.questions, 2);
+  EXPECT_EQ(screen.questions, 2);
   EXPECT_FALSE(window.Snapshot().visible);
-  ASSERT_FALSE(screen.screen.published.empty());
-  EXPECT_FALSE(screen.screen.published.back().visible);
+  ASSERT_GT(screen.published, 0u);
+  EXPECT_FALSE(screen.last.visible);
 }
 
 TEST(CopyWindowTest, HiddenMakesNoWindowAndMinimizedShowsWithoutActivation) {
-  ScopedScreen screen;
+  ScopedFakeCopyWindow screen;
   {
     CopyWindowOptions options;
     options.hidden = true;
@@ -211,41 +119,41 @@ TEST(CopyWindowTest, HiddenMakesNoWindowAndMinimizedShowsWithoutActivation) {
     hidden.ProcessMessages();  // updates go on in the invisible window
     EXPECT_EQ(hidden.label(CopyLabel::tlSrc).text, "x");
   }
-  EXPECT_TRUE(screen.screen.links.empty());
+  EXPECT_TRUE(screen.links.empty());
   CopyWindowOptions options;
   options.minimized = true;
   TtfCopy minimized(options);
-  ASSERT_EQ(screen.screen.links.size(), 1u);
-  EXPECT_TRUE(screen.screen.links[0].minimized);
-  ASSERT_FALSE(screen.screen.published.empty());
-  EXPECT_TRUE(screen.screen.published.back().visible);
-  EXPECT_FALSE(screen.screen.published.back().activate);
+  ASSERT_EQ(screen.links.size(), 1u);
+  EXPECT_TRUE(screen.links[0].minimized);
+  ASSERT_GT(screen.published, 0u);
+  EXPECT_TRUE(screen.last.visible);
+  EXPECT_FALSE(screen.last.activate);
 }
 
 TEST(CopyWindowTest, UpdatesReachTheWidgetCoalescedAtEachPump) {
-  ScopedScreen screen;
+  ScopedFakeCopyWindow screen;
   TtfCopy window;
-  const size_t before = screen.screen.published.size();
+  const size_t before = screen.published;
   window.SetBarMax(CopyBar::pgAll, 1000);
   for (int i = 0; i <= 1000; i += 10) window.SetBarPosition(CopyBar::pgAll, i);
-  EXPECT_EQ(screen.screen.published.size(), before);
+  EXPECT_EQ(screen.published, before);
   window.ProcessMessages();
-  ASSERT_EQ(screen.screen.published.size(), before + 1);
-  EXPECT_EQ(screen.screen.published.back().bar(CopyBar::pgAll).position, 1000);
+  ASSERT_EQ(screen.published, before + 1);
+  EXPECT_EQ(screen.last.bar(CopyBar::pgAll).position, 1000);
   window.ProcessMessages();  // nothing changed: nothing sent
-  EXPECT_EQ(screen.screen.published.size(), before + 1);
+  EXPECT_EQ(screen.published, before + 1);
 }
 
 TEST(CopyWindowTest, TheEnginesPumpReachesTheWindowOfItsThread) {
   EXPECT_EQ(TtfCopy::Current(), nullptr);
-  ScopedScreen screen;
+  ScopedFakeCopyWindow screen;
   {
     TtfCopy window;
     EXPECT_EQ(TtfCopy::Current(), &window);
     window.SetLabelText(CopyLabel::tlSrc, "C:\\a");
     ProcessCopyMessages();
-    ASSERT_FALSE(screen.screen.published.empty());
-    EXPECT_EQ(screen.screen.published.back().label(CopyLabel::tlSrc).text, "C:\\a");
+    ASSERT_GT(screen.published, 0u);
+    EXPECT_EQ(screen.last.label(CopyLabel::tlSrc).text, "C:\\a");
   }
   EXPECT_EQ(TtfCopy::Current(), nullptr);
 }
@@ -294,6 +202,7 @@ TEST(CopyWindowTest, ElapsedTimeComesFromTheMonotonicClockAndPassesADay) {
     EXPECT_EQ(window.label(CopyLabel::tlTime).text, c.text);
   }
   now = 5'000'000 + 7'000;
+  EXPECT_TRUE(window.TimerRunning());
   window.StopTimer();  // one last display
   EXPECT_EQ(window.label(CopyLabel::tlTime).text, "00:00:07");
   EXPECT_FALSE(window.TimerRunning());

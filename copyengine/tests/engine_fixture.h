@@ -8,12 +8,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "copyengine/icopy.h"
 #include "testsupport/fixtures.h"
+#include "testsupport/goldenbytes.h"
+#include "testsupport/goldenrecords.h"
 
 namespace kv::test {
 
@@ -32,43 +35,23 @@ struct JobItemSpec {
   uint8_t direction = 0;
 };
 
-inline void PutLe(std::vector<uint8_t>& b, size_t at, uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) b.at(at + static_cast<size_t>(i)) = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void PutText(std::vector<uint8_t>& b, size_t at, size_t width, const std::string& s) {
-  const size_t n = std::min(s.size(), width);
-  b.at(at) = static_cast<uint8_t>(n);
-  std::copy_n(s.begin(), n, b.begin() + static_cast<std::ptrdiff_t>(at + 1));
-}
-inline uint64_t GetLe(const uint8_t* p, int width) {
-  uint64_t v = 0;
-  for (int i = width - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-inline std::string GetText(const uint8_t* p, size_t width) {
-  return std::string(reinterpret_cast<const char*>(p + 1), std::min<size_t>(p[0], width));
-}
-
-inline std::vector<uint8_t> JobItemBytes(const JobItemSpec& s, int32_t rowIndex) {
-  std::vector<uint8_t> b(600, 0);
-  PutText(b, 0, 255, s.source);
-  PutText(b, 256, 255, s.destination);
-  PutLe(b, 512, static_cast<uint64_t>(s.sourceSize), 8);
-  PutLe(b, 520, static_cast<uint64_t>(s.destinationSize), 8);
-  PutLe(b, 528, static_cast<uint32_t>(rowIndex), 4);
-  PutLe(b, 532, s.sourceTime, 4);
-  PutLe(b, 536, s.destinationTime, 4);
-  b[548] = s.rowKind;
-  b[549] = s.action;
-  b[550] = s.stateCode;
-  b[551] = s.direction;
-  return b;
-}
-
 inline void WriteJob(const std::string& posixPath, const std::vector<JobItemSpec>& items) {
   std::vector<uint8_t> all;
   for (size_t i = 0; i < items.size(); ++i) {
-    std::vector<uint8_t> one = JobItemBytes(items[i], static_cast<int32_t>(i));
+    const JobItemSpec& s = items[i];
+    const std::vector<uint8_t> one = GoldenRecord(600)
+                                          .Text(0, s.source)
+                                          .Text(256, s.destination)
+                                          .Le(512, static_cast<uint64_t>(s.sourceSize), 8)
+                                          .Le(520, static_cast<uint64_t>(s.destinationSize), 8)
+                                          .Le(528, i, 4)
+                                          .Le(532, s.sourceTime, 4)
+                                          .Le(536, s.destinationTime, 4)
+                                          .Byte(548, s.rowKind)
+                                          .Byte(549, s.action)
+                                          .Byte(550, s.stateCode)
+                                          .Byte(551, s.direction)
+                                          .bytes();
     all.insert(all.end(), one.begin(), one.end());
   }
   WriteBytes(posixPath, all);
@@ -85,7 +68,11 @@ inline JobItemSpec FolderItem(std::string side1, std::string side2, uint8_t stat
   return s;
 }
 
-// --- Protocol --------------------------------------------------------------------------
+// --- Protocol and old-timestamp file ---------------------------------------------------
+
+inline std::string TextAt(const uint8_t* p, size_t width) {
+  return std::string(reinterpret_cast<const char*>(p + 1), std::min<size_t>(p[0], width));
+}
 
 struct PtkRecordFields {
   std::string first, second;  // texts at 0 and 256
@@ -109,35 +96,21 @@ struct DecodedPtk {
 inline DecodedPtk DecodePtk(const std::string& posixPath) {
   DecodedPtk out;
   const std::vector<uint8_t> bytes = ReadBytes(posixPath);
-  if (bytes.size() % 864 != 0) out.wellFormed = false;
-  for (size_t at = 0; at + 864 <= bytes.size(); at += 864) {
+  out.wellFormed = bytes.size() % kProtocolRecordSize == 0;
+  for (size_t at = 0; at + kProtocolRecordSize <= bytes.size(); at += kProtocolRecordSize) {
     const uint8_t* r = bytes.data() + at;
     if (out.trailer) out.wellFormed = false;
     if (r[600] == 255) {
-      PtkTrailerFields t;
-      t.elapsed = GetText(r, 255);
-      t.size = GetText(r + 256, 255);
-      t.errorFlag = static_cast<int32_t>(GetLe(r + 528, 4));
-      t.analyseTime = GetText(r + 560, 8);
-      t.copyTime = GetText(r + 569, 8);
-      out.trailer = t;
+      out.trailer = PtkTrailerFields{TextAt(r, 255), TextAt(r + 256, 255),
+                                     static_cast<int32_t>(LittleEndian(r + 528, 4)), TextAt(r + 560, 8),
+                                     TextAt(r + 569, 8)};
       continue;
     }
-    PtkRecordFields f;
-    f.first = GetText(r, 255);
-    f.second = GetText(r + 256, 255);
-    f.rowKind = r[548];
-    f.action = r[549];
-    f.stateCode = r[550];
-    f.direction = r[551];
-    f.status = r[600];
-    f.message = GetText(r + 601, 255);
-    out.records.push_back(f);
+    out.records.push_back({TextAt(r, 255), TextAt(r + 256, 255), r[548], r[549], r[550], r[551], r[600],
+                           TextAt(r + 601, 255)});
   }
   return out;
 }
-
-// --- Old-timestamp file ---------------------------------------------------------------
 
 struct StampFields {
   std::string folder1, folder2, name;
@@ -148,24 +121,25 @@ struct StampFields {
 inline std::vector<StampFields> DecodeOsVrl(const std::string& posixPath) {
   std::vector<StampFields> out;
   const std::vector<uint8_t> b = ReadBytes(posixPath);
-  size_t at = 0;
-  while (at < b.size()) {
-    if (at + 516 > b.size()) {
-      ADD_FAILURE() << "torn header in " << posixPath;
+  for (size_t at = 0; at < b.size();) {
+    const int32_t count = at + 516 <= b.size() ? static_cast<int32_t>(LittleEndian(b.data() + at + 512, 4)) : -1;
+    if (count < 0 || at + 516 + static_cast<size_t>(count) * 264 > b.size()) {
+      ADD_FAILURE() << "torn block at byte " << at << " of " << posixPath;
       break;
     }
-    const std::string f1 = GetText(b.data() + at, 255), f2 = GetText(b.data() + at + 256, 255);
-    const int32_t count = static_cast<int32_t>(GetLe(b.data() + at + 512, 4));
+    const std::string f1 = TextAt(b.data() + at, 255), f2 = TextAt(b.data() + at + 256, 255);
     at += 516;
-    if (count < 0 || at + static_cast<size_t>(count) * 264 > b.size()) {
-      ADD_FAILURE() << "bad count in " << posixPath;
-      break;
-    }
     for (int32_t i = 0; i < count; ++i, at += 264) {
-      out.push_back({f1, f2, GetText(b.data() + at, 255), static_cast<int64_t>(GetLe(b.data() + at + 256, 8))});
+      out.push_back({f1, f2, TextAt(b.data() + at, 255), static_cast<int64_t>(LittleEndian(b.data() + at + 256, 8))});
     }
   }
   return out;
+}
+
+inline std::vector<std::string> StampNames(const std::string& posixPath) {
+  std::vector<std::string> names;
+  for (const StampFields& s : DecodeOsVrl(posixPath)) names.push_back(s.name);
+  return names;
 }
 
 // --- Times -------------------------------------------------------------------------------
@@ -212,28 +186,31 @@ struct EngineCall {
 
 inline platform::VARIANT_BOOL Vb(bool v) { return v ? platform::VARIANT_TRUE : platform::VARIANT_FALSE; }
 
-// Sets the properties in the order the scheduler uses and runs the job.
+// Sets the properties in the order the scheduler uses and runs the job; the
+// first failing property ends it.
 inline platform::HRESULT DriveCopyObject(ICopy& obj, const EngineCall& c) {
-  using platform::FAILED;
-  platform::HRESULT hr = platform::S_OK;
-  auto step = [&hr](platform::HRESULT r) {
-    if (!FAILED(hr)) hr = r;
-    return !FAILED(hr);
+  const std::vector<std::function<platform::HRESULT()>> steps = {
+      [&] { return c.ptkFile ? obj.Set_PtkFile(c.ptkFile->c_str()) : platform::S_OK; },
+      [&] { return obj.Set_AnalyseTime(c.analyseTime); },
+      [&] { return c.delSchredder ? obj.Set_DelSchredder(*c.delSchredder) : platform::S_OK; },
+      [&] { return c.archivSchredder ? obj.Set_ArchivSchredder(Vb(*c.archivSchredder)) : platform::S_OK; },
+      [&] { return obj.Set_Manuell(Vb(c.manual)); },
+      [&] { return obj.Set_SrcFile(c.srcFile.c_str()); },
+      [&] { return obj.Set_MainFile(c.mainFile.c_str()); },
+      [&] { return c.osFile ? obj.Set_OSFile(c.osFile->c_str()) : platform::S_OK; },
+      [&] { return obj.Set_Binary(platform::VARIANT_FALSE); },
+      [&] { return obj.Set_Minimized(Vb(c.minimized)); },
+      [&] { return obj.Set_Hidden(Vb(c.hidden)); },
+      [&] { return obj.Set_NTFSAccess(Vb(c.ntfsAccess)); },
+      [&] { return obj.Set_SecurityRename(Vb(c.securityRename)); },
+      [&] { return obj.CopyFiles(); },
   };
-  if (c.ptkFile && !step(obj.Set_PtkFile(c.ptkFile->c_str()))) return hr;
-  if (!step(obj.Set_AnalyseTime(c.analyseTime))) return hr;
-  if (c.delSchredder && !step(obj.Set_DelSchredder(*c.delSchredder))) return hr;
-  if (c.archivSchredder && !step(obj.Set_ArchivSchredder(Vb(*c.archivSchredder)))) return hr;
-  if (!step(obj.Set_Manuell(Vb(c.manual)))) return hr;
-  if (!step(obj.Set_SrcFile(c.srcFile.c_str()))) return hr;
-  if (!step(obj.Set_MainFile(c.mainFile.c_str()))) return hr;
-  if (c.osFile && !step(obj.Set_OSFile(c.osFile->c_str()))) return hr;
-  if (!step(obj.Set_Binary(platform::VARIANT_FALSE))) return hr;
-  if (!step(obj.Set_Minimized(Vb(c.minimized)))) return hr;
-  if (!step(obj.Set_Hidden(Vb(c.hidden)))) return hr;
-  if (!step(obj.Set_NTFSAccess(Vb(c.ntfsAccess)))) return hr;
-  if (!step(obj.Set_SecurityRename(Vb(c.securityRename)))) return hr;
-  return obj.CopyFiles();
+  platform::HRESULT hr = platform::S_OK;
+  for (const auto& step : steps) {
+    hr = step();
+    if (platform::FAILED(hr)) break;
+  }
+  return hr;
 }
 
 }  // namespace kv::test

@@ -1,26 +1,26 @@
 #include "copyengine/filecopy.h"
 
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "copyengine/tests/fake_windows.h"
 #include "platform/files.h"
 #include "platform/time.h"
+#include "testsupport/acl.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
 namespace {
 
+using test::RightsOf;
+using test::ScopedFakeCopyWindow;
 using test::TempTree;
 
 // Deterministic, non-repeating content so that a block copied to the wrong
@@ -34,43 +34,6 @@ std::string Content(size_t size, unsigned seed = 1) {
   }
   return s;
 }
-
-struct stat StatOf(const std::string& posix) {
-  struct stat st {};
-  EXPECT_EQ(::stat(posix.c_str(), &st), 0) << posix;
-  return st;
-}
-
-// A view that does what a user at the window would do at a chosen moment,
-// and lets a test look at the disk while the copy runs.
-class ScriptedView : public ICopyWindowView {
- public:
-  using OnPublish = std::function<void(const CopyWindowSnapshot&, const platform::HandlerRef&)>;
-  ScriptedView(OnPublish onPublish, platform::HandlerRef model, std::function<bool()> answer)
-      : onPublish_(std::move(onPublish)), model_(model), answer_(std::move(answer)) {}
-  void Publish(const CopyWindowSnapshot& snapshot) override {
-    if (onPublish_) onPublish_(snapshot, model_);
-  }
-  bool AskAbort(std::string_view) override { return answer_ ? answer_() : false; }
-
- private:
-  OnPublish onPublish_;
-  platform::HandlerRef model_;
-  std::function<bool()> answer_;
-};
-
-class ScopedView {
- public:
-  ScopedView(ScriptedView::OnPublish onPublish, std::function<bool()> answer = {}) {
-    previous_ = SetCopyWindowViewFactory([=](const CopyWindowLink& link) {
-      return std::make_unique<ScriptedView>(onPublish, link.model, answer);
-    });
-  }
-  ~ScopedView() { SetCopyWindowViewFactory(std::move(previous_)); }
-
- private:
-  CopyWindowViewFactory previous_;
-};
 
 class FileCopyTest : public ::testing::Test {
  protected:
@@ -98,7 +61,10 @@ class FileCopyTest : public ::testing::Test {
   TempTree tree;
 };
 
-TEST_F(FileCopyTest, CopiesContentTimeAndModeAndShowsTheFile) {
+TEST_F(FileCopyTest, CopiesContentAndModeGivesTheJobTimeAndShowsTheFile) {
+  // 14.07.2019 13:37:42 in Berlin is 11:37:42 UTC (summer time).
+  struct tm utc = {.tm_sec = 42, .tm_min = 37, .tm_hour = 11, .tm_mday = 14, .tm_mon = 6, .tm_year = 119};
+  const time_t jobTime = timegm(&utc);
   for (size_t size : {size_t{0}, size_t{1}, size_t{8191}, size_t{8192}, kCopyBlockSize, kCopyBlockSize * 2 + 17}) {
     SCOPED_TRACE(size);
     const std::string content = Content(size, static_cast<unsigned>(size));
@@ -115,8 +81,11 @@ TEST_F(FileCopyTest, CopiesContentTimeAndModeAndShowsTheFile) {
     EXPECT_EQ(r.message, "Die Datei wurde kopiert.");
     EXPECT_FALSE(r.aborted);
     EXPECT_EQ(tree.Read(dst), content);
-    const struct stat st = StatOf(tree.Posix(dst));
+    struct stat st {};
+    ASSERT_EQ(::stat(tree.Posix(dst).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, jobTime);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 0);
     EXPECT_FALSE(tree.Exists(dst + ".sync"));
     EXPECT_EQ(window.label(CopyLabel::tlSrc).path, tree.Win("src/f.bin"));
     EXPECT_EQ(window.label(CopyLabel::tlDest).path, tree.Win(dst));
@@ -125,26 +94,6 @@ TEST_F(FileCopyTest, CopiesContentTimeAndModeAndShowsTheFile) {
     EXPECT_EQ(window.bar(CopyBar::pgFile).max, static_cast<int32_t>(size));
     EXPECT_EQ(window.bar(CopyBar::pgFile).position, static_cast<int32_t>(size));
   }
-}
-
-TEST_F(FileCopyTest, TheTargetGetsTheJobTimeNotTheSourceTime) {
-  tree.Write("a.txt", "abc");
-  tree.SetMTime("a.txt", 1600000001, 123456789);
-  ASSERT_EQ(Copy(Request("a.txt", "b.txt", 3)).status, 1);
-  // 14.07.2019 13:37:42 in Berlin is 11:37:42 UTC (summer time).
-  struct tm utc {};
-  utc.tm_year = 2019 - 1900;
-  utc.tm_mon = 6;
-  utc.tm_mday = 14;
-  utc.tm_hour = 11;
-  utc.tm_min = 37;
-  utc.tm_sec = 42;
-  const struct stat st = StatOf(tree.Posix("b.txt"));
-  EXPECT_EQ(st.st_mtim.tv_sec, timegm(&utc));
-  EXPECT_EQ(st.st_mtim.tv_nsec, 0);
-  const std::optional<platform::FileTime> written = platform::GetLastWriteTime(tree.Win("b.txt"));
-  ASSERT_TRUE(written);
-  EXPECT_EQ(platform::DosFromFileTime(*written), platform::DosFromCivil({2019, 7, 14, 13, 37, 42}));
 }
 
 TEST_F(FileCopyTest, AReadOnlyTargetIsReplacedAndTakesTheSourceAttributes) {
@@ -181,7 +130,7 @@ TEST_F(FileCopyTest, NewContentGoesUnderTheSyncNameWhileTheTargetStays) {
     if (c.targetExists) tree.Write("t.bin", "previous");
     else ::unlink(tree.Posix("t.bin").c_str());
     int midCopyChecks = 0;
-    ScopedView view([&](const CopyWindowSnapshot& s, const platform::HandlerRef&) {
+    ScopedFakeCopyWindow view([&](const CopyWindowSnapshot& s, const platform::HandlerRef&) {
       const CopyBarState& bar = s.bar(CopyBar::pgFile);
       if (bar.position == 0 || bar.position == bar.max) return;
       ++midCopyChecks;
@@ -266,56 +215,42 @@ TEST_F(FileCopyTest, MessagesAreCutToTheCallersCapacityWithoutSplittingACharacte
   EXPECT_EQ(Copy(request).message, "Fehler beim Ö");
 }
 
-TEST_F(FileCopyTest, ACancelMidCopyKeepsTheOldTargetAndShowsTheAbortingLabels) {
+TEST_F(FileCopyTest, ACancelMidCopyKeepsTheOldTargetAndAnsweredNoLetsTheCopyFinish) {
   const std::string content = Content(kCopyBlockSize * 3 + 5);
   tree.Write("big.bin", content);
-  for (bool targetExists : {true, false}) {
-    SCOPED_TRACE(targetExists);
+  for (const auto [targetExists, confirmed] : {std::pair{true, true}, {false, true}, {true, false}}) {
+    SCOPED_TRACE(testing::Message() << "target " << targetExists << ", confirmed " << confirmed);
     if (targetExists) tree.Write("t.bin", "previous version");
     else ::unlink(tree.Posix("t.bin").c_str());
-    bool clicked = false;
-    ScopedView view(
+    int clicks = 0;
+    ScopedFakeCopyWindow view(
         [&](const CopyWindowSnapshot& s, const platform::HandlerRef& model) {
-          if (!clicked && s.bar(CopyBar::pgFile).position > 0) {
-            clicked = true;
+          if (clicks == 0 && s.bar(CopyBar::pgFile).position > 0) {
+            ++clicks;
             model.Post(kCopyMsgAbortClick);
           }
         },
-        [] { return true; });
+        confirmed);
     TtfCopy window;
     const CopyFileResult r =
         CopyFileWithProgress(Request("big.bin", "t.bin", static_cast<int64_t>(content.size())), window);
-    EXPECT_TRUE(r.aborted);
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(r.aborted, confirmed);
+    EXPECT_EQ(AbortRequested(), confirmed);
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(AbortRequested());
+    EXPECT_FALSE(tree.Exists("t.bin.sync"));
+    if (!confirmed) {
+      EXPECT_EQ(tree.Read("t.bin"), content);
+      continue;
+    }
     EXPECT_LT(window.bar(CopyBar::pgFile).position, window.bar(CopyBar::pgFile).max);
     EXPECT_TRUE(window.label(CopyLabel::tlAbort1).visible);
     EXPECT_TRUE(window.label(CopyLabel::tlabort2).visible);
     EXPECT_EQ(window.label(CopyLabel::tlSrc).text, "");
     EXPECT_EQ(window.label(CopyLabel::Label1).text, "");
-    EXPECT_FALSE(tree.Exists("t.bin.sync"));
     if (targetExists) EXPECT_EQ(tree.Read("t.bin"), "previous version");
     else EXPECT_FALSE(tree.Exists("t.bin"));
   }
-}
-
-TEST_F(FileCopyTest, ACancelAnsweredNoLetsTheCopyFinish) {
-  const std::string content = Content(kCopyBlockSize * 2 + 5);
-  tree.Write("big.bin", content);
-  int clicks = 0;
-  ScopedView view(
-      [&](const CopyWindowSnapshot& s, const platform::HandlerRef& model) {
-        if (clicks == 0 && s.bar(CopyBar::pgFile).position > 0) {
-          ++clicks;
-          model.Post(kCopyMsgAbortClick);
-        }
-      },
-      [] { return false; });
-  const CopyFileResult r = Copy(Request("big.bin", "t.bin", static_cast<int64_t>(content.size())));
-  EXPECT_EQ(clicks, 1);
-  EXPECT_FALSE(r.aborted);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(tree.Read("t.bin"), content);
 }
 
 // Compares the byte ranges that hold data in `a` with the same ranges of `b`.
@@ -355,7 +290,8 @@ TEST_F(FileCopyTest, ASparseFileOfFiveGibibytesIsCopiedExactlyAndStaysSparse) {
   ASSERT_EQ(r.status, 1) << r.message;
 
   const std::string dst = tree.Posix("copy.img");
-  const struct stat st = StatOf(dst);
+  struct stat st {};
+  ASSERT_EQ(::stat(dst.c_str(), &st), 0);
   EXPECT_EQ(st.st_size, kSize);
   EXPECT_LT(st.st_blocks * 512, 64 << 20) << "the holes were written out";
   int a = ::open(src.c_str(), O_RDONLY), b = ::open(dst.c_str(), O_RDONLY);
@@ -377,41 +313,25 @@ TEST_F(FileCopyTest, ASparseFileOfFiveGibibytesIsCopiedExactlyAndStaysSparse) {
   EXPECT_TRUE(found);
 }
 
-// A small file system of its own, so that the disk really runs full.
-class SmallDisk {
- public:
-  explicit SmallDisk(const std::string& folder) : folder_(folder) {
-    ::mkdir(folder.c_str(), 0755);
-    mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=1m") == 0;
-  }
-  ~SmallDisk() {
-    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  std::string folder_;
-  bool mounted_ = false;
-};
-
 TEST_F(FileCopyTest, AFullDiskIsAWriteErrorAndLeavesTheOldTargetAsItWas) {
   if (!test::IsRoot()) GTEST_SKIP() << "mounting a small tmpfs needs root";
-  SmallDisk disk(tree.Posix("disk"));
+  // A small file system of its own (4 MiB), so that the disk really runs full.
+  test::ScopedTmpfs disk(tree.Posix("disk"));
   if (!disk.mounted()) GTEST_SKIP() << "tmpfs cannot be mounted here: " << std::strerror(errno);
-  tree.Write("big.bin", Content(3 << 20));
+  tree.Write("big.bin", Content(6 << 20));
   tree.Write("disk/old.bin", "old target");
-  tree.Write("disk/local.bin", Content(400 << 10, 3));
+  tree.Write("disk/local.bin", Content(1600 << 10, 3));
+  tree.Write("disk/fill.bin", Content(2200 << 10, 4));  // leaves less than the local file
   struct Case {
     const char* source;
     const char* target;
     int64_t size;
   };
   const Case cases[] = {
-      {"big.bin", "disk/new.bin", 3 << 20},     // through a buffer: another file system
-      {"big.bin", "disk/old.bin", 3 << 20},     // replacing
-      {"disk/local.bin", "disk/l2.bin", 400 << 10},  // within the small disk
+      {"big.bin", "disk/new.bin", 6 << 20},            // through a buffer: another file system
+      {"big.bin", "disk/old.bin", 6 << 20},            // replacing
+      {"disk/local.bin", "disk/l2.bin", 1600 << 10},  // within the small disk
   };
-  tree.Write("disk/fill.bin", Content(300 << 10, 4));  // leaves less than 400 KiB
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
     const CopyFileResult r = Copy(Request(c.source, c.target, c.size));
@@ -455,10 +375,8 @@ TEST_F(FileCopyTest, RightsAreCopiedOnlyWhenAsked) {
     CopyFileRequest request = Request("src.txt", copyRights ? "with.txt" : "without.txt", 1);
     request.copyRights = copyRights;
     ASSERT_EQ(Copy(request).status, 1);
-    const struct stat st = StatOf(tree.Posix(copyRights ? "with.txt" : "without.txt"));
-    EXPECT_EQ(st.st_uid, copyRights ? 1234u : 0u);
-    EXPECT_EQ(st.st_gid, copyRights ? 1235u : 0u);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(RightsOf(tree.Posix(copyRights ? "with.txt" : "without.txt")),
+              (test::FileRights{copyRights ? 1234u : 0u, copyRights ? 1235u : 0u, 0640}));
   }
 }
 
@@ -551,13 +469,6 @@ TEST(ShortenPathTest, TheLabelKeepsTheWholePathForTheWidget) {
   EXPECT_EQ(label.path, longPath);
   EXPECT_EQ(label.text, "C:\\..\\file.txt");
   EXPECT_LT(window.MeasureText(label.text), 500);
-}
-
-TEST(SetSizeLabelTest, PutsTheTextWithItsRightEdgeAtX) {
-  TtfCopy window;
-  SetSizeLabel(window, CopyLabel::tlFullSize, 513, 1152);
-  EXPECT_EQ(window.label(CopyLabel::tlFullSize).text, "1,13 KB");
-  EXPECT_EQ(window.label(CopyLabel::tlFullSize).rightEdge, 513);
 }
 
 }  // namespace

@@ -90,9 +90,6 @@ TEST_F(DeleterTest, MessagesAreTheSystemsOwn) {
             "Die Datei konnte nicht gelöscht werden, da das Backupfile nicht erstellt werden konnte!");
   EXPECT_EQ(FileDeleterMessage(65267),
             "Die Datei konnte nicht gelöscht werden, da das umbenennen nicht durchgeführt werden konnte!");
-  EXPECT_EQ(deleter_.DelStyle, TDelStyle::delNormal);
-  EXPECT_FALSE(deleter_.ArchivSchredder);
-  EXPECT_TRUE(deleter_.BackupPath.empty());
 }
 
 TEST_F(DeleterTest, ShredWritesEveryPassOverTheRoundedUpSize) {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -13,6 +13,7 @@
 #include "copyengine/ftpstate.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "testsupport/goldenrecords.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
@@ -23,26 +24,11 @@ using Bytes = std::vector<uint8_t>;
 // Golden records from the layout: folder record = SS[255] key at 0, Int32
 // count at 256 (260 bytes); file record = SS[255] name at 0, Int32 size at
 // 256, local DOS date at 260, remote DOS time at 264 (268 bytes).
-void PutText(Bytes& b, size_t at, std::string_view s) {
-  b[at] = static_cast<uint8_t>(s.size());
-  std::memcpy(b.data() + at + 1, s.data(), s.size());
-}
-void PutLE32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 Bytes Folder(std::string_view key, int32_t count) {
-  Bytes b(260, 0);
-  PutText(b, 0, key);
-  PutLE32(b, 256, static_cast<uint32_t>(count));
-  return b;
+  return test::GoldenRecord(260).Text(0, key).Le(256, static_cast<uint32_t>(count), 4).bytes();
 }
 Bytes File(std::string_view name, int32_t size, uint32_t local, uint32_t remote) {
-  Bytes b(268, 0);
-  PutText(b, 0, name);
-  PutLE32(b, 256, static_cast<uint32_t>(size));
-  PutLE32(b, 260, local);
-  PutLE32(b, 264, remote);
-  return b;
+  return test::GoldenRecord(268).Text(0, name).Le(256, static_cast<uint32_t>(size), 4).Le(260, local, 4).Le(264, remote, 4).bytes();
 }
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -146,7 +132,7 @@ TEST(FtpStateLists, FolderListSortsByKeyOrByCountText) {
 
 // ---- Loading and selecting ------------------------------------------------------
 
-TEST_F(FtpStateTest, LoadIndexReadsEveryBlockSortedByKey) {
+TEST_F(FtpStateTest, LoadIndexSortsTheBlocksAndSelectFolderReadsOneWhateverTheCase) {
   Store(Concat({BlockB(), BlockA()}));
   TFTPReadWriter rw;
   ASSERT_TRUE(rw.LoadIndex(cache_).ok);
@@ -155,6 +141,21 @@ TEST_F(FtpStateTest, LoadIndexReadsEveryBlockSortedByKey) {
   EXPECT_EQ(rw.Folders().GetItem(0).count, 2);
   EXPECT_EQ(rw.Folders().GetItem(1).key, "ftp.example.org@/b");
   EXPECT_EQ(rw.Files().Count(), 0);
+
+  ASSERT_TRUE(rw.SelectFolder("FTP.Example.ORG", "/B").ok);
+  ASSERT_EQ(rw.Files().Count(), 1);
+  EXPECT_EQ(rw.Files().GetItem(0), Rec("b.bin", -5, kDosHigh, kDos1));
+  ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/a").ok);
+  ASSERT_EQ(rw.Files().Count(), 2);
+  EXPECT_EQ(rw.Files().GetItem(0), Rec("one.txt", 10, kDos1, kDos2));
+  EXPECT_EQ(rw.Files().GetItem(1), Rec("two.txt", 20, kDos2, kDos1));
+
+  // An unknown folder: an empty list and an index entry.
+  ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/new").ok);
+  EXPECT_EQ(rw.Files().Count(), 0);
+  const int32_t i = rw.Folders().IndexOf("ftp.example.org", "/new");
+  ASSERT_GE(i, 0);
+  EXPECT_EQ(rw.Folders().GetItem(i).count, 0);
 }
 
 TEST_F(FtpStateTest, ABrokenFileIsAnErrorNamingItAndKeepsOnlyWholeBlocks) {
@@ -186,32 +187,6 @@ TEST_F(FtpStateTest, ABrokenFileIsAnErrorNamingItAndKeepsOnlyWholeBlocks) {
     EXPECT_TRUE(rw.SelectFolder("ftp.example.org", "/a").ok);
     EXPECT_EQ(rw.Files().Count(), 2);
   }
-}
-
-TEST_F(FtpStateTest, SelectFolderReadsTheStoredBlockWhateverTheCase) {
-  Store(Concat({BlockA(), BlockB()}));
-  TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
-  ASSERT_TRUE(rw.SelectFolder("FTP.Example.ORG", "/B").ok);
-  ASSERT_EQ(rw.Files().Count(), 1);
-  EXPECT_EQ(rw.Files().GetItem(0), Rec("b.bin", -5, kDosHigh, kDos1));
-
-  ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/a").ok);
-  ASSERT_EQ(rw.Files().Count(), 2);
-  EXPECT_EQ(rw.Files().GetItem(0), Rec("one.txt", 10, kDos1, kDos2));
-  EXPECT_EQ(rw.Files().GetItem(1), Rec("two.txt", 20, kDos2, kDos1));
-  EXPECT_EQ(rw.Folders().Count(), 2);
-}
-
-TEST_F(FtpStateTest, SelectingAnUnknownFolderGivesAnEmptyListAndAnIndexEntry) {
-  Store(BlockA());
-  TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
-  ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/new").ok);
-  EXPECT_EQ(rw.Files().Count(), 0);
-  const int32_t i = rw.Folders().IndexOf("ftp.example.org", "/new");
-  ASSERT_GE(i, 0);
-  EXPECT_EQ(rw.Folders().GetItem(i).count, 0);
 }
 
 TEST_F(FtpStateTest, SelectingTheCurrentFolderAgainKeepsTheListButClearReadsItAfresh) {
@@ -294,7 +269,7 @@ TEST_F(FtpStateTest, TheFirstSaveCreatesTheFileAndItsFolders) {
   EXPECT_EQ(Stored(), Str(Concat({Folder("ftp.example.org@/", 1), File("x", 5, kDos1, kDos2)})));
 }
 
-TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentNothingIsSavedAndTheResultSaysSo) {
+TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentOrTheKeyIsTooLongNothingIsSavedAndTheResultSaysSo) {
   Store(Concat({BlockA(), BlockB()}));
   TFTPReadWriter rw;
   ASSERT_TRUE(rw.LoadIndex(cache_).ok);
@@ -315,6 +290,14 @@ TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentNothingIsSavedAndTheResultSaysSo
   closed.SelectFolder("ftp.example.org", "/a");
   closed.Files().Add(Rec("x", 1));
   EXPECT_TRUE(closed.SaveFolder("ftp.example.org", "/a").ok);  // no cache file named: nothing
+  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+
+  // A key too long for the file.
+  const std::string folder = "/" + std::string(250, 'f');
+  rw.SelectFolder("ftp.example.org", folder);
+  const FtpStateResult tooLong = rw.SaveFolder("ftp.example.org", folder);
+  EXPECT_FALSE(tooLong.ok);
+  EXPECT_NE(tooLong.message.find("zu lang"), std::string::npos) << tooLong.message;
   EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
 }
 
@@ -355,7 +338,7 @@ TEST_F(FtpStateTest, AFolderNeverSelectedIsAddedWithoutLosingItsStoredRecords) {
   EXPECT_FALSE(Has("kvftp.log1"));
 }
 
-TEST_F(FtpStateTest, SavingOverABrokenTailKeepsTheWholeBlocksAndSaysSo) {
+TEST_F(FtpStateTest, SavingDropsABrokenTailAndALaterBlockWithTheSameKey) {
   Store(Concat({BlockA(), Folder("ftp.example.org@/lost", 5), File("x", 1, 0, 0)}));
   TFTPReadWriter rw;
   EXPECT_FALSE(rw.LoadIndex(cache_).ok);
@@ -367,30 +350,13 @@ TEST_F(FtpStateTest, SavingOverABrokenTailKeepsTheWholeBlocksAndSaysSo) {
       << r.message;
   EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
   EXPECT_TRUE(rw.LoadIndex(cache_).ok);
-}
 
-TEST_F(FtpStateTest, ALaterBlockWithTheSameKeyIsDroppedOnSave) {
-  const Bytes shadow = Concat({Folder("FTP.example.org@/A", 1), File("old", 1, 0, 0)});
-  Store(Concat({BlockA(), BlockB(), shadow}));
-  TFTPReadWriter rw;
+  Store(Concat({BlockA(), BlockB(), Folder("FTP.example.org@/A", 1), File("old", 1, 0, 0)}));
   ASSERT_TRUE(rw.LoadIndex(cache_).ok);
   rw.SelectFolder("ftp.example.org", "/a");
   EXPECT_EQ(rw.Files().Count(), 2);  // the first block wins
   ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/a").ok);
   EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
-}
-
-TEST_F(FtpStateTest, AKeyTooLongForTheFileIsRefused) {
-  Store(BlockA());
-  TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
-  const std::string folder = "/" + std::string(250, 'f');
-  rw.SelectFolder("ftp.example.org", folder);
-  rw.Files().Add(Rec("x", 1));
-  const FtpStateResult r = rw.SaveFolder("ftp.example.org", folder);
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.message.find("zu lang"), std::string::npos) << r.message;
-  EXPECT_EQ(Stored(), Str(BlockA()));
 }
 
 // ---- Failures on the way to the new file ------------------------------------------
@@ -437,62 +403,49 @@ class FtpStateFailureTest : public FtpStateTest {
   std::string log1() const { return TFTPReadWriter::BackupFileName(cache_); }
 };
 
-TEST_F(FtpStateFailureTest, AFailedFinalMoveRestoresThePreviousFile) {
-  FailingOps fail;
-  fail.failMoveFrom = bak();
-  TFTPReadWriter rw(fail.Make());
-  Prepare(rw);
-  const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.message.find("wiederhergestellt"), std::string::npos) << r.message;
-  EXPECT_EQ(fail.moves, (std::vector<std::string>{cache_ + " -> " + log1(), bak() + " -> " + cache_,
-                                                  log1() + " -> " + cache_}));
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
-  EXPECT_FALSE(Has("kvftp.bak"));
-  EXPECT_FALSE(Has("kvftp.log1"));
-}
-
-TEST_F(FtpStateFailureTest, WhenEvenTheWayBackFailsTheNextLoadRestoresTheBackup) {
-  FailingOps fail;
-  fail.failMoveFrom = bak();
-  fail.failMoveTo = cache_;  // also the move back
-  TFTPReadWriter rw(fail.Make());
-  Prepare(rw);
-  const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.message.find(log1()), std::string::npos) << r.message;
-  EXPECT_FALSE(Has("kvftp.log"));
-  EXPECT_EQ(tree_.Read("FTPLog/ftp.example.org/kvftp.log1"), Str(Concat({BlockA(), BlockB()})));
-
-  TFTPReadWriter next;
-  ASSERT_TRUE(next.LoadIndex(cache_).ok);
-  EXPECT_EQ(next.Folders().Count(), 2);
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
-  EXPECT_FALSE(Has("kvftp.log1"));
-}
-
-TEST_F(FtpStateFailureTest, ACacheFileThatCannotGoAsideStaysAndTheNewFileWaitsBesideIt) {
-  FailingOps fail;
-  fail.failMoveTo = log1();
-  TFTPReadWriter rw(fail.Make());
-  Prepare(rw);
-  EXPECT_FALSE(rw.SaveFolder("ftp.example.org", "/a").ok);
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
-  EXPECT_TRUE(Has("kvftp.bak"));
-}
-
-TEST_F(FtpStateFailureTest, AFailedWriteLeavesTheCacheFileAndNoTemporaryFile) {
-  FailingOps fail;
-  fail.failWrite = true;
-  TFTPReadWriter rw(fail.Make());
-  Prepare(rw);
-  tree_.Write("FTPLog/ftp.example.org/kvftp.bak", "left over");
-  const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.message.find(platform::SysErrorMessage(ENOSPC)), std::string::npos) << r.message;
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
-  EXPECT_FALSE(Has("kvftp.bak"));
-  EXPECT_TRUE(fail.moves.empty());
+TEST_F(FtpStateFailureTest, AFailedStepNeverCostsTheStoredState) {
+  struct Case {
+    const char* what;
+    std::string failFrom, failTo;
+    bool failWrite;
+    std::string says;
+    bool logStays, bakLeft;  // else the backup holds the state until the next load
+  };
+  const Case cases[] = {
+      {"final move, restored", bak(), "", false, "wiederhergestellt", true, false},
+      {"final move and the way back", bak(), cache_, false, log1(), false, false},
+      {"cache file cannot go aside", "", log1(), false, "", true, true},
+      {"write", "", "", true, platform::SysErrorMessage(ENOSPC), true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove(tree_.Posix("FTPLog/ftp.example.org/kvftp.bak").c_str());
+    if (c.failWrite) tree_.Write("FTPLog/ftp.example.org/kvftp.bak", "left over");
+    FailingOps fail;
+    fail.failMoveFrom = c.failFrom;
+    fail.failMoveTo = c.failTo;
+    fail.failWrite = c.failWrite;
+    TFTPReadWriter rw(fail.Make());
+    Prepare(rw);
+    const FtpStateResult r = rw.SaveFolder("ftp.example.org", "/a");
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.message.find(c.says), std::string::npos) << r.message;
+    EXPECT_EQ(Has("kvftp.bak"), c.bakLeft);
+    if (c.failWrite) EXPECT_TRUE(fail.moves.empty());
+    if (c.failFrom == bak() && c.logStays) {
+      EXPECT_EQ(fail.moves, (std::vector<std::string>{cache_ + " -> " + log1(), bak() + " -> " + cache_,
+                                                      log1() + " -> " + cache_}));
+    }
+    if (!c.logStays) {
+      EXPECT_FALSE(Has("kvftp.log"));
+      EXPECT_EQ(tree_.Read("FTPLog/ftp.example.org/kvftp.log1"), Str(Concat({BlockA(), BlockB()})));
+      TFTPReadWriter next;
+      ASSERT_TRUE(next.LoadIndex(cache_).ok);
+      EXPECT_EQ(next.Folders().Count(), 2);
+    }
+    EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+    EXPECT_FALSE(Has("kvftp.log1"));
+  }
 }
 
 TEST_F(FtpStateFailureTest, AnUnreadableCacheFileIsLeftAlone) {

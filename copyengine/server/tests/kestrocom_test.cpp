@@ -3,17 +3,17 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "copyengine/icopy.h"
 #include "platform/com/comptr.h"
 #include "platform/com/comrt.h"
 #include "platform/registry.h"
+#include "testsupport/commands.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
@@ -55,23 +55,6 @@ std::set<std::string> DumpClassesRoot() {
 }
 
 std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
-
-struct Outcome {
-  int status = -1;
-  std::string output;
-};
-
-Outcome RunCommand(const std::string& command) {
-  Outcome outcome;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return outcome;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) outcome.output.append(buf, n);
-  int raw = pclose(pipe);
-  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return outcome;
-}
 
 class ScopedComInit {
  public:
@@ -126,20 +109,7 @@ TEST(KestroComRegistration, WritesExactlyTheServersKeys) {
   EXPECT_EQ(DumpClassesRoot(), expected);
 }
 
-TEST(KestroComRegistration, UnregisterRemovesOnlyWhatRegisterWrote) {
-  test::ScopedRegistry registry;
-  Registry root(Hive::ClassesRoot);
-  // Neighbours: another class, another version of the type library.
-  ASSERT_TRUE(root.WriteString("CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", "", "/x.dll"));
-  ASSERT_TRUE(root.WriteString("TypeLib\\" + kLibid + "\\3.0", "", "Kestro Bibliothek"));
-  ASSERT_TRUE(root.WriteString("Interface\\{00000000-1111-2222-3333-555555555555}", "", "IOther"));
-  const std::set<std::string> before = DumpClassesRoot();
-  ASSERT_EQ(Register(), S_OK);
-  ASSERT_EQ(Unregister(), S_OK);
-  EXPECT_EQ(DumpClassesRoot(), before);
-}
-
-TEST(KestroComRegistration, UnregisterLeavesNothingOfTheServer) {
+TEST(KestroComRegistration, UnregisterRemovesAllAndOnlyWhatRegisterWrote) {
   test::ScopedRegistry registry;
   EXPECT_EQ(Unregister(), S_OK) << "nothing registered yet";
   ASSERT_EQ(Register(), S_OK);
@@ -150,6 +120,16 @@ TEST(KestroComRegistration, UnregisterLeavesNothingOfTheServer) {
     }
   }
   EXPECT_EQ(Unregister(), S_OK) << "twice";
+
+  // Neighbours: another class, another version of the type library.
+  Registry root(Hive::ClassesRoot);
+  ASSERT_TRUE(root.WriteString("CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", "", "/x.dll"));
+  ASSERT_TRUE(root.WriteString("TypeLib\\" + kLibid + "\\3.0", "", "Kestro Bibliothek"));
+  ASSERT_TRUE(root.WriteString("Interface\\{00000000-1111-2222-3333-555555555555}", "", "IOther"));
+  const std::set<std::string> before = DumpClassesRoot();
+  ASSERT_EQ(Register(), S_OK);
+  ASSERT_EQ(Unregister(), S_OK);
+  EXPECT_EQ(DumpClassesRoot(), before);
 }
 
 // The scheduler's path: creation fails, regsvr32 runs, the next creation
@@ -160,16 +140,16 @@ TEST(KestroComRegistration, Regsvr32MakesTheClassCreatable) {
   ComPtr<ICopy> copy;
   EXPECT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out()),
             REGDB_E_CLASSNOTREG);
-  Outcome reg = RunCommand(std::string("'") + KV_REGSVR32 + "' /s '" + KV_KESTROCOM + "'");
-  ASSERT_EQ(reg.status, 0) << reg.output;
-  EXPECT_EQ(reg.output, "");
+  int status = -1;
+  EXPECT_EQ(test::RunCommand(std::string("'") + KV_REGSVR32 + "' /s '" + KV_KESTROCOM + "' 2>&1", &status), "");
+  ASSERT_EQ(status, 0);
   ASSERT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out()), S_OK);
   EXPECT_TRUE(copy);
   EXPECT_EQ(copy->Set_Binary(VARIANT_FALSE), S_OK);
   copy.Reset();
 
-  Outcome unreg = RunCommand(std::string("'") + KV_REGSVR32 + "' /u '" + KV_KESTROCOM + "'");
-  ASSERT_EQ(unreg.status, 0) << unreg.output;
+  const std::string unreg = test::RunCommand(std::string("'") + KV_REGSVR32 + "' /u '" + KV_KESTROCOM + "' 2>&1", &status);
+  ASSERT_EQ(status, 0) << unreg;
   EXPECT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out()),
             REGDB_E_CLASSNOTREG);
 }
@@ -192,16 +172,11 @@ TEST(KestroComRegistration, RefusedRegistryIsAFailure) {
 TEST(KestroComExports, AreExactlyTheFourEntryPoints) {
   std::string nm = KV_NM;
   if (nm.empty() || access(nm.c_str(), X_OK) != 0) GTEST_SKIP() << "nm not found";
-  Outcome out = RunCommand("'" + nm + "' -D --defined-only '" + KV_KESTROCOM + "'");
-  ASSERT_EQ(out.status, 0) << out.output;
+  int status = -1;
+  std::istringstream lines(test::RunCommand("'" + nm + "' -D --defined-only '" + KV_KESTROCOM + "'", &status));
+  ASSERT_EQ(status, 0);
   std::set<std::string> names;
-  char name[256];
-  for (size_t pos = 0; pos < out.output.size();) {
-    size_t end = out.output.find('\n', pos);
-    std::string line = out.output.substr(pos, end - pos);
-    pos = end == std::string::npos ? out.output.size() : end + 1;
-    if (sscanf(line.c_str(), "%*s %*s %255s", name) == 1) names.insert(name);
-  }
+  for (std::string address, kind, name; lines >> address >> kind >> name;) names.insert(name);
   EXPECT_EQ(names, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                                           "DllUnregisterServer"}));
 }
@@ -211,12 +186,13 @@ TEST(KestroComExports, AreExactlyTheFourEntryPoints) {
 TEST(KestroComExports, CarryNoCopyOfThePlatformLayer) {
   std::string nm = KV_NM;
   if (nm.empty() || access(nm.c_str(), X_OK) != 0) GTEST_SKIP() << "nm not found";
-  Outcome out = RunCommand("'" + nm + "' -C --defined-only '" + KV_KESTROCOM + "'");
-  ASSERT_EQ(out.status, 0) << out.output;
+  int status = -1;
+  const std::string symbols = test::RunCommand("'" + nm + "' -C --defined-only '" + KV_KESTROCOM + "'", &status);
+  ASSERT_EQ(status, 0);
   for (const char* fn : {"kv::platform::Registry::ReadString(", "kv::platform::Registry::WriteString(",
                          "kv::platform::GetLastError()", "kv::platform::SetErrorInfo(",
                          "kv::platform::CoCreateInstance(", "kv::platform::GuidToString["}) {
-    EXPECT_EQ(out.output.find(fn), std::string::npos) << fn;
+    EXPECT_EQ(symbols.find(fn), std::string::npos) << fn;
   }
 }
 

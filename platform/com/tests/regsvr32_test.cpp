@@ -1,13 +1,12 @@
 // The registration tool, run as a program against the test server.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/com/comrt.h"
 #include "platform/com/tests/fakeserver/fakeserver.h"
 #include "platform/registry.h"
+#include "testsupport/commands.h"
 #include "testsupport/temptree.h"
 
 namespace kv::platform {
@@ -20,14 +19,7 @@ struct Outcome {
 
 Outcome RunRegsvr32(const std::string& arguments) {
   Outcome outcome;
-  std::string command = std::string("'") + KV_REGSVR32 + "' " + arguments + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return outcome;
-  char buf[512];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) outcome.output.append(buf, n);
-  int raw = pclose(pipe);
-  outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  outcome.output = test::RunCommand(std::string("'") + KV_REGSVR32 + "' " + arguments + " 2>&1", &outcome.status);
   return outcome;
 }
 
@@ -53,8 +45,7 @@ TEST(Regsvr32, RelativeNameMeansTheCurrentFolderAndIsRegisteredInFull) {
   std::string library = KV_FAKE_SERVER;
   size_t slash = library.rfind('/');
   std::string folder = library.substr(0, slash), name = library.substr(slash + 1);
-  std::string command = "cd '" + folder + "' && '" + KV_REGSVR32 + "' -S " + name;
-  EXPECT_EQ(system(command.c_str()), 0);
+  test::MustRun("cd '" + folder + "' && '" + KV_REGSVR32 + "' -S " + name);
   EXPECT_EQ(RegisteredPath(), library);
 }
 
