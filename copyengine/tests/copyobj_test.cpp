@@ -24,11 +24,7 @@ class Obj {
   Obj() : p_(new TCopyObj) { p_->AddRef(); }
   ~Obj() { Release(); }
   TCopyObj* operator->() const { return p_; }
-  TCopyObj& operator*() const { return *p_; }
-  void Release() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
+  void Release() { p_ = p_ ? (p_->Release(), nullptr) : nullptr; }
 
  private:
   TCopyObj* p_;
@@ -46,11 +42,10 @@ class CopyObjTest : public ::testing::Test {
 };
 
 TEST_F(CopyObjTest, DelSchredderNumbersMapToTheDeleterStylesAndOthersKeepTheStyle) {
-  const std::pair<int32_t, TDelStyle> cases[] = {
-      {0, TDelStyle::delNormal},   {1, TDelStyle::delBitbucket}, {2, TDelStyle::delBackup},
-      {3, TDelStyle::delRename},   {4, TDelStyle::delShredder},  {7, TDelStyle::delShredder},
-      {-1, TDelStyle::delShredder}, {0, TDelStyle::delNormal},    {5, TDelStyle::delNormal},
-  };
+  using enum TDelStyle;  // numbers out of range keep the style before
+  const std::pair<int32_t, TDelStyle> cases[] = {{0, delNormal},   {1, delBitbucket}, {2, delBackup},
+                                                 {3, delRename},   {4, delShredder},  {7, delShredder},
+                                                 {-1, delShredder}, {0, delNormal},    {5, delNormal}};
   Obj obj;
   for (const auto& [value, style] : cases) {
     EXPECT_EQ(obj->Set_DelSchredder(value), S_OK);

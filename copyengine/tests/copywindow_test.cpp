@@ -25,13 +25,8 @@ TEST(CopyWindowTest, CreationClearsAnAbortLeftFromAnEarlierJob) {
 }
 
 TEST(CopyWindowTest, TheAnswerIsAssignedSoANoWithdrawsAnEarlierYes) {
-  struct Case {
-    std::vector<bool> answers;
-    bool aborted;
-  };
-  const Case cases[] = {{{true}, true}, {{false}, false}, {{true, false}, false}, {{false, true}, true}};
-  for (const Case& c : cases) {
-    std::deque<bool> answers(c.answers.begin(), c.answers.end());
+  for (const std::deque<bool>& given : {std::deque{true}, {false}, {true, false}, {false, true}}) {
+    std::deque<bool> answers = given;
     // Nobody sees the window, so the window layer's headless responder answers.
     ui::ScopedResponder responder([&](const ui::Question& q) {
       EXPECT_EQ(q.text, "Möchten Sie den Vorgang abbrechen?");
@@ -41,9 +36,9 @@ TEST(CopyWindowTest, TheAnswerIsAssignedSoANoWithdrawsAnEarlierYes) {
       return yes ? ui::Answer::Yes : ui::Answer::No;
     });
     TtfCopy window;
-    for (size_t i = 0; i < c.answers.size(); ++i) window.sbAbortClick();
+    for (size_t i = 0; i < given.size(); ++i) window.sbAbortClick();
     EXPECT_TRUE(answers.empty());
-    EXPECT_EQ(AbortRequested(), c.aborted);
+    EXPECT_EQ(AbortRequested(), given.back());
   }
 }
 
@@ -109,10 +104,7 @@ TEST(CopyWindowTest, ClosingAsksFirstAndClosesOnlyOnceAnAbortWasConfirmed) {
 TEST(CopyWindowTest, HiddenMakesNoWindowAndMinimizedShowsWithoutActivation) {
   ScopedFakeCopyWindow screen;
   {
-    CopyWindowOptions options;
-    options.hidden = true;
-    options.minimized = true;
-    TtfCopy hidden(options);
+    TtfCopy hidden(CopyWindowOptions{.hidden = true, .minimized = true});
     EXPECT_FALSE(hidden.HasView());
     EXPECT_FALSE(hidden.Snapshot().visible);
     hidden.SetLabelText(CopyLabel::tlSrc, "x");
@@ -120,9 +112,7 @@ TEST(CopyWindowTest, HiddenMakesNoWindowAndMinimizedShowsWithoutActivation) {
     EXPECT_EQ(hidden.label(CopyLabel::tlSrc).text, "x");
   }
   EXPECT_TRUE(screen.links.empty());
-  CopyWindowOptions options;
-  options.minimized = true;
-  TtfCopy minimized(options);
+  TtfCopy minimized(CopyWindowOptions{.minimized = true});
   ASSERT_EQ(screen.links.size(), 1u);
   EXPECT_TRUE(screen.links[0].minimized);
   ASSERT_GT(screen.published, 0u);
@@ -189,17 +179,14 @@ TEST(CopyWindowTest, ElapsedTimeComesFromTheMonotonicClockAndPassesADay) {
   CopyWindowOptions options;
   options.clock = [&] { return now; };
   TtfCopy window(options);
-  struct Case {
-    uint64_t elapsedMs;
-    const char* text;
-  };
-  const Case cases[] = {{0, "00:00:00"},           {999, "00:00:00"},          {1000, "00:00:01"},
-                        {59'999, "00:00:59"},      {3'723'500, "01:02:03"},    {86'399'000, "23:59:59"},
-                        {86'400'000, "24:00:00"},  {90'061'000, "25:01:01"},   {360'000'000'000, "100000:00:00"}};
-  for (const Case& c : cases) {
-    now = 5'000'000 + c.elapsedMs;
+  const std::pair<uint64_t, const char*> cases[] = {
+      {0, "00:00:00"},          {999, "00:00:00"},         {1000, "00:00:01"},       {59'999, "00:00:59"},
+      {3'723'500, "01:02:03"},  {86'399'000, "23:59:59"},  {86'400'000, "24:00:00"}, {90'061'000, "25:01:01"},
+      {360'000'000'000, "100000:00:00"}};
+  for (const auto& [elapsedMs, text] : cases) {
+    now = 5'000'000 + elapsedMs;
     window.Timer1Timer();
-    EXPECT_EQ(window.label(CopyLabel::tlTime).text, c.text);
+    EXPECT_EQ(window.label(CopyLabel::tlTime).text, text);
   }
   now = 5'000'000 + 7'000;
   EXPECT_TRUE(window.TimerRunning());

@@ -59,13 +59,7 @@ inline void WriteJob(const std::string& posixPath, const std::vector<JobItemSpec
 
 // A folder item (kind 2, as the list builder writes by default).
 inline JobItemSpec FolderItem(std::string side1, std::string side2, uint8_t stateCode, uint8_t action) {
-  JobItemSpec s;
-  s.source = std::move(side1);
-  s.destination = std::move(side2);
-  s.rowKind = 2;
-  s.stateCode = stateCode;
-  s.action = action;
-  return s;
+  return {.source = std::move(side1), .destination = std::move(side2), .rowKind = 2, .action = action, .stateCode = stateCode};
 }
 
 // --- Protocol and old-timestamp file ---------------------------------------------------
@@ -76,8 +70,7 @@ inline std::string TextAt(const uint8_t* p, size_t width) {
 
 struct PtkRecordFields {
   std::string first, second;  // texts at 0 and 256
-  uint8_t rowKind = 0, action = 0, stateCode = 0, direction = 0;
-  uint8_t status = 0;
+  uint8_t rowKind = 0, action = 0, stateCode = 0, direction = 0, status = 0;
   std::string message;
 };
 
@@ -153,13 +146,8 @@ inline uint32_t DosOf(int year, int month, int day, int hour, int minute, int se
 
 // Seconds since 1970 of a local calendar time (the zone of TZ).
 inline time_t LocalEpoch(int year, int month, int day, int hour, int minute, int second) {
-  struct tm t = {};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
+  struct tm t = {
+      .tm_sec = second, .tm_min = minute, .tm_hour = hour, .tm_mday = day, .tm_mon = month - 1, .tm_year = year - 1900};
   t.tm_isdst = -1;
   return mktime(&t);
 }

@@ -97,19 +97,15 @@ TEST_F(FileCopyTest, CopiesContentAndModeGivesTheJobTimeAndShowsTheFile) {
 }
 
 TEST_F(FileCopyTest, AReadOnlyTargetIsReplacedAndTakesTheSourceAttributes) {
-  struct Case {
-    mode_t sourceMode;
-    bool readOnlyAfter;
-  };
-  for (const Case& c : {Case{0644, false}, Case{0444, true}}) {
+  for (const auto& [sourceMode, readOnlyAfter] : {std::pair{0644, false}, {0444, true}}) {
     tree.Write("new.txt", "new content");
-    ::chmod(tree.Posix("new.txt").c_str(), c.sourceMode);
+    ::chmod(tree.Posix("new.txt").c_str(), sourceMode);
     tree.Write("old.txt", "old");
     ::chmod(tree.Posix("old.txt").c_str(), 0444);
     const CopyFileResult r = Copy(Request("new.txt", "old.txt", 11));
     EXPECT_EQ(r.status, 1) << r.message;
     EXPECT_EQ(tree.Read("old.txt"), "new content");
-    EXPECT_EQ((platform::GetFileAttributes(tree.Win("old.txt")) & platform::kAttrReadOnly) != 0, c.readOnlyAfter);
+    EXPECT_EQ((platform::GetFileAttributes(tree.Win("old.txt")) & platform::kAttrReadOnly) != 0, readOnlyAfter);
     EXPECT_FALSE(tree.Exists("old.txt.sync"));
     ::chmod(tree.Posix("old.txt").c_str(), 0644);
     ::chmod(tree.Posix("new.txt").c_str(), 0644);
@@ -120,11 +116,8 @@ TEST_F(FileCopyTest, NewContentGoesUnderTheSyncNameWhileTheTargetStays) {
   const std::string content = Content(kCopyBlockSize * 3);
   tree.Write("src.bin", content);
   struct Case {
-    bool targetExists;
-    bool securityRename;
-    bool syncNameUsed;
-  };
-  const Case cases[] = {{true, false, true}, {true, true, true}, {false, true, true}, {false, false, false}};
+    bool targetExists, securityRename, syncNameUsed;
+  } cases[] = {{true, false, true}, {true, true, true}, {false, true, true}, {false, false, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.targetExists) + std::to_string(c.securityRename));
     if (c.targetExists) tree.Write("t.bin", "previous");
@@ -166,8 +159,7 @@ TEST_F(FileCopyTest, ANameTooLongForTheSyncSuffixIsReplacedThroughAHiddenName) {
   tree.Write("d/" + name, "old");
   EXPECT_EQ(Copy(Request("src.txt", "d/" + name, 5)).status, 1);
   EXPECT_EQ(tree.Read("d/" + name), "fresh");
-  const platform::FolderListing listing = platform::ListFolder(tree.WinFolder("d"));
-  EXPECT_EQ(listing.entries.size(), 1u) << "nothing left beside the target";
+  EXPECT_EQ(platform::ListFolder(tree.WinFolder("d")).entries.size(), 1u) << "nothing left beside the target";
 }
 
 TEST_F(FileCopyTest, ASyncNameThatCannotBeClearedStopsTheCopyBeforeAnythingIsTouched) {
@@ -189,8 +181,7 @@ TEST_F(FileCopyTest, FailuresToOpenNameTheSideAndTheReason) {
     const char* source;
     const char* target;
     const char* message;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"missing.txt", "old.txt", "Fehler beim Öffnen der Quelle: No such file or directory"},
       {"folder", "new.txt", "Fehler beim Öffnen der Quelle: Is a directory"},
       {"src.txt", "nofolder/x.txt", "Fehler beim Öffnen des Ziels: No such file or directory"},
@@ -218,7 +209,7 @@ TEST_F(FileCopyTest, MessagesAreCutToTheCallersCapacityWithoutSplittingACharacte
 TEST_F(FileCopyTest, ACancelMidCopyKeepsTheOldTargetAndAnsweredNoLetsTheCopyFinish) {
   const std::string content = Content(kCopyBlockSize * 3 + 5);
   tree.Write("big.bin", content);
-  for (const auto [targetExists, confirmed] : {std::pair{true, true}, {false, true}, {true, false}}) {
+  for (const auto& [targetExists, confirmed] : {std::pair{true, true}, {false, true}, {true, false}}) {
     SCOPED_TRACE(testing::Message() << "target " << targetExists << ", confirmed " << confirmed);
     if (targetExists) tree.Write("t.bin", "previous version");
     else ::unlink(tree.Posix("t.bin").c_str());
@@ -303,14 +294,10 @@ TEST_F(FileCopyTest, ASparseFileOfFiveGibibytesIsCopiedExactlyAndStaysSparse) {
   EXPECT_EQ(window.bar(CopyBar::pgFile).max, 536870912);
   EXPECT_EQ(window.bar(CopyBar::pgFile).position, 536870912);
   EXPECT_EQ(window.label(CopyLabel::tlFileSize).text, "5,00 GB");
-  const platform::FolderListing listing = platform::ListFolder(tree.WinFolder());
-  bool found = false;
-  for (const platform::DirEntry& e : listing.entries) {
-    if (e.name != "copy.img") continue;
-    found = true;
-    EXPECT_EQ(GetSearchRecSize(e), 5368709120u);
-  }
-  EXPECT_TRUE(found);
+  std::vector<uint64_t> sizes;
+  for (const platform::DirEntry& e : platform::ListFolder(tree.WinFolder()).entries)
+    if (e.name == "copy.img") sizes.push_back(GetSearchRecSize(e));
+  EXPECT_EQ(sizes, std::vector<uint64_t>{5368709120u});
 }
 
 TEST_F(FileCopyTest, AFullDiskIsAWriteErrorAndLeavesTheOldTargetAsItWas) {
@@ -326,8 +313,7 @@ TEST_F(FileCopyTest, AFullDiskIsAWriteErrorAndLeavesTheOldTargetAsItWas) {
     const char* source;
     const char* target;
     int64_t size;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"big.bin", "disk/new.bin", 6 << 20},            // through a buffer: another file system
       {"big.bin", "disk/old.bin", 6 << 20},            // replacing
       {"disk/local.bin", "disk/l2.bin", 1600 << 10},  // within the small disk
@@ -347,19 +333,14 @@ TEST_F(FileCopyTest, AFullDiskIsAWriteErrorAndLeavesTheOldTargetAsItWas) {
 TEST_F(FileCopyTest, AFolderThatRefusesWritesFailsWithoutTouchingTheTarget) {
   tree.Write("src/a.txt", "new");
   tree.Write("ro/a.txt", "old");
-  ::chmod(tree.Posix().c_str(), 0755);
-  ::chmod(tree.Posix("src").c_str(), 0755);
-  ::chmod(tree.Posix("src/a.txt").c_str(), 0644);
-  ::chmod(tree.Posix("ro/a.txt").c_str(), 0666);
-  ::chmod(tree.Posix("ro").c_str(), 0555);
+  for (const auto& [rel, mode] : {std::pair{"", 0755}, {"src", 0755}, {"src/a.txt", 0644}, {"ro/a.txt", 0666}, {"ro", 0555}})
+    ::chmod(tree.Posix(rel).c_str(), mode);
   ::chmod(registry.Directory().c_str(), 0755);
   const CopyFileRequest request = Request("src/a.txt", "ro/a.txt", 3);
   const int outcome = test::RunUnprivileged([&] {
     TtfCopy window;
     const CopyFileResult r = CopyFileWithProgress(request, window);
-    if (r.status != 2) return 1;
-    if (r.message != "Fehler beim Öffnen des Ziels: Permission denied") return 2;
-    return 0;
+    return r.status == 2 && r.message == "Fehler beim Öffnen des Ziels: Permission denied" ? 0 : 1;
   });
   EXPECT_EQ(outcome, 0);
   EXPECT_EQ(tree.Read("ro/a.txt"), "old");
@@ -383,48 +364,21 @@ TEST_F(FileCopyTest, RightsAreCopiedOnlyWhenAsked) {
 // --- Helpers -----------------------------------------------------------------------------
 
 TEST(FormatSizeTextTest, BytesBelowAKibibyteElseTwoDecimalsWithAComma) {
-  struct Case {
-    int64_t bytes;
-    const char* text;
+  const std::pair<int64_t, const char*> cases[] = {
+      {0, "0 Byte"},          {-5, "-5 Byte"},          {1023, "1023 Byte"},     {1024, "1,00 KB"},
+      {1152, "1,13 KB"} /* 1.125: the half goes up */,  {1408, "1,38 KB"} /* 1.375 */, {1535, "1,50 KB"},
+      {1048575, "1024,00 KB"}, {1048576, "1,00 MB"},    {1578107, "1,51 MB"},      {1073741824, "1,00 GB"},
+      {1610612736, "1,50 GB"}, {5368709120, "5,00 GB"}, {1099511627776, "1024,00 GB"}, {INT64_MAX, "8589934592,00 GB"},
   };
-  const Case cases[] = {
-      {0, "0 Byte"},
-      {-5, "-5 Byte"},
-      {1023, "1023 Byte"},
-      {1024, "1,00 KB"},
-      {1152, "1,13 KB"},  // 1.125: the half goes up
-      {1408, "1,38 KB"},  // 1.375
-      {1535, "1,50 KB"},
-      {1048575, "1024,00 KB"},
-      {1048576, "1,00 MB"},
-      {1578107, "1,51 MB"},
-      {1073741824, "1,00 GB"},
-      {1610612736, "1,50 GB"},
-      {5368709120, "5,00 GB"},
-      {1099511627776, "1024,00 GB"},
-      {INT64_MAX, "8589934592,00 GB"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(FormatSizeText(c.bytes), c.text) << c.bytes;
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSizeText(bytes), text) << bytes;
 }
 
 TEST(ProgressDivisorTest, SmallestPowerOfTenThatFitsTheBar) {
-  struct Case {
-    int64_t size;
-    int64_t divisor;
-  };
-  const Case cases[] = {{0, 1},
-                        {-1, 1},
-                        {2147483647, 1},
-                        {2147483648, 10},
-                        {3000000000, 10},
-                        {5000000000, 10},
-                        {21474836470, 10},
-                        {21474836479, 10},
-                        {21474836480, 100},
-                        {INT64_MAX, 10000000000}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(ProgressDivisor(c.size), c.divisor) << c.size;
-    EXPECT_LE(c.size / c.divisor, 2147483647);
+  const std::pair<int64_t, int64_t> cases[] = {{0, 1}, {-1, 1}, {2147483647, 1}, {2147483648, 10}, {5000000000, 10},
+                                               {21474836479, 10}, {21474836480, 100}, {INT64_MAX, 10000000000}};
+  for (const auto& [size, divisor] : cases) {
+    EXPECT_EQ(ProgressDivisor(size), divisor) << size;
+    EXPECT_LE(size / divisor, 2147483647);
   }
 }
 
@@ -445,8 +399,7 @@ TEST(ShortenPathTest, KeepsDriveAndNameAndDropsLeadingFolders) {
     const char* path;
     int width;
     const char* shown;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"C:\\a\\b.txt", 11, "C:\\a\\b.txt"},
       {"C:\\Daten\\Projekte\\Kunde\\Bericht.doc", 30, "C:\\..\\Kunde\\Bericht.doc"},
       {"C:\\Daten\\Projekte\\Kunde\\Bericht.doc", 12, "C:\\..\\Bericht.doc"},

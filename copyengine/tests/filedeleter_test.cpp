@@ -15,11 +15,7 @@
 namespace kv {
 namespace {
 
-using kv::test::IsRoot;
-using kv::test::RunUnprivileged;
-using kv::test::ScopedEnv;
-using kv::test::ScopedRegistry;
-using kv::test::TempTree;
+using namespace kv::test;
 using Bytes = std::vector<uint8_t>;
 
 // The overwrite schedule as published: passes 0-3 and 31-34 random, the
@@ -83,7 +79,7 @@ class DeleterTest : public ::testing::Test {
   TFileDeleter deleter_;
 };
 
-TEST_F(DeleterTest, MessagesAreTheSystemsOwn) {
+TEST(FileDeleterMessages, AreTheSystemsOwn) {
   EXPECT_EQ(FileDeleterMessage(65264), "Die Datei/en konnte/n nicht gelöscht werden!");
   EXPECT_EQ(FileDeleterMessage(65265), "Fehler beim überschreiben/löschen der Datei!");
   EXPECT_EQ(FileDeleterMessage(65266),
@@ -92,26 +88,28 @@ TEST_F(DeleterTest, MessagesAreTheSystemsOwn) {
             "Die Datei konnte nicht gelöscht werden, da das umbenennen nicht durchgeführt werden konnte!");
 }
 
-TEST_F(DeleterTest, ShredWritesEveryPassOverTheRoundedUpSize) {
-  struct Case {
-    size_t size;
-    size_t covered;
-  } cases[] = {{0, 0}, {1, 3}, {9, 9}, {10, 12}, {11, 12}};
+TEST_F(DeleterTest, ShredWritesEveryPassOverTheRoundedUpSizeAndPumpsPerBuffer) {
+  const size_t big = 2 * TFileDeleter::kShredBufferSize + 4;  // covered: 2 buffers + 6 bytes
+  const std::pair<size_t, size_t> cases[] = {{0, 0}, {1, 3}, {9, 9}, {10, 12}, {11, 12}, {big, big + 2}};
   deleter_.DelStyle = TDelStyle::delShredder;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.size);
-    tree_.Write("f.bin", std::string(c.size, 'x'));
-    std::vector<Pass> passes;
-    Observe(deleter_, passes);
+  deleter_.pumpIntervalMs = 0;
+  for (const auto& [size, covered] : cases) {
+    SCOPED_TRACE(size);
+    tree_.Write("f.bin", std::string(size, 'x'));
+    int pumps = 0, next = 0;
+    deleter_.pump = [&pumps] { ++pumps; };
+    deleter_.passObserver = [&next, covered = covered](int pass, std::span<const uint8_t> bytes) {
+      EXPECT_EQ(pass, next++);
+      const Bytes b(bytes.begin(), bytes.end());
+      ASSERT_EQ(b.size(), covered);
+      if (IsRandom(pass)) EXPECT_TRUE(IsRepeatedUnit(b)) << pass;
+      else EXPECT_TRUE(b == Repeated(Published(pass), covered)) << pass;
+    };
     ASSERT_EQ(DeleteAndCatch(deleter_, tree_.Win("f.bin")), 0);
     EXPECT_FALSE(tree_.Exists("f.bin"));
-    ASSERT_EQ(passes.size(), size_t{kPasses});
-    for (int i = 0; i < kPasses; ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_EQ(passes[i].index, i);
-      ASSERT_EQ(passes[i].bytes.size(), c.covered);
-      if (IsRandom(i)) EXPECT_TRUE(IsRepeatedUnit(passes[i].bytes));
-      else EXPECT_EQ(passes[i].bytes, Repeated(Published(i), c.covered));
+    EXPECT_EQ(next, kPasses);
+    if (size == big) {
+      EXPECT_EQ(pumps, kPasses * 3);  // once per buffer, never per 3 bytes
     }
   }
 }
@@ -129,27 +127,6 @@ TEST_F(DeleterTest, RandomPassesAreDrawnAnewForEveryFile) {
   }
   ASSERT_EQ(units[0].size(), 8u);
   EXPECT_NE(units[0], units[1]);  // 192 random bits alike: practically never
-}
-
-TEST_F(DeleterTest, ShredWritesLargeBuffersAndPumpsBetweenThem) {
-  const size_t size = 2 * TFileDeleter::kShredBufferSize + 4;  // covered: 2 buffers + 6 bytes
-  tree_.Write("big.bin", std::string(size, 'x'));
-  deleter_.DelStyle = TDelStyle::delShredder;
-  deleter_.pumpIntervalMs = 0;
-  int pumps = 0;
-  deleter_.pump = [&pumps] { ++pumps; };
-  int checked = 0;
-  deleter_.passObserver = [&](int pass, std::span<const uint8_t> bytes) {
-    EXPECT_EQ(bytes.size(), size + 2);
-    if (!IsRandom(pass)) {
-      EXPECT_TRUE(Bytes(bytes.begin(), bytes.end()) == Repeated(Published(pass), size + 2)) << pass;
-    }
-    ++checked;
-  };
-  deleter_.Delete(tree_.Win("big.bin"));
-  EXPECT_EQ(checked, kPasses);
-  EXPECT_EQ(pumps, kPasses * 3);  // once per buffer, never per 3 bytes
-  EXPECT_FALSE(tree_.Exists("big.bin"));
 }
 
 TEST_F(DeleterTest, AbortStopsShreddingAndTheFileStillGoes) {
@@ -201,19 +178,12 @@ TEST_F(DeleterTest, EveryStyleDeletesAReadOnlyFile) {
   struct Case {
     TDelStyle style;
     const char* leftAt;  // where the content is afterwards, "" when gone
-  } cases[] = {
-      {TDelStyle::delNormal, ""},
-      {TDelStyle::delShredder, ""},
-      {TDelStyle::delBitbucket, "data/Trash/files/ro.txt"},
-      {TDelStyle::delBackup, "backup/ro.txt"},
-      {TDelStyle::delRename, "w/ro.txt.BAK"},
-  };
+  } cases[] = {{TDelStyle::delNormal, ""}, {TDelStyle::delShredder, ""}, {TDelStyle::delBitbucket, "data/Trash/files/ro.txt"},
+               {TDelStyle::delBackup, "backup/ro.txt"}, {TDelStyle::delRename, "w/ro.txt.BAK"}};
   tree_.Mkdir("w");
   tree_.Mkdir("data");
   if (IsRoot()) {
-    ASSERT_EQ(chown(tree_.Posix().c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chown(tree_.Posix("w").c_str(), 65534, 65534), 0);
-    ASSERT_EQ(chown(tree_.Posix("data").c_str(), 65534, 65534), 0);
+    for (const char* rel : {"", "w", "data"}) ASSERT_EQ(chown(tree_.Posix(rel).c_str(), 65534, 65534), 0);
     ASSERT_EQ(chmod(registry_.Directory().c_str(), 0755), 0);
   }
   const std::string win = tree_.Win("w/ro.txt");
@@ -264,20 +234,12 @@ TEST_F(DeleterTest, RenameNeverReplacesAnExistingBak) {
   EXPECT_FALSE(tree_.Exists("b.txt"));
 }
 
-platform::Volume Unmounted(std::string root, std::string folder) {
-  platform::Volume v;
-  v.root = std::move(root);
-  v.folder = std::move(folder);
-  v.mustBeMounted = false;
-  return v;
-}
-
 class BackupTest : public DeleterTest {
  protected:
   void SetUp() override {
     platform::VolumeTable table = platform::VolumeTable::Load();
-    table.Set(Unmounted("D:", tree_.Posix("d")));
-    table.Set(Unmounted("\\\\Server\\Freigabe", tree_.Posix("share")));
+    table.Set({.root = "D:", .folder = tree_.Posix("d"), .mustBeMounted = false});
+    table.Set({.root = "\\\\Server\\Freigabe", .folder = tree_.Posix("share"), .mustBeMounted = false});
     table.Save();
     tree_.Mkdir("d");
     tree_.Mkdir("share");
@@ -295,9 +257,7 @@ class BackupTest : public DeleterTest {
 
 TEST_F(BackupTest, FolderPartBecomesThePathBelowTheBackupRoot) {
   struct Case {
-    std::string file;       // Windows path of the deleted file
-    std::string original;   // where it is in the tree
-    std::string backup;     // where its backup must be
+    std::string file, original, backup;  // Windows path of the deleted file, its place in the tree, its backup's
   } cases[] = {
       {"D:\\Daten\\a.txt", "d/Daten/a.txt", "d/Profil/BackUp/D/Daten/a.txt"},
       {"\\\\Server\\Freigabe\\Ordner\\b.txt", "share/Ordner/b.txt", "d/Profil/BackUp/Server/Freigabe/Ordner/b.txt"},

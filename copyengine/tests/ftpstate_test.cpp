@@ -48,19 +48,22 @@ TFTPFileRecord Rec(std::string name, int32_t size, uint32_t local = kDos1, uint3
 // Block A (two files) and block B (one file) as a stored file.
 Bytes BlockA() { return Concat({Folder("ftp.example.org@/a", 2), File("one.txt", 10, kDos1, kDos2), File("two.txt", 20, kDos2, kDos1)}); }
 Bytes BlockB() { return Concat({Folder("ftp.example.org@/b", 1), File("b.bin", -5, kDosHigh, kDos1)}); }
+Bytes AB() { return Concat({BlockA(), BlockB()}); }
 
 class FtpStateTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    cache_ = tree_.Win("FTPLog/ftp.example.org/kvftp.log");
-  }
   void Store(const Bytes& b) { tree_.Write("FTPLog/ftp.example.org/kvftp.log", Str(b)); }
+  // Stores the bytes and indexes them.
+  void Load(TFTPReadWriter& rw, const Bytes& b) {
+    Store(b);
+    ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  }
   std::string Stored() const { return tree_.Read("FTPLog/ftp.example.org/kvftp.log"); }
   bool Has(std::string_view name) const { return tree_.Exists(std::string("FTPLog/ftp.example.org/") + std::string(name)); }
 
   test::ScopedRegistry registry_;
   test::TempTree tree_;
-  std::string cache_;
+  std::string cache_ = tree_.Win("FTPLog/ftp.example.org/kvftp.log");
 };
 
 // ---- Records and lists ---------------------------------------------------------
@@ -71,13 +74,10 @@ TEST(FtpStateRecords, EncodeGivesTheLayoutsBytesAndDecodeReadsThemBack) {
   EXPECT_EQ(TFTPFldrRecord::Decode(folder).key, "host@/x/y");
   EXPECT_EQ(TFTPFldrRecord::Decode(folder).count, 7);
 
-  struct Case {
-    TFTPFileRecord rec;
-  } cases[] = {{Rec("a.txt", 0, 0, 0)}, {Rec("Grüße.doc", 2147483647, kDos1, kDos2)}, {Rec("neg", -1, kDosHigh, 0xFFFFFFFF)}};
-  for (const Case& c : cases) {
-    const Bytes golden = File(c.rec.name, c.rec.remoteSize, c.rec.localDate, c.rec.remoteTime);
-    EXPECT_EQ(c.rec.Encode(), golden) << c.rec.name;
-    EXPECT_EQ(TFTPFileRecord::Decode(golden), c.rec) << c.rec.name;
+  for (const TFTPFileRecord& rec : {Rec("a.txt", 0, 0, 0), Rec("Grüße.doc", 2147483647), Rec("neg", -1, kDosHigh, 0xFFFFFFFF)}) {
+    const Bytes golden = File(rec.name, rec.remoteSize, rec.localDate, rec.remoteTime);
+    EXPECT_EQ(rec.Encode(), golden) << rec.name;
+    EXPECT_EQ(TFTPFileRecord::Decode(golden), rec) << rec.name;
   }
   EXPECT_THROW(TFTPFileRecord::Decode(Bytes(267, 0)), std::invalid_argument);
   EXPECT_THROW(TFTPFldrRecord::Decode(Bytes(259, 0)), std::invalid_argument);
@@ -118,27 +118,26 @@ TEST(FtpStateLists, FolderListSortsByKeyOrByCountText) {
   EXPECT_EQ(list.IndexOf("H", "/a"), 1);
   EXPECT_EQ(list.IndexOf("h", "/d"), -1);
 
+  auto keys = [&list] {
+    std::string all;
+    for (int32_t i = 0; i < list.Count(); ++i) all += list.GetItem(i).key + " ";
+    return all;
+  };
   list.Sort(7);  // unknown mode: unchanged
-  EXPECT_EQ(list.GetItem(0).key, "h@/b");
+  EXPECT_EQ(keys(), "h@/b h@/A h@/c ");
   list.Sort(TFTPFldrList::kByKey);
-  EXPECT_EQ(list.GetItem(0).key, "h@/A");
-  EXPECT_EQ(list.GetItem(1).key, "h@/b");
-  EXPECT_EQ(list.GetItem(2).key, "h@/c");
+  EXPECT_EQ(keys(), "h@/A h@/b h@/c ");
   list.Sort(TFTPFldrList::kByCountText);  // "10" < "2" < "9" as texts
-  EXPECT_EQ(list.GetItem(0).count, 10);
-  EXPECT_EQ(list.GetItem(1).count, 2);
-  EXPECT_EQ(list.GetItem(2).count, 9);
+  EXPECT_EQ(keys(), "h@/A h@/c h@/b ");
 }
 
 // ---- Loading and selecting ------------------------------------------------------
 
 TEST_F(FtpStateTest, LoadIndexSortsTheBlocksAndSelectFolderReadsOneWhateverTheCase) {
-  Store(Concat({BlockB(), BlockA()}));
   TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  Load(rw, Concat({BlockB(), BlockA()}));
   ASSERT_EQ(rw.Folders().Count(), 2);
-  EXPECT_EQ(rw.Folders().GetItem(0).key, "ftp.example.org@/a");
-  EXPECT_EQ(rw.Folders().GetItem(0).count, 2);
+  EXPECT_EQ(rw.Folders().GetItem(0).key + " " + std::to_string(rw.Folders().GetItem(0).count), "ftp.example.org@/a 2");
   EXPECT_EQ(rw.Folders().GetItem(1).key, "ftp.example.org@/b");
   EXPECT_EQ(rw.Files().Count(), 0);
 
@@ -147,7 +146,6 @@ TEST_F(FtpStateTest, LoadIndexSortsTheBlocksAndSelectFolderReadsOneWhateverTheCa
   EXPECT_EQ(rw.Files().GetItem(0), Rec("b.bin", -5, kDosHigh, kDos1));
   ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/a").ok);
   ASSERT_EQ(rw.Files().Count(), 2);
-  EXPECT_EQ(rw.Files().GetItem(0), Rec("one.txt", 10, kDos1, kDos2));
   EXPECT_EQ(rw.Files().GetItem(1), Rec("two.txt", 20, kDos2, kDos1));
 
   // An unknown folder: an empty list and an index entry.
@@ -190,9 +188,8 @@ TEST_F(FtpStateTest, ABrokenFileIsAnErrorNamingItAndKeepsOnlyWholeBlocks) {
 }
 
 TEST_F(FtpStateTest, SelectingTheCurrentFolderAgainKeepsTheListButClearReadsItAfresh) {
-  Store(BlockA());
   TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  Load(rw, BlockA());
   rw.SelectFolder("ftp.example.org", "/a");
   rw.Files().Forget("one.txt");
   rw.SelectFolder("ftp.example.org", "/a");
@@ -213,9 +210,8 @@ TEST_F(FtpStateTest, SelectingTheCurrentFolderAgainKeepsTheListButClearReadsItAf
 // ---- Saving -------------------------------------------------------------------
 
 TEST_F(FtpStateTest, SavingRewritesABlockInPlaceAndAppendsANewOne) {
-  Store(Concat({BlockA(), BlockB()}));
   TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  Load(rw, AB());
 
   // Selected in another case: the block keeps its stored key.
   ASSERT_TRUE(rw.SelectFolder("FTP.example.org", "/A").ok);
@@ -227,22 +223,20 @@ TEST_F(FtpStateTest, SavingRewritesABlockInPlaceAndAppendsANewOne) {
   const Bytes newA = Concat({Folder("ftp.example.org@/a", 3), File("one.txt", 10, kDos1, kDos2),
                              File("two.txt", 21, kDos1, kDos1), File("three.txt", 30, kDos1, kDos2)});
   EXPECT_EQ(Stored(), Str(Concat({newA, BlockB()})));
-  EXPECT_EQ(rw.Folders().GetItem(rw.Folders().IndexOf("ftp.example.org", "/a")).count, 3);
-  EXPECT_EQ(rw.Folders().GetItem(rw.Folders().IndexOf("ftp.example.org", "/a")).key, "ftp.example.org@/a");
+  const TFTPFldrRecord a = rw.Folders().GetItem(rw.Folders().IndexOf("ftp.example.org", "/a"));
+  EXPECT_EQ(a.key + " " + std::to_string(a.count), "ftp.example.org@/a 3");
 
   ASSERT_TRUE(rw.SelectFolder("ftp.example.org", "/c").ok);
   rw.Files().Add(Rec("c", 1));
   ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/c").ok);
   EXPECT_EQ(Stored(), Str(Concat({newA, BlockB(), Folder("ftp.example.org@/c", 1), File("c", 1, kDos1, kDos2)})));
-  EXPECT_FALSE(Has("kvftp.bak"));
-  EXPECT_FALSE(Has("kvftp.log1"));
+  EXPECT_FALSE(Has("kvftp.bak") || Has("kvftp.log1"));
 }
 
 TEST_F(FtpStateTest, SavingAnEmptyListRemovesTheBlockAndKeepsTheOthers) {
   const Bytes blockC = Concat({Folder("ftp.example.org@/c", 1), File("c", 1, 0, 0)});
-  Store(Concat({BlockA(), BlockB(), blockC}));
   TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  Load(rw, Concat({BlockA(), BlockB(), blockC}));
   rw.SelectFolder("ftp.example.org", "/b");
   rw.Files().Forget("B.BIN");
   ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/b").ok);
@@ -270,9 +264,8 @@ TEST_F(FtpStateTest, TheFirstSaveCreatesTheFileAndItsFolders) {
 }
 
 TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentOrTheKeyIsTooLongNothingIsSavedAndTheResultSaysSo) {
-  Store(Concat({BlockA(), BlockB()}));
   TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  Load(rw, AB());
   rw.SelectFolder("ftp.example.org", "/a");
   rw.Files().Add(Rec("only-in-a", 1));
   // The list holds /a's records; writing them as /b's block would mix the
@@ -282,7 +275,7 @@ TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentOrTheKeyIsTooLongNothingIsSavedA
   EXPECT_NE(other.message.find("ftp.example.org@/a"), std::string::npos) << other.message;
   EXPECT_NE(other.message.find("ftp.example.org@/b"), std::string::npos) << other.message;
   EXPECT_TRUE(rw.SaveFolder("ftp.example.org", "").ok);
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(Stored(), Str(AB()));
   EXPECT_EQ(rw.CurrentKey(), "ftp.example.org@/a");
   EXPECT_EQ(rw.Files().Count(), 3);
 
@@ -290,7 +283,7 @@ TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentOrTheKeyIsTooLongNothingIsSavedA
   closed.SelectFolder("ftp.example.org", "/a");
   closed.Files().Add(Rec("x", 1));
   EXPECT_TRUE(closed.SaveFolder("ftp.example.org", "/a").ok);  // no cache file named: nothing
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(Stored(), Str(AB()));
 
   // A key too long for the file.
   const std::string folder = "/" + std::string(250, 'f');
@@ -298,23 +291,21 @@ TEST_F(FtpStateTest, WhileAnotherFolderIsCurrentOrTheKeyIsTooLongNothingIsSavedA
   const FtpStateResult tooLong = rw.SaveFolder("ftp.example.org", folder);
   EXPECT_FALSE(tooLong.ok);
   EXPECT_NE(tooLong.message.find("zu lang"), std::string::npos) << tooLong.message;
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(Stored(), Str(AB()));
 }
 
 // Records given for a folder that was never selected are stored, and so
 // are the folder's records that the file already held.
 TEST_F(FtpStateTest, AFolderNeverSelectedIsAddedWithoutLosingItsStoredRecords) {
-  Store(Concat({BlockA(), BlockB()}));
   TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+  Load(rw, AB());
   rw.Files().Add(Rec("n.txt", 7));
   FtpStateResult r = rw.SaveFolder("ftp.example.org", "/new");
   ASSERT_TRUE(r.ok) << r.message;
   const Bytes blockNew = Concat({Folder("ftp.example.org@/new", 1), File("n.txt", 7, kDos1, kDos2)});
   EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB(), blockNew})));
-  const int32_t i = rw.Folders().IndexOf("ftp.example.org", "/new");
-  ASSERT_GE(i, 0);
-  EXPECT_EQ(rw.Folders().GetItem(i).count, 1);
+  ASSERT_GE(rw.Folders().IndexOf("ftp.example.org", "/new"), 0);
+  EXPECT_EQ(rw.Folders().GetItem(rw.Folders().IndexOf("ftp.example.org", "/new")).count, 1);
   EXPECT_EQ(rw.CurrentKey(), "ftp.example.org@/new");
 
   // A stored folder, in another case: one record given anew, one added; the
@@ -334,8 +325,7 @@ TEST_F(FtpStateTest, AFolderNeverSelectedIsAddedWithoutLosingItsStoredRecords) {
   ASSERT_TRUE(empty.LoadIndex(cache_).ok);
   ASSERT_TRUE(empty.SaveFolder("ftp.example.org", "/b").ok);
   EXPECT_EQ(Stored(), Str(Concat({newA, BlockB(), blockNew})));
-  EXPECT_FALSE(Has("kvftp.bak"));
-  EXPECT_FALSE(Has("kvftp.log1"));
+  EXPECT_FALSE(Has("kvftp.bak") || Has("kvftp.log1"));
 }
 
 TEST_F(FtpStateTest, SavingDropsABrokenTailAndALaterBlockWithTheSameKey) {
@@ -348,7 +338,7 @@ TEST_F(FtpStateTest, SavingDropsABrokenTailAndALaterBlockWithTheSameKey) {
   ASSERT_TRUE(r.ok) << r.message;
   EXPECT_NE(r.message.find("unlesbare Rest ab Byte " + std::to_string(BlockA().size())), std::string::npos)
       << r.message;
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(Stored(), Str(AB()));
   EXPECT_TRUE(rw.LoadIndex(cache_).ok);
 
   Store(Concat({BlockA(), BlockB(), Folder("FTP.example.org@/A", 1), File("old", 1, 0, 0)}));
@@ -356,35 +346,30 @@ TEST_F(FtpStateTest, SavingDropsABrokenTailAndALaterBlockWithTheSameKey) {
   rw.SelectFolder("ftp.example.org", "/a");
   EXPECT_EQ(rw.Files().Count(), 2);  // the first block wins
   ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/a").ok);
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(Stored(), Str(AB()));
 }
 
 // ---- Failures on the way to the new file ------------------------------------------
 
 // Platform file operations with one step made to fail.
 struct FailingOps {
-  std::string failMoveTo;    // a move to this path fails
-  std::string failMoveFrom;  // a move from this path fails
+  std::string failMoveTo, failMoveFrom;  // a move to / from this path fails
   bool failWrite = false;
   std::vector<std::string> moves;
 
   FtpStateFileOps Make() {
-    FtpStateFileOps real = FtpStateFileOps::Platform();
+    const FtpStateFileOps real = FtpStateFileOps::Platform();
     FtpStateFileOps ops;
     ops.move = [this, real](std::string_view from, std::string_view to) {
       moves.push_back(std::string(from) + " -> " + std::string(to));
-      if (to == failMoveTo || from == failMoveFrom) {
-        platform::SetLastError(EIO);
-        return false;
-      }
-      return real.move(from, to);
+      if (to != failMoveTo && from != failMoveFrom) return real.move(from, to);
+      platform::SetLastError(EIO);
+      return false;
     };
     ops.write = [this, real](std::string_view path, const std::vector<uint8_t>& bytes) {
-      if (failWrite) {
-        platform::SetLastError(ENOSPC);
-        return false;
-      }
-      return real.write(path, bytes);
+      if (!failWrite) return real.write(path, bytes);
+      platform::SetLastError(ENOSPC);
+      return false;
     };
     return ops;
   }
@@ -394,8 +379,7 @@ class FtpStateFailureTest : public FtpStateTest {
  protected:
   // Loads A+B and changes /a, ready to save.
   void Prepare(TFTPReadWriter& rw) {
-    Store(Concat({BlockA(), BlockB()}));
-    ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+    Load(rw, AB());
     rw.SelectFolder("ftp.example.org", "/a");
     rw.Files().Add(Rec("new", 1));
   }
@@ -431,25 +415,27 @@ TEST_F(FtpStateFailureTest, AFailedStepNeverCostsTheStoredState) {
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.message.find(c.says), std::string::npos) << r.message;
     EXPECT_EQ(Has("kvftp.bak"), c.bakLeft);
-    if (c.failWrite) EXPECT_TRUE(fail.moves.empty());
+    if (c.failWrite) {
+      EXPECT_TRUE(fail.moves.empty());
+    }
     if (c.failFrom == bak() && c.logStays) {
       EXPECT_EQ(fail.moves, (std::vector<std::string>{cache_ + " -> " + log1(), bak() + " -> " + cache_,
                                                       log1() + " -> " + cache_}));
     }
     if (!c.logStays) {
       EXPECT_FALSE(Has("kvftp.log"));
-      EXPECT_EQ(tree_.Read("FTPLog/ftp.example.org/kvftp.log1"), Str(Concat({BlockA(), BlockB()})));
+      EXPECT_EQ(tree_.Read("FTPLog/ftp.example.org/kvftp.log1"), Str(AB()));
       TFTPReadWriter next;
       ASSERT_TRUE(next.LoadIndex(cache_).ok);
       EXPECT_EQ(next.Folders().Count(), 2);
     }
-    EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+    EXPECT_EQ(Stored(), Str(AB()));
     EXPECT_FALSE(Has("kvftp.log1"));
   }
 }
 
 TEST_F(FtpStateFailureTest, AnUnreadableCacheFileIsLeftAlone) {
-  Store(Concat({BlockA(), BlockB()}));
+  Store(AB());
   // The child reaches the folder but may not read the file.
   for (const char* rel : {"", "FTPLog", "FTPLog/ftp.example.org"}) ASSERT_EQ(chmod(tree_.Posix(rel).c_str(), 0755), 0);
   ASSERT_EQ(chmod(tree_.Posix("FTPLog/ftp.example.org/kvftp.log").c_str(), 0), 0);
@@ -472,38 +458,42 @@ TEST_F(FtpStateFailureTest, AnUnreadableCacheFileIsLeftAlone) {
   });
   EXPECT_EQ(rc, 0);
   ASSERT_EQ(chmod(tree_.Posix("FTPLog/ftp.example.org/kvftp.log").c_str(), 0600), 0);
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(Stored(), Str(AB()));
 }
 
 // ---- The round trip with the server -------------------------------------------------
 
 // An FTP start folder that is a local folder.
-class FakeFtp : public IFtpLogTransfer {
- public:
-  explicit FakeFtp(const test::TempTree& tree) : tree_(tree) {}
-  bool connected = true;
-  bool startFolderOk = true;
+struct FtpLink {
+  bool connected = true, startFolderOk = true;
   bool downloadFails = false;  // writes half of the file, then reports an error
   bool uploadFails = false;
+};
+
+class FakeFtp : public IFtpLogTransfer {
+ public:
+  using Link = FtpLink;
+  explicit FakeFtp(const test::TempTree& tree, Link link = {}) : link(link), tree_(tree) {}
+  Link link;
   std::vector<std::string> calls;
 
-  bool Connected() override { return connected; }
+  bool Connected() override { return link.connected; }
   bool EnterStartFolder() override {
     calls.push_back("cd");
-    return startFolderOk;
+    return link.startFolderOk;
   }
   bool IsListed(std::string_view name) override { return tree_.Exists("server/" + std::string(name)); }
   bool Download(std::string_view remote, std::string_view local) override {
     calls.push_back("get " + std::string(remote));
     if (platform::FileExists(local)) return false;  // would resume onto it
     const std::string data = tree_.Read("server/" + std::string(remote));
-    const std::string sent = downloadFails ? data.substr(0, data.size() / 2) : data;
+    const std::string sent = link.downloadFails ? data.substr(0, data.size() / 2) : data;
     platform::WriteFileAtomic(local, sent.data(), sent.size());
-    return !downloadFails;
+    return !link.downloadFails;
   }
   bool Upload(std::string_view local, std::string_view remote) override {
     calls.push_back("put " + std::string(remote));
-    if (uploadFails) return false;
+    if (link.uploadFails) return false;
     std::vector<uint8_t> bytes;
     if (!platform::ReadWholeFile(local, bytes)) return false;
     tree_.Write("server/" + std::string(remote), Str(bytes));
@@ -528,63 +518,53 @@ TEST(FtpLogMirrorNames, AHostNamesOneFolderBelowTheLogFolder) {
   }
 }
 
-TEST_F(FtpLogMirrorTest, TheServersLogReplacesTheMirrorAndIsIndexed) {
-  Store(BlockA());  // an older mirror
-  OnServer(Concat({BlockA(), BlockB()}));
-  TFTPReadWriter rw;
-  const FtpStateResult r = LoadFtpLog(ftp_, rw, cache_);
-  ASSERT_TRUE(r.ok) << r.message;
-  EXPECT_EQ(Stored(), Str(Concat({BlockA(), BlockB()})));
-  EXPECT_EQ(rw.Folders().Count(), 2);
-  EXPECT_EQ(rw.CacheFile(), cache_);
-  EXPECT_FALSE(Has("kvftp.log.part"));
-  EXPECT_FALSE(Has("kvftp.log1"));
+TEST_F(FtpLogMirrorTest, LoadingTakesTheServersLogOrElseKeepsTheOlderMirror) {
+  struct Case {
+    const char* what;
+    Bytes server;  // empty: not on the server
+    FakeFtp::Link link;
+    const char* says;
+    Bytes stored;
+    int32_t folders;
+  };
+  const Case cases[] = {
+      {"the server's log replaces the mirror", AB(), {}, "", AB(), 2},
+      {"a broken download", AB(), {.downloadFails = true}, "nicht vom Server geladen", BlockA(), 1},
+      {"no log on the server", {}, {}, "", BlockA(), 1},
+      {"no start folder", AB(), {.startFolderOk = false}, "", BlockA(), 1},
+      {"not connected: nothing indexed, nothing to save to", BlockB(), {.connected = false}, "", BlockA(), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Store(BlockA());
+    std::remove(tree_.Posix("server/kvftp.log").c_str());
+    if (!c.server.empty()) OnServer(c.server);
+    if (c.link.downloadFails) tree_.Write("FTPLog/ftp.example.org/kvftp.log.part", "from an earlier run");
+    FakeFtp ftp(tree_, c.link);
+    TFTPReadWriter rw;
+    ASSERT_TRUE(rw.LoadIndex(cache_).ok);
+    const FtpStateResult r = LoadFtpLog(ftp, rw, cache_);
+    EXPECT_TRUE(r.ok);
+    EXPECT_NE(r.message.find(c.says), std::string::npos) << r.message;
+    EXPECT_EQ(Stored(), Str(c.stored));
+    EXPECT_EQ(rw.Folders().Count(), c.folders);
+    EXPECT_EQ(rw.CacheFile(), c.link.connected ? cache_ : "");
+    EXPECT_FALSE(Has("kvftp.log.part") || Has("kvftp.log1"));
+    if (!c.link.startFolderOk) {
+      EXPECT_EQ(std::count(ftp.calls.begin(), ftp.calls.end(), "get kvftp.log"), 0);
+    }
+  }
 }
 
-TEST_F(FtpLogMirrorTest, ABrokenDownloadKeepsTheOlderMirror) {
-  Store(BlockA());
-  OnServer(Concat({BlockA(), BlockB()}));
-  tree_.Write("FTPLog/ftp.example.org/kvftp.log.part", "from an earlier run");
-  ftp_.downloadFails = true;
-  TFTPReadWriter rw;
-  const FtpStateResult r = LoadFtpLog(ftp_, rw, cache_);
-  EXPECT_TRUE(r.ok);
-  EXPECT_NE(r.message.find("nicht vom Server geladen"), std::string::npos) << r.message;
-  EXPECT_EQ(Stored(), Str(BlockA()));
-  EXPECT_EQ(rw.Folders().Count(), 1);
-  EXPECT_FALSE(Has("kvftp.log.part"));
-}
-
-TEST_F(FtpLogMirrorTest, WithoutTheFileOnTheServerOrTheStartFolderTheOlderMirrorIsUsed) {
-  Store(BlockA());
-  TFTPReadWriter rw;
-  ASSERT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
-  EXPECT_EQ(rw.Folders().Count(), 1);
-
-  OnServer(Concat({BlockA(), BlockB()}));
-  ftp_.startFolderOk = false;
-  ASSERT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
-  EXPECT_EQ(rw.Folders().Count(), 1);
-  EXPECT_EQ(std::count(ftp_.calls.begin(), ftp_.calls.end(), "get kvftp.log"), 0);
-}
-
-TEST_F(FtpLogMirrorTest, NotConnectedOrNoMirrorFolderLeavesNothingToSave) {
+// A file where the host's folder should be: the mirror cannot be had, and
+// an earlier server's mirror must not take this server's blocks.
+TEST_F(FtpLogMirrorTest, NoMirrorFolderLeavesNothingToSave) {
   Store(BlockA());
   OnServer(BlockB());
   TFTPReadWriter rw;
-  ASSERT_TRUE(rw.LoadIndex(cache_).ok);
-  ftp_.connected = false;
-  EXPECT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
-  EXPECT_TRUE(rw.CacheFile().empty());
-  EXPECT_EQ(rw.Folders().Count(), 0);
-
-  // A file where the host's folder should be: the mirror cannot be had, and
-  // an earlier server's mirror must not take this server's blocks.
-  ftp_.connected = true;
   ASSERT_TRUE(LoadFtpLog(ftp_, rw, cache_).ok);
   tree_.Write("FTPLog/other.host", "not a folder");
-  const FtpStateResult r = LoadFtpLog(ftp_, rw, tree_.Win("FTPLog/other.host/kvftp.log"));
-  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(LoadFtpLog(ftp_, rw, tree_.Win("FTPLog/other.host/kvftp.log")).ok);
   EXPECT_TRUE(rw.CacheFile().empty());
   rw.SelectFolder("other.host", "/");
   rw.Files().Add(Rec("x", 1));
@@ -592,7 +572,6 @@ TEST_F(FtpLogMirrorTest, NotConnectedOrNoMirrorFolderLeavesNothingToSave) {
   EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Skipped);
   EXPECT_EQ(Stored(), Str(BlockB()));
   EXPECT_EQ(OnServer(), Str(BlockB()));
-
   EXPECT_FALSE(LoadFtpLog(ftp_, rw, "").ok);
 }
 
@@ -604,17 +583,14 @@ TEST_F(FtpLogMirrorTest, SavingSendsTheStateFileBackAndReportsAFailedUpload) {
   rw.Files().Add(Rec("b.bin", -5, kDosHigh, kDos1));
   ASSERT_TRUE(rw.SaveFolder("ftp.example.org", "/b").ok);
   EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Uploaded);
-  EXPECT_EQ(OnServer(), Str(Concat({BlockA(), BlockB()})));
+  EXPECT_EQ(OnServer(), Str(AB()));
 
   // The old file is still listed, but the transfer failed.
-  ftp_.uploadFails = true;
+  ftp_.link = {.uploadFails = true};
   EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::NotArrived);
-
-  ftp_.uploadFails = false;
-  ftp_.startFolderOk = false;
+  ftp_.link = {.startFolderOk = false};
   EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Skipped);
-  ftp_.startFolderOk = true;
-  ftp_.connected = false;
+  ftp_.link = {.connected = false};
   EXPECT_EQ(SaveFtpLog(ftp_, rw), FtpLogUpload::Skipped);
 }
 

@@ -16,14 +16,7 @@
 namespace kv {
 namespace {
 
-using kv::test::AclOf;
-using kv::test::FileRights;
-using kv::test::IsRoot;
-using kv::test::MustRun;
-using kv::test::RightsOf;
-using kv::test::RunUnprivileged;
-using kv::test::ScopedRegistry;
-using kv::test::TempTree;
+using namespace kv::test;
 
 class RightsTest : public ::testing::Test {
  protected:

@@ -80,12 +80,7 @@ TEST_F(OldStampRunTest, StampsOfOnePairInARowShareOneBlockAndXYXGivesThreeBlocks
 
 TEST_F(OldStampRunTest, FoldersAreWrittenInTheirUncFormAndTextsThatDoNotFitAreNotStamped) {
   platform::VolumeTable table = platform::VolumeTable::Load();
-  platform::Volume share;
-  share.root = "N:";
-  share.folder = tree_.Posix("share");
-  share.remoteName = "\\\\srv\\daten";
-  share.mustBeMounted = false;
-  table.Set(share);
+  table.Set({.root = "N:", .folder = tree_.Posix("share"), .remoteName = "\\\\srv\\daten", .mustBeMounted = false});
   table.Save();
   OldStampFileStart start = StartOldStampFile(path_);
   ResetOldStampWriter();
@@ -115,14 +110,11 @@ TEST_F(OldStampRunTest, StartStepMovesThePreviousFileAsideAndStartsEmpty) {
 // that creation fails, the previous stamps must be P again for the next run.
 TEST_F(OldStampRunTest, WhenThisRunsFileCannotBeCreatedThePreviousStampsTakeTheirNameBack) {
   struct Case {
-    const char* name;
     bool previous;      // a previous file P exists
     bool createsEmpty;  // the failing step leaves an empty P behind
   };
-  const Case cases[] = {{"nothing created", true, false}, {"empty file left behind", true, true},
-                        {"no previous file", false, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const Case& c : {Case{true, false}, Case{true, true}, Case{false, false}}) {
+    SCOPED_TRACE(testing::Message() << "previous " << c.previous << ", empty file left " << c.createsEmpty);
     std::remove(tree_.Posix("prof/OS.vrl").c_str());
     if (c.previous) tree_.Write("prof/OS.vrl", "previous stamps");
     bool previousAsideWhenCreating = false;
@@ -143,7 +135,9 @@ TEST_F(OldStampRunTest, WhenThisRunsFileCannotBeCreatedThePreviousStampsTakeThei
     EXPECT_EQ(previousAsideWhenCreating, c.previous);
     EXPECT_FALSE(tree_.Exists("prof/OS.vrl1"));
     EXPECT_EQ(tree_.Exists("prof/OS.vrl"), c.previous);
-    if (c.previous) EXPECT_EQ(Stored(), "previous stamps");
+    if (c.previous) {
+      EXPECT_EQ(Stored(), "previous stamps");
+    }
   }
 }
 
@@ -189,8 +183,7 @@ TEST_F(OldStampRunTest, WithoutAMergeBothFilesEndAsTheyShould) {
     std::vector<Stamp> stamps;
     OldStampMergeOutcome outcome;
     bool keepsPrevious;  // else this run's stamps
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"no stamps this run", previous, {}, OldStampMergeOutcome::PreviousRestored, true},
       {"empty previous file", "", {{Folder("s"), Folder("d"), "a", kNew}}, OldStampMergeOutcome::NoPrevious, false},
       {"garbled previous file", garbage, {{Folder("s"), Folder("d"), "a", kNew}}, OldStampMergeOutcome::Failed, false},

@@ -1,8 +1,9 @@
 #pragma once
 // A window thread without a toolkit for the facade's tests: a thread that
-// runs posted calls in order, and question boxes that the test answers.
-// The test can hold the queue, to look at a worker while it waits, and can
-// let the "application" go away with calls and boxes still pending.
+// runs posted calls in order, and question boxes that stay open until the
+// application goes away. The test can hold the queue, to look at a worker
+// while it waits, and can let the "application" go away with calls and
+// boxes still pending.
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "platform/ui/question.h"
 #include "platform/ui/windowthread.h"
@@ -19,11 +19,6 @@ namespace kv::platform::ui::test {
 
 class FakeWindowThread final : public WindowBackend {
  public:
-  struct OpenBox {
-    Question question;
-    std::function<void(Answer)> answered;
-  };
-
   FakeWindowThread() : thread_([this] { Run(); }) {
     windowThread_ = thread_.get_id();
     previous_ = InstallWindowBackend(this);
@@ -31,11 +26,7 @@ class FakeWindowThread final : public WindowBackend {
   ~FakeWindowThread() {
     InstallWindowBackend(previous_);
     GoAway();
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
+    Locked([&] { stop_ = true; });
     thread_.join();
   }
   FakeWindowThread(const FakeWindowThread&) = delete;
@@ -45,76 +36,56 @@ class FakeWindowThread final : public WindowBackend {
   bool IsRunning() override { return running_.load(); }
   bool IsWindowThread() override { return std::this_thread::get_id() == windowThread_; }
   bool Post(std::function<void()> fn) override {
-    {
-      std::lock_guard lock(mutex_);
-      if (!running_ || refusePosts) return false;
+    bool accepted = false;
+    Locked([&] {
+      if (!running_ || refusePosts) return;
       queue_.push_back(std::move(fn));
       ++posted_;
-    }
-    wake_.notify_all();
-    return true;
+      accepted = true;
+    });
+    return accepted;
   }
-  Answer AskHere(const Question& question) override {
-    askedHere.push_back(question);  // window thread only
-    return hereAnswer;
+  Answer AskHere(const Question&) override {
+    ++boxesShown;
+    return Answer::Ok;
   }
-  void Open(const Question& question, std::function<void(Answer)> answered) override {
-    {
-      std::lock_guard lock(mutex_);
-      boxes_.push_back({question, std::move(answered)});
-    }
-    wake_.notify_all();
+  void Open(const Question&, std::function<void(Answer)> answered) override {
+    ++boxesShown;
+    Locked([&] { boxes_.push_back(std::move(answered)); });
   }
 
   // --- What the test does -------------------------------------------------------
-  Answer hereAnswer = Answer::Ok;
-  std::vector<Question> askedHere;
+  std::atomic<int> boxesShown{0};
   bool refusePosts = false;  // set before any worker posts
 
   // While held, posted calls wait in the queue.
-  void Hold() {
-    std::lock_guard lock(mutex_);
-    held_ = true;
-  }
-  void Release() {
-    {
-      std::lock_guard lock(mutex_);
-      held_ = false;
-    }
-    wake_.notify_all();
-  }
+  void Hold() { Locked([&] { held_ = true; }); }
+  void Release() { Locked([&] { held_ = false; }); }
   // Waits until n calls were posted in all (held or not).
   void WaitPosted(size_t n) {
     std::unique_lock lock(mutex_);
     wake_.wait(lock, [&] { return posted_ >= n; });
   }
-  // Waits for an open box and answers it on the window thread, as a click
-  // would; returns its question.
-  Question AnswerBox(Answer answer) {
-    std::unique_lock lock(mutex_);
-    wake_.wait(lock, [&] { return !boxes_.empty(); });
-    OpenBox box = std::move(boxes_.front());
-    boxes_.pop_front();
-    queue_.push_back([answered = std::move(box.answered), answer] { answered(answer); });
-    lock.unlock();
-    wake_.notify_all();
-    return box.question;
-  }
   // The application goes away: nothing more is accepted, and queued calls
   // and open boxes are destroyed unrun, as the toolkit deletes them.
   void GoAway() {
     std::deque<std::function<void()>> queue;
-    std::deque<OpenBox> boxes;
-    {
-      std::lock_guard lock(mutex_);
+    std::deque<std::function<void(Answer)>> boxes;
+    Locked([&] {
       running_ = false;
       queue.swap(queue_);
       boxes.swap(boxes_);
-    }
-    wake_.notify_all();
+    });
   }
 
  private:
+  void Locked(const std::function<void()>& change) {
+    {
+      std::lock_guard lock(mutex_);
+      change();
+    }
+    wake_.notify_all();
+  }
   void Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -132,7 +103,7 @@ class FakeWindowThread final : public WindowBackend {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> queue_;
-  std::deque<OpenBox> boxes_;
+  std::deque<std::function<void(Answer)>> boxes_;
   size_t posted_ = 0;
   bool held_ = false;
   bool stop_ = false;

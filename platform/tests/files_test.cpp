@@ -158,7 +158,7 @@ TEST_F(FilesTest, UnreadableFoldersFailTheListing) {
   EXPECT_EQ(result, 0);
 }
 
-TEST_F(FilesTest, ExistenceOfFilesAndFolders) {
+TEST_F(FilesTest, ExistenceAndAttributesOfFilesAndFolders) {
   tree_.Write("f.txt", "x");
   tree_.Mkdir("d");
   ASSERT_EQ(symlink("f.txt", tree_.Posix("lf").c_str()), 0);
@@ -180,6 +180,14 @@ TEST_F(FilesTest, ExistenceOfFilesAndFolders) {
     EXPECT_EQ(DirectoryExists(c.path), c.folder);
     EXPECT_EQ(IsFolderLink(c.path), c.folderLink);
   }
+  // Attributes follow mode and name.
+  tree_.Write(".dot", "x");
+  EXPECT_EQ(GetFileAttributes(tree_.Win("f.txt")), kAttrArchive);
+  EXPECT_EQ(GetFileAttributes(tree_.Win(".dot")), kAttrArchive | kAttrHidden);
+  EXPECT_EQ(GetFileAttributes(tree_.WinFolder("d")), kAttrDirectory);
+  EXPECT_EQ(GetFileAttributes(tree_.Win("pipe")), kAttrSystem);
+  EXPECT_EQ(GetFileAttributes(tree_.Win("missing")), kInvalidAttributes);
+  EXPECT_EQ(GetLastError(), ENOENT);
 }
 
 TEST_F(FilesTest, CreatesAndRemovesFolders) {
@@ -326,18 +334,9 @@ TEST_F(FilesTest, FailedCopyLeavesTheTargetAlone) {
   EXPECT_EQ(NamesIn(tree_.Posix("locked")), std::vector<std::string>{"dst.txt"});
 }
 
-TEST_F(FilesTest, AttributesFollowModeAndName) {
+TEST_F(FilesTest, SetAttributesChangesTheMode) {
   tree_.Write("f.txt", "x");
-  tree_.Write(".dot", "x");
   tree_.Mkdir("d");
-  ASSERT_EQ(mkfifo(tree_.Posix("pipe").c_str(), 0644), 0);
-  EXPECT_EQ(GetFileAttributes(tree_.Win("f.txt")), kAttrArchive);
-  EXPECT_EQ(GetFileAttributes(tree_.Win(".dot")), kAttrArchive | kAttrHidden);
-  EXPECT_EQ(GetFileAttributes(tree_.WinFolder("d")), kAttrDirectory);
-  EXPECT_EQ(GetFileAttributes(tree_.Win("pipe")), kAttrSystem);
-  EXPECT_EQ(GetFileAttributes(tree_.Win("missing")), kInvalidAttributes);
-  EXPECT_EQ(GetLastError(), ENOENT);
-
   ASSERT_EQ(chmod(tree_.Posix("f.txt").c_str(), 0664), 0);
   EXPECT_TRUE(SetFileAttributes(tree_.Win("f.txt"), kAttrReadOnly | kAttrArchive));
   EXPECT_EQ(RightsOf(tree_.Posix("f.txt")).mode, 0444u);

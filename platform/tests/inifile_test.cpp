@@ -39,37 +39,13 @@ class IniFileTest : public ::testing::Test {
   std::string Win(const std::string& rel) const { return tree_.Win(rel); }
 };
 
-constexpr const char* kReadingFixture =
-    "; leading comment\r\n"
-    "Orphan=before any section\r\n"
-    "[Main]\r\n"
-    "Plain=hello\r\n"
-    "Spaced =   padded value   \r\n"
-    "DQ=\"  quoted  \"\r\n"
-    "SQ='single'\r\n"
-    "Mixed=\"half'\r\n"
-    "OnlyQuote=\"\r\n"
-    "TwoPairs=\"\"x\"\"\r\n"
-    "Empty=\r\n"
-    "Dup=first\r\n"
-    "dup=second\r\n"
-    "NoEquals line\r\n"
-    "; Comment=ignored\r\n"
-    "   Indented = yes\r\n"
-    "Äpfel=obst\r\n"
-    "Inline=a ; not a comment\r\n"
-    "[ Other ]\r\n"
-    "Plain=other\r\n"
-    "[main]\r\n"
-    "Late=from second occurrence\r\n"
-    "Dup=third\r\n"
-    "[Empty]\r\n"
-    "\r\n"
-    "[CommentsOnly]\r\n"
-    "; x=1\r\n";
-
-TEST_F(IniFileTest, ReadsValuesAsProfileFilesDo) {
-  tree_.Write("r.ini", kReadingFixture);
+TEST_F(IniFileTest, ReadsValuesSectionsAndKeysAsProfileFilesDo) {
+  tree_.Write("r.ini",
+              "; leading comment\r\nOrphan=before any section\r\n[Main]\r\nPlain=hello\r\n"
+              "Spaced =   padded value   \r\nDQ=\"  quoted  \"\r\nSQ='single'\r\nMixed=\"half'\r\nOnlyQuote=\"\r\n"
+              "TwoPairs=\"\"x\"\"\r\nEmpty=\r\nDup=first\r\ndup=second\r\nNoEquals line\r\n; Comment=ignored\r\n"
+              "   Indented = yes\r\nÄpfel=obst\r\nInline=a ; not a comment\r\n[ Other ]\r\nPlain=other\r\n"
+              "[main]\r\nLate=from second occurrence\r\nDup=third\r\n[Empty]\r\n\r\n[CommentsOnly]\r\n; x=1\r\n");
   IniFile ini(Win("r.ini"));
   struct Case { const char* section; const char* key; const char* expected; } cases[] = {
       {"Main", "Plain", "hello"}, {"MAIN", "plain", "hello"}, {"Main", "Spaced", "padded value"},
@@ -82,11 +58,8 @@ TEST_F(IniFileTest, ReadsValuesAsProfileFilesDo) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(ini.ReadString(c.section, c.key, "<def>"), c.expected) << c.section << "/" << c.key;
-}
 
-TEST_F(IniFileTest, ListsSectionsAndKeysInFileOrderOnce) {
-  tree_.Write("r.ini", kReadingFixture);
-  IniFile ini(Win("r.ini"));
+  // Sections and keys in file order, each once.
   EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"Main", "Other", "Empty", "CommentsOnly"}));
   EXPECT_EQ(ini.ReadSection("main"),
             (std::vector<std::string>{"Plain", "Spaced", "DQ", "SQ", "Mixed", "OnlyQuote", "TwoPairs", "Empty", "Dup",

@@ -23,13 +23,7 @@ namespace {
 struct Fields { int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0; };
 
 int64_t Utc(const Fields& f) {
-  struct tm t {};
-  t.tm_year = f.y - 1900;
-  t.tm_mon = f.mo - 1;
-  t.tm_mday = f.d;
-  t.tm_hour = f.h;
-  t.tm_min = f.mi;
-  t.tm_sec = f.s;
+  struct tm t{.tm_sec = f.s, .tm_min = f.mi, .tm_hour = f.h, .tm_mday = f.d, .tm_mon = f.mo - 1, .tm_year = f.y - 1900};
   return timegm(&t);
 }
 
@@ -161,9 +155,7 @@ std::vector<Fields> LocalTimesAroundSwitches() {
       times.push_back({day.y, day.mo, day.d, minute / 60, minute % 60, 0});
     times.push_back({day.y, day.mo, day.d, 2, 59, 58});
   }
-  times.push_back({1980, 1, 1, 0, 0, 0});
-  times.push_back({2044, 7, 1, 12, 0, 0});
-  times.push_back({2107, 12, 31, 23, 59, 58});
+  times.insert(times.end(), {{1980, 1, 1, 0, 0, 0}, {2044, 7, 1, 12, 0, 0}, {2107, 12, 31, 23, 59, 58}});
   return times;
 }
 

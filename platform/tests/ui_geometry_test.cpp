@@ -35,7 +35,6 @@ TEST(Geometry, DivisorFollowsTheRule) {
   EXPECT_EQ(ScaleDivisor(4, kAboutDpiOffset), 0);  // never a divisor <= 0
   // A length follows the divisor; no divisor leaves it as laid out.
   EXPECT_EQ(ScaleLength(300, ScaleDivisor(120)), 225);
-  EXPECT_EQ(ScaleLength(517, 128), 388);  // 387.75
   EXPECT_EQ(ScaleLength(300, ScaleDivisor(96)), 300);
 }
 

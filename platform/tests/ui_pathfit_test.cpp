@@ -20,20 +20,15 @@ struct FitCase {
   const char* expected;
 };
 
-// Widths of the candidates were counted by hand, e.g. for the first path:
+// Widths of the candidates were counted by hand, e.g. for kDeep:
 // whole 35, one folder left out 33, two 24, three 20, all 15, without the
 // drive 12, the name 8.
+constexpr const char* kDeep = R"(C:\Daten\Projekte\Alt\deep\file.txt)";
 constexpr FitCase kFitCases[] = {
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 35, R"(C:\Daten\Projekte\Alt\deep\file.txt)"},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 34, R"(C:\...\Projekte\Alt\deep\file.txt)"},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 32, R"(C:\...\Alt\deep\file.txt)"},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 23, R"(C:\...\deep\file.txt)"},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 19, R"(C:\...\file.txt)"},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 14, R"(...\file.txt)"},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 11, "file.txt"},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 7, "file..."},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 3, "..."},
-    {R"(C:\Daten\Projekte\Alt\deep\file.txt)", 2, ""},
+    {kDeep, 35, kDeep}, {kDeep, 34, R"(C:\...\Projekte\Alt\deep\file.txt)"},
+    {kDeep, 32, R"(C:\...\Alt\deep\file.txt)"}, {kDeep, 23, R"(C:\...\deep\file.txt)"},
+    {kDeep, 19, R"(C:\...\file.txt)"}, {kDeep, 14, R"(...\file.txt)"}, {kDeep, 11, "file.txt"},
+    {kDeep, 7, "file..."}, {kDeep, 3, "..."}, {kDeep, 2, ""},
     // A folder keeps its last folder and its trailing backslash.
     {R"(C:\Daten\Projekte\deep\)", 15, R"(C:\...\deep\)"},
     // A share root counts as the drive.

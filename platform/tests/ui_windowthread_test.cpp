@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -19,37 +20,27 @@ namespace {
 
 using test::FakeWindowThread;
 
-class FlagHandler : public MessageHandler {
- public:
-  std::atomic<bool> received{false};
-
- protected:
-  void HandleMessage(const Message&) override { received = true; }
-};
-
-TEST(WindowThreadFacade, WithoutABackendCallsRunInPlaceOrNotAtAll) {
-  EXPECT_FALSE(WindowThread::HasWindowThread());
-  EXPECT_FALSE(WindowThread::IsWindowThread());
-  bool posted = false;
-  EXPECT_FALSE(WindowThread::Post([&] { posted = true; }));
-  EXPECT_FALSE(posted);
-  std::thread::id ranOn;
-  std::thread worker([&] { EXPECT_TRUE(WindowThread::Synchronize([&] { ranOn = std::this_thread::get_id(); })); });
-  const std::thread::id workerId = worker.get_id();
-  worker.join();
-  EXPECT_EQ(ranOn, workerId);
-}
-
-TEST(WindowThreadFacade, ABackendWhoseApplicationIsGoneIsHeadless) {
-  FakeWindowThread window;
-  window.GoAway();
-  EXPECT_FALSE(WindowThread::HasWindowThread());
-  bool posted = false;
-  EXPECT_FALSE(WindowThread::Post([&] { posted = true; }));
-  bool ran = false;
-  EXPECT_TRUE(WindowThread::Synchronize([&] { ran = true; }));
-  EXPECT_TRUE(ran);
-  EXPECT_FALSE(posted);
+TEST(WindowThreadFacade, HeadlessCallsRunInPlaceOrNotAtAll) {
+  // No backend at all, or one whose application is gone.
+  for (bool backend : {false, true}) {
+    SCOPED_TRACE(backend ? "application gone" : "no backend");
+    std::unique_ptr<FakeWindowThread> window;
+    if (backend) {
+      window = std::make_unique<FakeWindowThread>();
+      window->GoAway();
+    }
+    EXPECT_FALSE(WindowThread::HasWindowThread());
+    EXPECT_FALSE(WindowThread::IsWindowThread());
+    bool posted = false;
+    EXPECT_FALSE(WindowThread::Post([&] { posted = true; }));
+    std::thread::id ranOn, workerId;
+    std::thread([&] {
+      workerId = std::this_thread::get_id();
+      EXPECT_TRUE(WindowThread::Synchronize([&] { ranOn = std::this_thread::get_id(); }));
+    }).join();
+    EXPECT_EQ(ranOn, workerId);
+    EXPECT_FALSE(posted);
+  }
 }
 
 TEST(WindowThreadFacade, PostedCallsRunInOrderOnTheWindowThread) {
@@ -59,15 +50,14 @@ TEST(WindowThreadFacade, PostedCallsRunInOrderOnTheWindowThread) {
   EXPECT_FALSE(WindowThread::Post(nullptr));
   std::vector<int> order;
   std::atomic<int> offThread{0};
-  std::thread worker([&] {
+  std::thread([&] {
     for (int i = 0; i < 50; ++i)
       EXPECT_TRUE(WindowThread::Post([&, i] {
         if (!WindowThread::IsWindowThread()) ++offThread;
         if (i == 10) throw std::runtime_error("eine Ausnahme");  // reported, the rest still runs
         order.push_back(i);
       }));
-  });
-  worker.join();
+  }).join();
   WindowThread::Synchronize([] {});  // after the 50 calls
   std::vector<int> expected;
   for (int i = 0; i < 50; ++i)
@@ -79,22 +69,22 @@ TEST(WindowThreadFacade, PostedCallsRunInOrderOnTheWindowThread) {
 TEST(WindowThreadFacade, SynchronizeWaitsPumpingTheWorkersLoop) {
   FakeWindowThread window;
   window.Hold();
-  std::atomic<bool> ready{false}, returned{false};
+  std::atomic<bool> returned{false}, delivered{false};
   HandlerRef workerHandler;
   bool ranOnWindowThread = false;
   std::thread worker([&] {
-    FlagHandler handler;
+    struct Flag : MessageHandler {
+      bool received = false;
+      void HandleMessage(const Message&) override { received = true; }
+    } handler;
     workerHandler = handler.Ref();
-    ready = true;
     EXPECT_TRUE(WindowThread::Synchronize([&] { ranOnWindowThread = WindowThread::IsWindowThread(); }));
     returned = true;
     EXPECT_TRUE(handler.received);
   });
-  window.WaitPosted(1);
-  ASSERT_TRUE(ready);
+  window.WaitPosted(1);  // workerHandler is set by now
   // The window thread holds the call: the worker waits, and while it waits
   // its own messages are dispatched.
-  std::atomic<bool> delivered{false};
   ASSERT_TRUE(workerHandler.Post(WM_USER));
   workerHandler.PostCall([&] { delivered = true; });
   while (!delivered) std::this_thread::yield();
@@ -107,24 +97,21 @@ TEST(WindowThreadFacade, SynchronizeWaitsPumpingTheWorkersLoop) {
 
 TEST(WindowThreadFacade, SynchronizeRunsInPlaceOnTheWindowThreadAndPassesExceptions) {
   FakeWindowThread window;
-  std::atomic<bool> nestedInPlace{false};
+  bool nestedInPlace = false;
   WindowThread::Synchronize([&] {
     // A call made on the window thread must not queue behind itself.
-    bool ran = false;
-    EXPECT_TRUE(WindowThread::Synchronize([&] { ran = true; }));
-    nestedInPlace = ran;
+    EXPECT_TRUE(WindowThread::Synchronize([&] { nestedInPlace = true; }));
   });
   EXPECT_TRUE(nestedInPlace);
 
   std::string caught;
-  std::thread worker([&] {
+  std::thread([&] {
     try {
       WindowThread::Synchronize([] { throw std::runtime_error("Laufwerk fehlt"); });
     } catch (const std::runtime_error& e) {
       caught = e.what();
     }
-  });
-  worker.join();
+  }).join();
   EXPECT_EQ(caught, "Laufwerk fehlt");
 }
 
@@ -139,15 +126,6 @@ TEST(WindowThreadFacade, AWorkerWaitingWhenTheApplicationGoesIsReleased) {
   worker.join();
   EXPECT_FALSE(served);
   EXPECT_FALSE(ran);
-}
-
-TEST(WindowThreadFacade, InstallingReturnsThePreviousBackend) {
-  FakeWindowThread outer;
-  WindowBackend* before = InstallWindowBackend(nullptr);
-  EXPECT_EQ(before, &outer);
-  EXPECT_FALSE(WindowThread::HasWindowThread());
-  EXPECT_EQ(InstallWindowBackend(before), nullptr);
-  EXPECT_TRUE(WindowThread::HasWindowThread());
 }
 
 }  // namespace

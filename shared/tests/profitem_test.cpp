@@ -65,16 +65,10 @@ TEST(ProfItem, ClampsLengthBytesAndRefusesOtherSizes) {
   }
 }
 
-struct LookupCase {
-  const char* wanted;
-  const char* expectedName;  // nullptr: not found
-};
-
-class ProfileLookupTest : public ::testing::TestWithParam<LookupCase> {};
-
 // Three records and a cut-off fourth: numbers 1 (twice) and 2; the tail
-// holds a fourth number's bytes that must never be taken.
-TEST_P(ProfileLookupTest, FirstMatchingNumberWins) {
+// holds a fourth number's bytes that must never be taken. Per case the
+// number asked for and the name found (nullptr: none).
+TEST(ProfileLookup, FirstMatchingNumberWins) {
   TempTree tree;
   std::vector<uint8_t> all;
   for (const ProfileSpec& p : {Numbered("0000001", "erste"), Numbered("0000002", "zweite"),
@@ -84,24 +78,24 @@ TEST_P(ProfileLookupTest, FirstMatchingNumberWins) {
   }
   all.resize(3 * TProfItem::kSize + 100);
   test::WriteBytes(tree.Posix("Pro.kst"), all);
-
-  ProfileLookup lookup = FindProfile(tree.Win("Pro.kst"), GetParam().wanted);
-  ASSERT_EQ(lookup.profile.has_value(), GetParam().expectedName != nullptr) << lookup.error;
-  if (lookup.profile) {
-    EXPECT_EQ(lookup.profile->profileName, GetParam().expectedName);
-    EXPECT_EQ(lookup.error, "");
-  } else {
-    EXPECT_NE(lookup.error.find(GetParam().wanted), std::string::npos) << lookup.error;
+  const std::pair<const char*, const char*> cases[] = {
+      {"0000001", "erste"}, {"0000002", "zweite"}, {"0000004", nullptr},  // only in the short tail
+      {"000001", nullptr},                                                // no prefix match
+      {"00000010", nullptr},                                              // longer than the field
+      {"", nullptr}};
+  for (const auto& [wanted, name] : cases) {
+    SCOPED_TRACE(wanted);
+    ProfileLookup lookup = FindProfile(tree.Win("Pro.kst"), wanted);
+    ASSERT_EQ(lookup.profile.has_value(), name != nullptr) << lookup.error;
+    if (lookup.profile) {
+      EXPECT_EQ(lookup.profile->profileName, name);
+      EXPECT_EQ(lookup.error, "");
+    } else {
+      EXPECT_NE(lookup.error.find(wanted), std::string::npos) << lookup.error;
+    }
+    EXPECT_NE(lookup.note.find("100 von 1628"), std::string::npos) << lookup.note;
   }
-  EXPECT_NE(lookup.note.find("100 von 1628"), std::string::npos) << lookup.note;
 }
-
-INSTANTIATE_TEST_SUITE_P(Numbers, ProfileLookupTest,
-                         ::testing::Values(LookupCase{"0000001", "erste"}, LookupCase{"0000002", "zweite"},
-                                           LookupCase{"0000004", nullptr},    // only in the short tail
-                                           LookupCase{"000001", nullptr},     // no prefix match
-                                           LookupCase{"00000010", nullptr},   // longer than the field
-                                           LookupCase{"", nullptr}));
 
 TEST(ProfileList, ReadsWholeRecordsOnlyAndAMissingFileIsAnErrorNamingIt) {
   TempTree tree;

@@ -19,16 +19,9 @@ GoldenRecord Protocol() { return GoldenRecord(kProtocolRecordSize); }
 
 // A file copied from source to destination, as the engine records it.
 TPtkItem CopiedFileRecord() {
-  TSyncItem item;
-  item.source = item.destination = "Bericht.docx";
-  item.sourceSize = 0x0102030405LL;
-  item.rowIndex = 42;
-  item.sourceTime = 0x58A37000u;
-  item.action = 1;
-  item.stateCode = 2;
-  item.direction = 1;
-  item.sourceTimeText = "14:00:00";
-  item.sourceDateText = "03.05.2024";
+  const TSyncItem item{.source = "Bericht.docx", .destination = "Bericht.docx", .sourceSize = 0x0102030405LL,
+                       .rowIndex = 42, .sourceTime = 0x58A37000u, .action = 1, .stateCode = 2, .direction = 1,
+                       .sourceTimeText = "14:00:00", .sourceDateText = "03.05.2024"};
   return TPtkItem(item, kPtkDone, "Die Datei wurde kopiert.");
 }
 

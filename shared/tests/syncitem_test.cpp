@@ -27,28 +27,17 @@ GoldenRecord JobRecord() { return GoldenRecord(test::kJobRecordSize); }
 
 // A file that exists only in the destination, as the writer stores it.
 TSyncItem OnlyInDestinationRow() {
-  TSyncItem item;
-  item.destination = "Bericht.docx";
-  item.destinationSize = 0x123456789A;
-  item.rowIndex = 7;
-  item.destinationTime = kDos20240331;
-  item.action = kActionDelete;
-  item.stateCode = JobStateCode(kStateOnlyInDestination);
-  item.direction = JobDirection(kFlagDestinationToSource);
-  item.destinationTimeText = "14:05:06";
-  item.destinationDateText = "31.03.2024";
-  return item;
+  return {.destination = "Bericht.docx", .destinationSize = 0x123456789A, .rowIndex = 7,
+          .destinationTime = kDos20240331, .action = kActionDelete,
+          .stateCode = static_cast<uint8_t>(JobStateCode(kStateOnlyInDestination)),
+          .direction = static_cast<uint8_t>(JobDirection(kFlagDestinationToSource)),
+          .destinationTimeText = "14:05:06", .destinationDateText = "31.03.2024"};
 }
 
 TSyncItem FolderRow() {
-  TSyncItem item;
-  item.source = "C:\\Daten\\Projekte\\";
-  item.destination = "\\\\srv\\backup\\Projekte\\";
-  item.rowKind = 2;
-  item.action = kActionCreateFolderIfCopy;
-  item.stateCode = JobStateCode(kStateFolderOnBothSides);
-  item.direction = JobDirection(kFlagNone);
-  return item;
+  return {.source = "C:\\Daten\\Projekte\\", .destination = "\\\\srv\\backup\\Projekte\\", .rowKind = 2,
+          .action = kActionCreateFolderIfCopy, .stateCode = static_cast<uint8_t>(JobStateCode(kStateFolderOnBothSides)),
+          .direction = static_cast<uint8_t>(JobDirection(kFlagNone))};
 }
 
 // The codes the copy engine reads, from their tables.
@@ -69,25 +58,12 @@ TEST(SyncCodes, JobFileCodesFollowTheTables) {
 }
 
 TEST(SyncItem, EncodesAndDecodesAtTheLayoutOffsets) {
-  TSyncItem extremes;
-  extremes.sourceSize = -1;
-  extremes.destinationSize = INT64_MAX;
-  extremes.rowIndex = -2;
-  extremes.sourceTime = 0xFFFFFFFFu;  // years from 2044 on set the top bit
-  TSyncItem both;
-  both.source = "a.txt";
-  both.destination = "A.TXT";
-  both.sourceSize = 10;
-  both.destinationSize = 12;
-  both.sourceTime = kDos20240331;
-  both.destinationTime = kDos1980;
-  both.action = 1;
-  both.stateCode = 6;
-  both.direction = 1;
-  both.sourceTimeText = "14:05:06";
-  both.destinationTimeText = "00:00:00";
-  both.sourceDateText = "31.03.2024";
-  both.destinationDateText = "01.01.1980";
+  // Years from 2044 on set the top bit of a DOS time.
+  const TSyncItem extremes{.sourceSize = -1, .destinationSize = INT64_MAX, .rowIndex = -2, .sourceTime = 0xFFFFFFFFu};
+  const TSyncItem both{.source = "a.txt", .destination = "A.TXT", .sourceSize = 10, .destinationSize = 12,
+                       .sourceTime = kDos20240331, .destinationTime = kDos1980, .action = 1, .stateCode = 6,
+                       .direction = 1, .sourceTimeText = "14:05:06", .destinationTimeText = "00:00:00",
+                       .sourceDateText = "31.03.2024", .destinationDateText = "01.01.1980"};
 
   const std::pair<TSyncItem, GoldenRecord> cases[] = {
       {both, JobRecord().Text(0, "a.txt").Text(256, "A.TXT").Le(512, 10, 8).Le(520, 12, 8).Le(532, kDos20240331, 4)
@@ -130,18 +106,14 @@ TEST(SyncItem, ForeignRecordsAreClampedAndOtherSizesRefused) {
 // A path is never cut (a cut path names another file), nor split inside a
 // UTF-8 character.
 TEST(SyncItem, RefusesTextsLongerThanTheirFieldNamingTheField) {
-  using Setter = void (*)(TSyncItem&, std::string);
-  const Setter source = [](TSyncItem& i, std::string s) { i.source = std::move(s); };
-  const Setter destination = [](TSyncItem& i, std::string s) { i.destination = std::move(s); };
-  const Setter sourceTime = [](TSyncItem& i, std::string s) { i.sourceTimeText = std::move(s); };
-  const Setter destinationDate = [](TSyncItem& i, std::string s) { i.destinationDateText = std::move(s); };
-  struct Case {
+  constexpr auto source = &TSyncItem::source, destination = &TSyncItem::destination;
+  constexpr auto sourceTime = &TSyncItem::sourceTimeText, destinationDate = &TSyncItem::destinationDateText;
+  const struct {
     const char* field;
-    Setter set;
+    std::string TSyncItem::*member;
     std::string value;
     bool fits;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"source", source, std::string(255, 'a'), true},
       {"source", source, std::string(256, 'a'), false},
       {"source", source, std::string(253, 'n') + "ä", true},  // 255 bytes
@@ -152,10 +124,10 @@ TEST(SyncItem, RefusesTextsLongerThanTheirFieldNamingTheField) {
       {"destination date text", destinationDate, std::string(10, 'a'), true},
       {"destination date text", destinationDate, std::string(11, 'a'), false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.field) + " of " + std::to_string(c.value.size()) + " bytes");
     TSyncItem item;
-    c.set(item, c.value);
+    item.*c.member = c.value;
     if (c.fits) {
       EXPECT_EQ(TSyncItem::Decode(item.Encode()), item);
       continue;
@@ -197,14 +169,9 @@ TEST(SyncItem, FillsTextsFromDosTimesForTheSidesAsked) {
 
 TEST(JobFile, WritesAndReadsRecordsInOrder) {
   TempTree tree;
-  TSyncItem onlyInSource;
-  onlyInSource.source = "neu – Übersicht.txt";
-  onlyInSource.sourceSize = 5;
-  onlyInSource.rowIndex = 1;
-  onlyInSource.sourceTime = kDos20240331;
-  onlyInSource.action = kActionCopy;
-  onlyInSource.stateCode = JobStateCode(kStateOnlyInSource);
-  onlyInSource.direction = JobDirection(kFlagSourceToDestination);
+  TSyncItem onlyInSource{.source = "neu – Übersicht.txt", .sourceSize = 5, .rowIndex = 1, .sourceTime = kDos20240331,
+                         .action = kActionCopy, .stateCode = static_cast<uint8_t>(JobStateCode(kStateOnlyInSource)),
+                         .direction = static_cast<uint8_t>(JobDirection(kFlagSourceToDestination))};
   onlyInSource.FillTexts(true, false);
   const std::vector<TSyncItem> items = {FolderRow(), onlyInSource, OnlyInDestinationRow()};
 

@@ -51,37 +51,31 @@ TEST_F(UserOptionsTest, MissingFileGivesTheDefaultsWithoutANote) {
   EXPECT_EQ(note, "");
 }
 
-struct ShortCase {
-  size_t keep;
-  int32_t maxPtk;        // what the scheduler gets
-  bool ntfs;             // byte 64 present?
-  bool noteNamesMaxPtk;  // the note says the count was defaulted
-};
-
-class ShortUserOptionsTest : public UserOptionsTest, public ::testing::WithParamInterface<ShortCase> {};
-
 // The file holds MaxPtk 7 and CopyNTFSRights 1; cut at various lengths. A
 // count that is not wholly in the file must not become 0 (or a mix of file
-// and default bytes).
-TEST_P(ShortUserOptionsTest, FieldsBeyondTheEndKeepTheirDefaults) {
-  std::vector<uint8_t> bytes = test::UserOptionsBytes({.folderRowKind = 2, .maxPtk = 7, .copyNTFSRights = 1});
-  bytes.resize(GetParam().keep, 0xFF);
-  test::WriteBytes(UsrOpt(), bytes);
-  std::string note;
-  TUserOptions uo = LoadUserOptions(ScheduleFile(), &note);
-  EXPECT_EQ(uo.MaxPtk(), GetParam().maxPtk);
-  EXPECT_EQ(uo.CopyNTFSRights(), GetParam().ntfs);
-  EXPECT_EQ(uo.FolderRowKind(), GetParam().keep > 13 ? 2 : 0);
-  EXPECT_EQ(note.find("UsrOpt.kst") != std::string::npos, GetParam().keep < 600) << note;
-  EXPECT_EQ(note.find("1000") != std::string::npos, GetParam().noteNamesMaxPtk) << note;
+// and default bytes). Beyond 600 bytes only the first record is read.
+TEST_F(UserOptionsTest, FieldsBeyondTheEndOfAShortFileKeepTheirDefaults) {
+  const struct {
+    size_t keep;
+    int32_t maxPtk;        // what the scheduler gets
+    bool ntfs;             // byte 64 present?
+    bool noteNamesMaxPtk;  // the note says the count was defaulted
+  } cases[] = {{0, 1000, false, true}, {14, 1000, false, true}, {58, 1000, false, true}, {59, 1000, false, true},
+               {60, 7, false, false},  {65, 7, true, false},     {600, 7, true, false},   {900, 7, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keep);
+    std::vector<uint8_t> bytes = test::UserOptionsBytes({.folderRowKind = 2, .maxPtk = 7, .copyNTFSRights = 1});
+    bytes.resize(c.keep, 0xFF);
+    test::WriteBytes(UsrOpt(), bytes);
+    std::string note;
+    TUserOptions uo = LoadUserOptions(ScheduleFile(), &note);
+    EXPECT_EQ(uo.MaxPtk(), c.maxPtk);
+    EXPECT_EQ(uo.CopyNTFSRights(), c.ntfs);
+    EXPECT_EQ(uo.FolderRowKind(), c.keep > 13 ? 2 : 0);
+    EXPECT_EQ(note.find("UsrOpt.kst") != std::string::npos, c.keep < 600) << note;
+    EXPECT_EQ(note.find("1000") != std::string::npos, c.noteNamesMaxPtk) << note;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Lengths, ShortUserOptionsTest,
-                         ::testing::Values(ShortCase{0, 1000, false, true}, ShortCase{14, 1000, false, true},
-                                           ShortCase{58, 1000, false, true}, ShortCase{59, 1000, false, true},
-                                           ShortCase{60, 7, false, false}, ShortCase{65, 7, true, false},
-                                           ShortCase{600, 7, true, false},
-                                           ShortCase{900, 7, true, false}));  // only the first record is read
 
 }  // namespace
 }  // namespace kv

@@ -1,7 +1,6 @@
 #include "synclist/drivelist.h"
 
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -218,40 +217,15 @@ TEST_F(DriveListTest, SaveAndLoadGiveTheSameRowsInAPrivateFile) {
   EXPECT_EQ(loaded.Count(), 0);
 }
 
-// A real mount point: a tmpfs mounted on a folder and unmounted again.
-class ScopedTmpfs {
- public:
-  explicit ScopedTmpfs(const std::string& folder) : folder_(folder) {
-    mounted_ = ::mount("kvtest", folder.c_str(), "tmpfs", 0, "size=1m") == 0;
-    error_ = mounted_ ? 0 : errno;
-  }
-  ~ScopedTmpfs() { Unmount(); }
-  bool mounted() const { return mounted_; }
-  int error() const { return error_; }
-  void Unmount() {
-    if (mounted_) ::umount2(folder_.c_str(), 0);
-    mounted_ = false;
-  }
-
- private:
-  std::string folder_;
-  bool mounted_ = false;
-  int error_ = 0;
-};
-
 TEST_F(DriveListTest, AnUnmountedMountPointIsAVanishedDriveNotAnEmptyFolder) {
   if (!test::IsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
-  tree_.Mkdir("mnt");
   platform::VolumeTable table = platform::VolumeTable::Load();
-  Volume m;
-  m.root = "M:";
-  m.folder = tree_.Posix("mnt");
+  Volume m = MakeVolume("M:", "mnt", std::nullopt, "");
   m.mustBeMounted = true;
   table.Set(m);
   table.Save();
-
-  ScopedTmpfs tmpfs(tree_.Posix("mnt"));
-  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(tmpfs.error());
+  test::ScopedTmpfs tmpfs(tree_.Posix("mnt"));
+  if (!tmpfs.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
   TDriveList mounted;
   mounted.AddPath("M:\\Daten\\", "", "", "");
   EXPECT_TRUE(mounted.GetEntry(0).active);

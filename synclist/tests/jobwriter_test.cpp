@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "shared/syncitem.h"
@@ -69,26 +70,17 @@ TEST_F(JobWriter, WritesEveryRowWithTheCodesTheCopyEngineReads) {
   const auto job = test::DecodeJobFile(t_.Posix("$job.tmp"));
   ASSERT_EQ(job.size(), rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
-    const TSyncListItem& row = rows[i].first;
-    const Expected& e = rows[i].second;
+    const auto& [row, e] = rows[i];
     const test::JobRecord& r = job[i];
     SCOPED_TRACE(row.source + "|" + row.destination);
-    EXPECT_EQ(r.source, row.source);
-    EXPECT_EQ(r.destination, row.destination);
-    EXPECT_EQ(r.sourceSize, row.sourceSize);
-    EXPECT_EQ(r.destinationSize, row.destinationSize);
-    EXPECT_EQ(r.rowIndex, static_cast<int32_t>(i));
-    EXPECT_EQ(r.sourceTime, row.sourceTime);
-    EXPECT_EQ(r.destinationTime, row.destinationTime);
-    EXPECT_EQ(r.rowKind, e.rowKind);
-    EXPECT_EQ(r.action, row.action);
-    EXPECT_EQ(r.stateCode, e.stateCode);
-    EXPECT_EQ(r.direction, e.direction);
-    EXPECT_EQ(r.sourceTimeText, e.srcTimeText);
-    EXPECT_EQ(r.sourceDateText, e.srcDateText);
-    EXPECT_EQ(r.destinationTimeText, e.dstTimeText);
-    EXPECT_EQ(r.destinationDateText, e.dstDateText);
-    EXPECT_TRUE(r.zeroFilled);
+    EXPECT_EQ(std::tuple(r.source, r.destination, r.sourceSize, r.destinationSize, r.rowIndex, r.sourceTime,
+                         r.destinationTime, int{r.action}),
+              std::tuple(row.source, row.destination, row.sourceSize, row.destinationSize, static_cast<int32_t>(i),
+                         row.sourceTime, row.destinationTime, row.action));
+    EXPECT_EQ(std::tuple(int{r.rowKind}, int{r.stateCode}, int{r.direction}, r.sourceTimeText, r.sourceDateText,
+                         r.destinationTimeText, r.destinationDateText, r.zeroFilled),
+              std::tuple(int{e.rowKind}, int{e.stateCode}, int{e.direction}, std::string(e.srcTimeText),
+                         std::string(e.srcDateText), std::string(e.dstTimeText), std::string(e.dstDateText), true));
   }
   EXPECT_EQ(list.currentFolder(), "C:\\s\\new\\");
 }

@@ -15,6 +15,7 @@
 namespace kv {
 namespace {
 
+using test::AddRows;
 using test::Dos;
 using test::Folder;
 using test::OnlyDestination;
@@ -24,6 +25,7 @@ using Names = std::vector<std::string>;
 
 constexpr time_t kMTime = 1714557600;  // 01.05.2024 10:00:00 UTC
 constexpr uint32_t kTime = Dos(2024, 5, 1, 12, 0, 0);
+constexpr int kOnBoth = kStateFolderOnBothSides;
 
 class MovedFiles : public ::testing::Test {
  protected:
@@ -45,10 +47,7 @@ class MovedFiles : public ::testing::Test {
     list.ApplyStrategy(s);
     return list;
   }
-  void File(const std::string& rel, const std::string& content) {
-    t_.Write(rel, content);
-    t_.SetMTime(rel, kMTime);
-  }
+  void Tree(std::initializer_list<std::string_view> entries) { test::WriteTree(t_, kMTime, entries); }
   // "old -> new" of every move, with the tree's root cut off.
   std::vector<std::string> Moves(const TSyncListe& list) const {
     std::vector<std::string> moves;
@@ -66,13 +65,8 @@ class MovedFiles : public ::testing::Test {
 };
 
 TEST_F(MovedFiles, AFileMovedInTheSourceIsMovedInTheDestinationAndLeavesTheJob) {
-  for (const char* rel : {"A/keep.txt", "B/other.txt"}) {
-    File(std::string("src/") + rel, "k");
-    File(std::string("dst/") + rel, "k");
-  }
-  File("src/B/moved.txt", "hello");
-  File("dst/A/moved.txt", "hello");
-  File("src/B/new.txt", "new");
+  Tree({"src/A/keep.txt=k", "dst/A/keep.txt=k", "src/B/other.txt=k", "dst/B/other.txt=k", "src/B/moved.txt=hello",
+        "dst/A/moved.txt=hello", "src/B/new.txt=new"});
   TSyncListe list = Scan();
   list.FindMoved();
   EXPECT_EQ(Moves(list), Names{"\\dst\\A\\moved.txt -> \\dst\\B\\moved.txt"});
@@ -82,19 +76,15 @@ TEST_F(MovedFiles, AFileMovedInTheSourceIsMovedInTheDestinationAndLeavesTheJob) 
   list.MarkFolders();
   list.FormatTexts();
   list.WriteJobFile(t_.Win("job.tmp"));
-  const auto job = test::DecodeJobFile(t_.Posix("job.tmp"));
   // Folder A had nothing else to do and is gone; B keeps its new file.
-  ASSERT_EQ(job.size(), 2u);
-  EXPECT_EQ(job[0].source, t_.WinFolder("src/B"));
-  EXPECT_EQ(job[0].stateCode, 10);
-  EXPECT_EQ(job[0].action, kActionCopy);
-  EXPECT_EQ(job[1].source, "new.txt");
-  EXPECT_EQ(job[1].action, kActionCopy);
+  Names job;
+  for (const auto& r : test::DecodeJobFile(t_.Posix("job.tmp")))
+    job.push_back(r.source + " " + std::to_string(r.stateCode) + " " + std::to_string(r.action));
+  EXPECT_EQ(job, (Names{t_.WinFolder("src/B") + " 10 1", "new.txt 2 1"}));
 }
 
 TEST_F(MovedFiles, ANameThatChangedCaseIsFoundAndTheMovedFileKeepsItsName) {
-  File("src/B/MOVED.TXT", "hello");
-  File("dst/A/moved.txt", "hello");
+  Tree({"src/B/MOVED.TXT=hello", "dst/A/moved.txt=hello"});
   TSyncListe list = Scan();
   list.FindMoved();
   EXPECT_EQ(Moves(list), Names{"\\dst\\A\\moved.txt -> \\dst\\B\\moved.txt"});
@@ -108,10 +98,9 @@ TEST_F(MovedFiles, ANameThatChangedCaseIsFoundAndTheMovedFileKeepsItsName) {
 // A target written after the scan is never replaced: that candidate is
 // passed over for the next one, and with none left both rows stay.
 TEST_F(MovedFiles, AnExistingTargetIsNeverReplaced) {
-  File("src/B/f.txt", "hello");
-  File("dst/A/f.txt", "hello");
+  Tree({"src/B/f.txt=hello", "dst/A/f.txt=hello"});
   TSyncListe alone = Scan();
-  File("dst/B/f.txt", "written meanwhile");
+  Tree({"dst/B/f.txt=written meanwhile"});
   alone.FindMoved();
   EXPECT_EQ(alone.movedFiles(), nullptr);
   EXPECT_EQ(t_.Read("dst/B/f.txt"), "written meanwhile");
@@ -120,10 +109,9 @@ TEST_F(MovedFiles, AnExistingTargetIsNeverReplaced) {
   EXPECT_EQ(alone.GetRow(1).action, kActionDelete);
 
   std::filesystem::remove(t_.Posix("dst/B/f.txt"));
-  File("src/C/f.txt", "hello");
-  t_.Mkdir("dst/C");
+  Tree({"src/C/f.txt=hello", "dst/C"});
   TSyncListe two = Scan();
-  File("dst/B/f.txt", "written meanwhile");
+  Tree({"dst/B/f.txt=written meanwhile"});
   two.FindMoved();
   EXPECT_EQ(Moves(two), Names{"\\dst\\A\\f.txt -> \\dst\\C\\f.txt"});
   EXPECT_EQ(t_.Read("dst/C/f.txt"), "hello");
@@ -135,10 +123,7 @@ TEST_F(MovedFiles, AnExistingTargetIsNeverReplaced) {
 }
 
 TEST_F(MovedFiles, ACandidateMayLieInAnotherPairAndSourceSideDeletionsMoveInTheSource) {
-  File("dst1/A/f.dat", "data");
-  File("src2/B/f.dat", "data");
-  t_.Mkdir("src1/A");
-  t_.Mkdir("dst2");
+  Tree({"dst1/A/f.dat=data", "src2/B/f.dat=data", "src1/A", "dst2"});
   TSyncListe total;
   total.AppendFrom(Scan("src1", "dst1"));
   total.AppendFrom(Scan("src2", "dst2"));
@@ -148,10 +133,7 @@ TEST_F(MovedFiles, ACandidateMayLieInAnotherPairAndSourceSideDeletionsMoveInTheS
   EXPECT_EQ(RowNames(total), Names{t_.WinFolder("src2/B")});  // pair 2's B, only in the source
 
   // Only in the source and to delete: the move is made in the source.
-  File("src/A/f.txt", "x");
-  File("dst/B/f.txt", "x");
-  t_.Mkdir("src/B");
-  t_.Mkdir("dst/A");
+  Tree({"src/A/f.txt=x", "dst/B/f.txt=x", "src/B", "dst/A"});
   TSyncListe back = Scan("src", "dst", {kActionNone, kActionNone, kActionDelete, kActionCopy});
   back.FindMoved();
   EXPECT_FALSE(t_.Exists("src/A/f.txt"));
@@ -164,8 +146,7 @@ TEST_F(MovedFiles, ACandidateMayLieInAnotherPairAndSourceSideDeletionsMoveInTheS
 // gone (the folders made for it go again).
 TEST_F(MovedFiles, NoMoveWithoutAnExactPartnerOnTheSameDrive) {
   test::MapDrive("V:", t_.Posix("v"));
-  File("v/dst/A/f.txt", "12345");
-  File("dst/A/f.txt", "12345");
+  Tree({"v/dst/A/f.txt=12345", "dst/A/f.txt=12345"});
   struct Case {
     const char* what;
     std::string fromSource, fromDestination, name;
@@ -181,10 +162,9 @@ TEST_F(MovedFiles, NoMoveWithoutAnExactPartnerOnTheSameDrive) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TSyncListe list;
-    list.AddRow(Folder(c.fromSource, c.fromDestination, kStateFolderOnBothSides));
-    list.AddRow(OnlyDestination(c.name, kActionDelete, 5, kTime));
-    list.AddRow(Folder(t_.WinFolder("src/B/C"), t_.WinFolder("dst/B/C"), kStateFolderOnlyInSource));
-    list.AddRow(OnlySource(c.name, kActionCopy, c.size, c.time));
+    AddRows(list, {Folder(c.fromSource, c.fromDestination, kOnBoth), OnlyDestination(c.name, kActionDelete, 5, kTime),
+                   Folder(t_.WinFolder("src/B/C"), t_.WinFolder("dst/B/C"), kStateFolderOnlyInSource),
+                   OnlySource(c.name, kActionCopy, c.size, c.time)});
     list.FindMoved();
     EXPECT_EQ(list.movedFiles(), nullptr);
     EXPECT_EQ(list.Count(), 4u);
@@ -229,22 +209,17 @@ TEST(InStableDriveList, NamesTheDriveAndItsNetworkName) {
 // --- Vanished and unstable drives ------------------------------------------------------------
 
 TEST_F(MovedFiles, CollectDropsEveryBlockOnAVanishedDriveAndNamesTheDriveOnce) {
-  t_.Mkdir("e");
+  Tree({"e"});
   test::MapDrive("E:", t_.Posix("e"), /*mustBeMounted=*/true);  // a plain folder: nothing mounted
   test::MapDrive("F:", t_.Posix("missing"), /*mustBeMounted=*/false);
   TSyncListe list;
-  list.AddRow(Folder(t_.WinFolder("s"), t_.WinFolder("d"), kStateFolderOnBothSides));
-  list.AddRow(OnlySource("keep1", kActionCopy));
-  list.AddRow(Folder(t_.WinFolder("s/x"), "E:\\backup\\x\\", kStateFolderOnBothSides));
-  list.AddRow(OnlySource("a", kActionCopy));
-  list.AddRow(Folder(t_.WinFolder("s/y"), "E:\\backup\\y\\", kStateFolderOnlyInSource));
-  list.AddRow(Folder(t_.WinFolder("s/z"), "e:\\backup\\z\\", kStateFolderOnBothSides));
-  list.AddRow(OnlyDestination("b", kActionDelete));
-  list.AddRow(Folder("F:\\in\\", t_.WinFolder("d/f"), kStateFolderOnlyInDestination));
-  list.AddRow(OnlyDestination("c", kActionDelete));
-  list.AddRow(Folder("K:\\unmapped\\", t_.WinFolder("d/k"), kStateFolderOnBothSides));
-  list.AddRow(Folder(t_.WinFolder("s/w"), t_.WinFolder("d/w"), kStateFolderOnBothSides));
-  list.AddRow(OnlySource("keep2", kActionCopy));
+  AddRows(list, {Folder(t_.WinFolder("s"), t_.WinFolder("d"), kOnBoth), OnlySource("keep1", kActionCopy),
+                 Folder(t_.WinFolder("s/x"), "E:\\backup\\x\\", kOnBoth), OnlySource("a", kActionCopy),
+                 Folder(t_.WinFolder("s/y"), "E:\\backup\\y\\", kStateFolderOnlyInSource),
+                 Folder(t_.WinFolder("s/z"), "e:\\backup\\z\\", kOnBoth), OnlyDestination("b", kActionDelete),
+                 Folder("F:\\in\\", t_.WinFolder("d/f"), kStateFolderOnlyInDestination),
+                 OnlyDestination("c", kActionDelete), Folder("K:\\unmapped\\", t_.WinFolder("d/k"), kOnBoth),
+                 Folder(t_.WinFolder("s/w"), t_.WinFolder("d/w"), kOnBoth), OnlySource("keep2", kActionCopy)});
   TDriveNameList vanished;
   list.CollectDrives(vanished);
   EXPECT_EQ(vanished, (TDriveNameList{"E:", "F:", "K:"}));
@@ -255,19 +230,14 @@ TEST_F(MovedFiles, CollectDropsEveryBlockOnAVanishedDriveAndNamesTheDriveOnce) {
 TEST_F(MovedFiles, AFileToDeleteThatReappearedMakesItsDriveUnstable) {
   t_.Mkdir("u");
   test::MapDrive("U:", t_.Posix("u"), false, "\\\\srv\\share");
-  File("src/a/gone.txt", "back again");
-  File("src/a/gone2.txt", "back again");
+  Tree({"src/a/gone.txt=back again", "src/a/gone2.txt=back again"});
   TSyncListe list;
-  list.AddRow(Folder(t_.WinFolder("src/a"), t_.WinFolder("dst/a"), kStateFolderOnBothSides));
-  list.AddRow(OnlyDestination("gone.txt", kActionDelete));
-  list.AddRow(OnlyDestination("gone2.txt", kActionDelete));
-  list.AddRow(OnlyDestination("really-gone.txt", kActionDelete));
-  list.AddRow(Folder("U:\\src\\", "U:\\dst\\", kStateFolderOnBothSides));
-  list.AddRow(OnlySource("y.txt", kActionDelete));
-  list.AddRow(Folder(t_.WinFolder("src/b"), t_.WinFolder("dst/b"), kStateFolderOnBothSides));
-  list.AddRow(OnlySource("x.txt", kActionCopy));
-  list.AddRow(Folder("U:\\s2\\", t_.WinFolder("dst/c"), kStateFolderOnBothSides));
-  list.AddRow(OnlySource("z.txt", kActionCopy));
+  AddRows(list, {Folder(t_.WinFolder("src/a"), t_.WinFolder("dst/a"), kOnBoth),
+                 OnlyDestination("gone.txt", kActionDelete), OnlyDestination("gone2.txt", kActionDelete),
+                 OnlyDestination("really-gone.txt", kActionDelete),
+                 Folder("U:\\src\\", "U:\\dst\\", kOnBoth), OnlySource("y.txt", kActionDelete),
+                 Folder(t_.WinFolder("src/b"), t_.WinFolder("dst/b"), kOnBoth), OnlySource("x.txt", kActionCopy),
+                 Folder("U:\\s2\\", t_.WinFolder("dst/c"), kOnBoth), OnlySource("z.txt", kActionCopy)});
   TInStableDriveList unstable;
   unstable.Add("stale entry");
   list.RecheckUnstable(unstable);
@@ -277,10 +247,9 @@ TEST_F(MovedFiles, AFileToDeleteThatReappearedMakesItsDriveUnstable) {
 
   // A source-only file to delete that now exists in the destination: the
   // destination's drive, by its network name, and every block on it go.
-  File("u/dst/y.txt", "y");
-  list.AddRow(Folder("\\\\SRV\\share\\other\\", t_.WinFolder("d"), kStateFolderOnBothSides));
-  list.AddRow(Folder(t_.WinFolder("s"), t_.WinFolder("d"), kStateFolderOnBothSides));
-  list.AddRow(OnlySource("k.txt", kActionCopy));
+  Tree({"u/dst/y.txt=y"});
+  AddRows(list, {Folder("\\\\SRV\\share\\other\\", t_.WinFolder("d"), kOnBoth),
+                 Folder(t_.WinFolder("s"), t_.WinFolder("d"), kOnBoth), OnlySource("k.txt", kActionCopy)});
   list.RecheckUnstable(unstable);
   ASSERT_EQ(unstable.Count(), 1u);
   EXPECT_EQ(unstable.GetPair(0).drive + "|" + unstable.GetPair(0).uncDrive, "U:|\\\\srv\\share");

@@ -15,6 +15,7 @@
 namespace kv {
 namespace {
 
+using test::AddRows;
 using test::Both;
 using test::Dos;
 using test::Folder;
@@ -28,13 +29,7 @@ constexpr uint32_t kNoon = Dos(2024, 5, 1, 12, 0, 0);
 
 // FILETIME of a UTC calendar instant, computed with the C library alone.
 platform::FileTime Utc(int y, int mo, int d, int h, int mi, int s) {
-  std::tm tm{};
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
+  std::tm tm{.tm_sec = s, .tm_min = mi, .tm_hour = h, .tm_mday = d, .tm_mon = mo - 1, .tm_year = y - 1900};
   return static_cast<platform::FileTime>(timegm(&tm)) * 10000000 + 116444736000000000LL;
 }
 
@@ -46,12 +41,9 @@ class SyncListTest : public ::testing::Test {
 
 TEST_F(SyncListTest, DeleteBlockRemovesTheFolderAndItsFilesOnly) {
   TSyncListe list;
-  list.AddRow(Folder("C:\\s\\", "C:\\d\\", kStateFolderOnBothSides));
-  list.AddRow(OnlySource("a"));
-  list.AddRow(Folder("C:\\s\\x\\", "C:\\d\\x\\", kStateFolderOnlyInSource));
-  list.AddRow(OnlySource("b"));
-  list.AddRow(OnlySource("c"));
-  list.AddRow(Folder("C:\\s\\y\\", "C:\\d\\y\\", kStateFolderOnBothSides));
+  AddRows(list, {Folder("C:\\s\\", "C:\\d\\", kStateFolderOnBothSides), OnlySource("a"),
+                 Folder("C:\\s\\x\\", "C:\\d\\x\\", kStateFolderOnlyInSource), OnlySource("b"), OnlySource("c"),
+                 Folder("C:\\s\\y\\", "C:\\d\\y\\", kStateFolderOnBothSides)});
   list.DeleteBlock(2);
   EXPECT_EQ(test::RowNames(list), (std::vector<std::string>{"C:\\s\\", "a", "C:\\s\\y\\"}));
   list.DeleteBlock(2);  // the last block runs to the end of the list
@@ -61,8 +53,7 @@ TEST_F(SyncListTest, DeleteBlockRemovesTheFolderAndItsFilesOnly) {
 
   // An abort from the progress callback ends a pass and leaves the list whole.
   TSyncListe aborting([](TSyncListe&) { throw EAbort(); });
-  aborting.AddRow(Folder("Q:\\s\\", "Q:\\d\\", kStateFolderOnBothSides));
-  aborting.AddRow(OnlySource("a"));
+  AddRows(aborting, {Folder("Q:\\s\\", "Q:\\d\\", kStateFolderOnBothSides), OnlySource("a")});
   TDriveNameList vanished;
   EXPECT_THROW(aborting.CollectDrives(vanished), EAbort);
   aborting.AddRow(OnlySource("b"));
@@ -145,8 +136,7 @@ TEST_F(SyncListTest, HourToleranceWorksOnCalendarValuesAcrossTheSwitches) {
     ASSERT_EQ(platform::DosFromFileTime(c.src), c.srcDos);
     ASSERT_EQ(platform::DosFromFileTime(c.dst), c.dstDos);
     TSyncListe list;
-    list.AddRow(Folder("C:\\s\\", "C:\\d\\", kStateFolderOnBothSides));
-    list.AddRow(Both("f", kNewer, c.srcDos, c.dstDos));
+    AddRows(list, {Folder("C:\\s\\", "C:\\d\\", kStateFolderOnBothSides), Both("f", kNewer, c.srcDos, c.dstDos)});
     list.HourTolerance();
     list.HourTwoSecTolerance();
     EXPECT_EQ(list.GetRow(1).state, c.expected);
@@ -206,8 +196,8 @@ TEST_F(OldStamps, MarksFilesChangedOnBothSidesUsingEveryBlockOfThePair) {
     list.AddRow(row);
   }
   // A folder without stamps: nothing changes in it.
-  list.AddRow(Folder("C:\\data\\src\\nostamps\\", "C:\\data\\dst\\nostamps\\", kStateFolderOnBothSides));
-  list.AddRow(Both("b.txt", kOlder, later, Dos(2024, 10, 23, 14, 0, 0)));
+  AddRows(list, {Folder("C:\\data\\src\\nostamps\\", "C:\\data\\dst\\nostamps\\", kStateFolderOnBothSides),
+                 Both("b.txt", kOlder, later, Dos(2024, 10, 23, 14, 0, 0))});
 
   list.CheckOldStamps(tree_.Win("OS.vrl"));
   EXPECT_EQ(list.oldStampError(), "");
@@ -225,8 +215,8 @@ TEST_F(OldStamps, AMissingOrBrokenFileChangesNothing) {
   for (const char* file : {"missing.vrl", "broken.vrl", "short.vrl"}) {
     SCOPED_TRACE(file);
     TSyncListe list;
-    list.AddRow(Folder(src_, dst_, kStateFolderOnBothSides));
-    list.AddRow(Both("b.txt", kOlder, Dos(2024, 10, 23, 12, 0, 0), Dos(2024, 10, 23, 14, 0, 0)));
+    AddRows(list, {Folder(src_, dst_, kStateFolderOnBothSides),
+                   Both("b.txt", kOlder, Dos(2024, 10, 23, 12, 0, 0), Dos(2024, 10, 23, 14, 0, 0))});
     list.CheckOldStamps(tree_.Win(file));
     EXPECT_EQ(list.GetRow(1).state, kOlder);
     EXPECT_EQ(list.oldStampError().empty(), std::string(file) == "missing.vrl") << list.oldStampError();
@@ -350,13 +340,8 @@ TEST_F(SyncListTest, CriticalDeleteShareIsExactPercent) {
 
 TEST_F(SyncListTest, AddFromTreeSkipsOnlyEmptyFoldersPresentOnBothSides) {
   test::TempTree t;
-  t.Write("src/a/f1.txt", "1");
-  t.Mkdir("src/emptyboth");
-  t.Mkdir("src/srconly");
-  t.Mkdir("dst/a");
-  t.Mkdir("dst/emptyboth");
-  t.Mkdir("dst/dstonly");
-  t.Write("dst/b.txt", "22");
+  test::WriteTree(t, 1718452800, {"src/a/f1.txt=1", "src/emptyboth", "src/srconly", "dst/a", "dst/emptyboth",
+                                  "dst/dstonly", "dst/b.txt=22"});
   TDirTree tree;
   tree.recurse = true;
   tree.SetFolderKind(1);

@@ -2,11 +2,15 @@
 // Row builders shared by the sync-list tests. DOS values are packed by hand
 // from their bit layout, independent of the platform's conversions.
 #include <cstdint>
+#include <ctime>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/volumes.h"
 #include "synclist/syncliste.h"
+#include "testsupport/temptree.h"
 
 namespace kv::test {
 
@@ -68,6 +72,10 @@ inline TSyncListItem OnlyDestination(std::string name, int action = kActionNone,
   return row;
 }
 
+inline void AddRows(TSyncListe& list, std::initializer_list<TSyncListItem> rows) {
+  for (const TSyncListItem& row : rows) list.AddRow(row);
+}
+
 // Per row its source, or its destination where the source is empty.
 inline std::vector<std::string> RowNames(const TSyncListe& list) {
   std::vector<std::string> names;
@@ -76,6 +84,22 @@ inline std::vector<std::string> RowNames(const TSyncListe& list) {
     names.push_back(r.source.empty() ? r.destination : r.source);
   }
   return names;
+}
+
+// Writes a tree from "path=content" entries, each stamped base plus the
+// seconds after an optional "@" ("path=content@3600"); "path/" makes a folder.
+inline void WriteTree(const TempTree& t, time_t base, std::initializer_list<std::string_view> entries) {
+  for (std::string_view e : entries) {
+    const size_t eq = e.find('=');
+    if (eq == std::string_view::npos) {
+      t.Mkdir(e);
+      continue;
+    }
+    const size_t at = e.find('@', eq);
+    const std::string_view rel = e.substr(0, eq);
+    t.Write(rel, e.substr(eq + 1, at == std::string_view::npos ? std::string_view::npos : at - eq - 1));
+    t.SetMTime(rel, base + (at == std::string_view::npos ? 0 : std::stol(std::string(e.substr(at + 1)))));
+  }
 }
 
 // Maps a drive letter to a folder of this machine for the test's registry.

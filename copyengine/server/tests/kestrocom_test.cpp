@@ -62,6 +62,19 @@ class ScopedComInit {
   ~ScopedComInit() { CoUninitialize(); }
 };
 
+HRESULT CreateCopy(void** object) {
+  return CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, object);
+}
+
+// A private registry with the server registered, and a thread that may
+// create objects.
+struct RegisteredServer : ::testing::Test {
+  test::ScopedRegistry registry;
+  HRESULT registered = Register();
+  ScopedComInit init;
+  void SetUp() override { ASSERT_EQ(registered, S_OK); }
+};
+
 TEST(KestroComRegistration, WritesExactlyTheServersKeys) {
   test::ScopedRegistry registry;
   ASSERT_EQ(Register(), S_OK);
@@ -70,39 +83,20 @@ TEST(KestroComRegistration, WritesExactlyTheServersKeys) {
   const std::string lib = "TypeLib\\" + kLibid;
   const std::string itf = "Interface\\" + kIid;
   const std::set<std::string> expected = {
-      "CLSID",
-      cls,
-      cls + " [] = Copy Objekt",
-      cls + "\\InprocServer32",
-      cls + "\\InprocServer32 [] = " + path,
+      "CLSID", cls, cls + " [] = Copy Objekt",
+      cls + "\\InprocServer32", cls + "\\InprocServer32 [] = " + path,
       cls + "\\InprocServer32 [ThreadingModel] = Apartment",
-      cls + "\\ProgID",
-      cls + "\\ProgID [] = Kestro.CopyObj",
-      cls + "\\Version",
-      cls + "\\Version [] = 4.0",
-      cls + "\\TypeLib",
-      cls + "\\TypeLib [] = " + kLibid,
-      "Kestro.CopyObj",
-      "Kestro.CopyObj [] = Copy Objekt",
-      "Kestro.CopyObj\\Clsid",
-      "Kestro.CopyObj\\Clsid [] = " + kClsid,
-      "TypeLib",
-      lib,
-      lib + "\\4.0",
-      lib + "\\4.0 [] = Kestro Bibliothek",
-      lib + "\\4.0\\FLAGS",
-      lib + "\\4.0\\FLAGS [] = 0",
-      lib + "\\4.0\\HELPDIR",
-      lib + "\\4.0\\HELPDIR [] = " + FolderOf(path),
-      lib + "\\4.0\\409",
-      lib + "\\4.0\\409\\win32",
-      lib + "\\4.0\\409\\win32 [] = " + path,
-      "Interface",
-      itf,
-      itf + " [] = ICopy",
-      itf + "\\TypeLib",
-      itf + "\\TypeLib [] = " + kLibid,
-      itf + "\\TypeLib [Version] = 4.0",
+      cls + "\\ProgID", cls + "\\ProgID [] = Kestro.CopyObj",
+      cls + "\\Version", cls + "\\Version [] = 4.0",
+      cls + "\\TypeLib", cls + "\\TypeLib [] = " + kLibid,
+      "Kestro.CopyObj", "Kestro.CopyObj [] = Copy Objekt",
+      "Kestro.CopyObj\\Clsid", "Kestro.CopyObj\\Clsid [] = " + kClsid,
+      "TypeLib", lib, lib + "\\4.0", lib + "\\4.0 [] = Kestro Bibliothek",
+      lib + "\\4.0\\FLAGS", lib + "\\4.0\\FLAGS [] = 0",
+      lib + "\\4.0\\HELPDIR", lib + "\\4.0\\HELPDIR [] = " + FolderOf(path),
+      lib + "\\4.0\\409", lib + "\\4.0\\409\\win32", lib + "\\4.0\\409\\win32 [] = " + path,
+      "Interface", itf, itf + " [] = ICopy",
+      itf + "\\TypeLib", itf + "\\TypeLib [] = " + kLibid, itf + "\\TypeLib [Version] = 4.0",
   };
   EXPECT_EQ(DumpClassesRoot(), expected);
   ASSERT_EQ(Register(), S_OK) << "registering again";
@@ -112,15 +106,6 @@ TEST(KestroComRegistration, WritesExactlyTheServersKeys) {
 TEST(KestroComRegistration, UnregisterRemovesAllAndOnlyWhatRegisterWrote) {
   test::ScopedRegistry registry;
   EXPECT_EQ(Unregister(), S_OK) << "nothing registered yet";
-  ASSERT_EQ(Register(), S_OK);
-  ASSERT_EQ(Unregister(), S_OK);
-  for (const std::string& line : DumpClassesRoot()) {
-    for (const std::string& ours : {kClsid, kIid, kLibid, std::string("Kestro.CopyObj")}) {
-      EXPECT_EQ(line.find(ours), std::string::npos) << line;
-    }
-  }
-  EXPECT_EQ(Unregister(), S_OK) << "twice";
-
   // Neighbours: another class, another version of the type library.
   Registry root(Hive::ClassesRoot);
   ASSERT_TRUE(root.WriteString("CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", "", "/x.dll"));
@@ -130,6 +115,7 @@ TEST(KestroComRegistration, UnregisterRemovesAllAndOnlyWhatRegisterWrote) {
   ASSERT_EQ(Register(), S_OK);
   ASSERT_EQ(Unregister(), S_OK);
   EXPECT_EQ(DumpClassesRoot(), before);
+  EXPECT_EQ(Unregister(), S_OK) << "twice";
 }
 
 // The scheduler's path: creation fails, regsvr32 runs, the next creation
@@ -138,57 +124,54 @@ TEST(KestroComRegistration, Regsvr32MakesTheClassCreatable) {
   test::ScopedRegistry registry;
   ScopedComInit init;
   ComPtr<ICopy> copy;
-  EXPECT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out()),
-            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CreateCopy(copy.Out()), REGDB_E_CLASSNOTREG);
   int status = -1;
-  EXPECT_EQ(test::RunCommand(std::string("'") + KV_REGSVR32 + "' /s '" + KV_KESTROCOM + "' 2>&1", &status), "");
+  const auto regsvr32 = [&](const char* option) {
+    return test::RunCommand(std::string("'") + KV_REGSVR32 + "' " + option + " '" + KV_KESTROCOM + "' 2>&1", &status);
+  };
+  EXPECT_EQ(regsvr32("/s"), "");
   ASSERT_EQ(status, 0);
-  ASSERT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out()), S_OK);
+  ASSERT_EQ(CreateCopy(copy.Out()), S_OK);
   EXPECT_TRUE(copy);
   EXPECT_EQ(copy->Set_Binary(VARIANT_FALSE), S_OK);
   copy.Reset();
 
-  const std::string unreg = test::RunCommand(std::string("'") + KV_REGSVR32 + "' /u '" + KV_KESTROCOM + "' 2>&1", &status);
+  const std::string unreg = regsvr32("/u");
   ASSERT_EQ(status, 0) << unreg;
-  EXPECT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out()),
-            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CreateCopy(copy.Out()), REGDB_E_CLASSNOTREG);
 }
 
 TEST(KestroComRegistration, RefusedRegistryIsAFailure) {
-  if (test::IsRoot()) {
-    // Root writes anywhere; the registry folder is refused to an ordinary user.
-    test::TempTree tree;
-    test::ScopedEnv dir("KESTROVANE_REGISTRY_DIR", tree.Posix("registry").c_str());
-    tree.Mkdir("registry");
-    chmod(tree.Posix("registry").c_str(), 0555);
-    int status = test::RunUnprivileged([] { return Register() == E_FAIL ? 0 : 1; });
-    EXPECT_EQ(status, 0);
-    EXPECT_FALSE(Registry(Hive::ClassesRoot).KeyExists("CLSID\\" + kClsid));
-    return;
-  }
-  GTEST_SKIP() << "needs root to drop privileges";
+  // Root writes anywhere; the registry folder is refused to an ordinary user.
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to drop privileges";
+  test::TempTree tree;
+  test::ScopedEnv dir("KESTROVANE_REGISTRY_DIR", tree.Posix("registry").c_str());
+  tree.Mkdir("registry");
+  chmod(tree.Posix("registry").c_str(), 0555);
+  EXPECT_EQ(test::RunUnprivileged([] { return Register() == E_FAIL ? 0 : 1; }), 0);
+  EXPECT_FALSE(Registry(Hive::ClassesRoot).KeyExists("CLSID\\" + kClsid));
+}
+
+// The library's defined symbols as nm lists them, with the given options.
+std::string Symbols(const std::string& options) {
+  const std::string nm = KV_NM;
+  if (nm.empty() || access(nm.c_str(), X_OK) != 0) return {};
+  int status = -1;
+  std::string out = test::RunCommand("'" + nm + "' " + options + " --defined-only '" + KV_KESTROCOM + "'", &status);
+  EXPECT_EQ(status, 0);
+  return out;
 }
 
 TEST(KestroComExports, AreExactlyTheFourEntryPoints) {
-  std::string nm = KV_NM;
-  if (nm.empty() || access(nm.c_str(), X_OK) != 0) GTEST_SKIP() << "nm not found";
-  int status = -1;
-  std::istringstream lines(test::RunCommand("'" + nm + "' -D --defined-only '" + KV_KESTROCOM + "'", &status));
-  ASSERT_EQ(status, 0);
+  std::istringstream lines(Symbols("-D"));
   std::set<std::string> names;
   for (std::string address, kind, name; lines >> address >> kind >> name;) names.insert(name);
+  if (names.empty()) GTEST_SKIP() << "nm not found";
   EXPECT_EQ(names, (std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
                                           "DllUnregisterServer"}));
-}
-
-// The platform layer exists once per process: the server library takes it
-// from the component runtime and carries no copy of its own.
-TEST(KestroComExports, CarryNoCopyOfThePlatformLayer) {
-  std::string nm = KV_NM;
-  if (nm.empty() || access(nm.c_str(), X_OK) != 0) GTEST_SKIP() << "nm not found";
-  int status = -1;
-  const std::string symbols = test::RunCommand("'" + nm + "' -C --defined-only '" + KV_KESTROCOM + "'", &status);
-  ASSERT_EQ(status, 0);
+  // The platform layer exists once per process: the server library takes
+  // it from the component runtime and carries no copy of its own.
+  const std::string symbols = Symbols("-C");
   for (const char* fn : {"kv::platform::Registry::ReadString(", "kv::platform::Registry::WriteString(",
                          "kv::platform::GetLastError()", "kv::platform::SetErrorInfo(",
                          "kv::platform::CoCreateInstance(", "kv::platform::GuidToString["}) {
@@ -196,16 +179,11 @@ TEST(KestroComExports, CarryNoCopyOfThePlatformLayer) {
   }
 }
 
-TEST(KestroComObject, CountsReferencesAndServerLocks) {
-  test::ScopedRegistry registry;
-  ASSERT_EQ(Register(), S_OK);
-  ScopedComInit init;
+TEST_F(RegisteredServer, CountsReferencesAndServerLocks) {
   ASSERT_EQ(CanUnloadNow(), S_OK);
 
   ICopy* copy = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy,
-                             reinterpret_cast<void**>(&copy)),
-            S_OK);
+  ASSERT_EQ(CreateCopy(reinterpret_cast<void**>(&copy)), S_OK);
   EXPECT_EQ(CanUnloadNow(), S_FALSE);
   IDispatch* dispatch = nullptr;
   IUnknown* unknown = nullptr;
@@ -244,31 +222,25 @@ TEST(KestroComObject, CountsReferencesAndServerLocks) {
   EXPECT_EQ(getClassObject(CLSID_CopyObj, IID_IClassFactory, nullptr), E_POINTER);
 }
 
-TEST(KestroComObject, NamesResolveToTheirDispatchIdentifiers) {
-  test::ScopedRegistry registry;
-  ASSERT_EQ(Register(), S_OK);
-  ScopedComInit init;
+TEST_F(RegisteredServer, NamesResolveToTheirDispatchIdentifiers) {
   ComPtr<ICopy> copy;
-  ASSERT_EQ(CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out()), S_OK);
+  ASSERT_EQ(CreateCopy(copy.Out()), S_OK);
   const std::pair<const char*, DISPID> expected[] = {
       {"SrcFile", 1},         {"CopyFiles", 2},   {"OSFile", 3},          {"PtkFile", 4},   {"Manuell", 5},
       {"Binary", 6},          {"ArchivSchredder", 7}, {"AnalyseTime", 8}, {"Hidden", 9},    {"Minimized", 10},
       {"MainFile", 11},       {"MailAdress", 12}, {"NTFSAccess", 13},     {"SecurityRename", 14},
       {"ExtLog", 15},         {"ExtAppend", 16},  {"ExtErr", 17},         {"ExtDone", 18},  {"ExtTrenn", 19},
-      {"DelSchredder", 20},   {"ptkfile", 4},     {"SRCFILE", 1},
+      {"DelSchredder", 20},   {"ptkfile", 4},     {"SRCFILE", 1},         {"CopyFile", DISPID_UNKNOWN},
   };
-  for (const auto& [name, dispid] : expected) {
+  for (auto [name, dispid] : expected) {
     std::string text = name;
     char* names[] = {text.data()};
     DISPID id = 0;
-    EXPECT_EQ(copy->GetIDsOfNames(IID_ICopy, names, 1, kKestroLibLocale, &id), S_OK) << name;
+    EXPECT_EQ(copy->GetIDsOfNames(IID_ICopy, names, 1, kKestroLibLocale, &id),
+              dispid == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK)
+        << name;
     EXPECT_EQ(id, dispid) << name;
   }
-  std::string unknown = "CopyFile";
-  char* names[] = {unknown.data()};
-  DISPID id = 0;
-  EXPECT_EQ(copy->GetIDsOfNames(IID_ICopy, names, 1, kKestroLibLocale, &id), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(id, DISPID_UNKNOWN);
 }
 
 }  // namespace

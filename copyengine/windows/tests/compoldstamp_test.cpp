@@ -9,62 +9,36 @@
 #include <QLabel>
 
 #include <atomic>
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <thread>
 
 #include "platform/files.h"
 #include "platform/msgloop.h"
 #include "testsupport/fixtures.h"
+#include "copyengine/windows/tests/widget_support.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
 namespace {
 
-bool WaitUntil(const std::function<bool()>& pred) {
-  for (int i = 0; i < 4000; ++i) {
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
-}
+using test::WaitUntil;
 
-TtfCompOldStampWidget* FindWindow() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (w->objectName() == "tfCompOldStamp") return static_cast<TtfCompOldStampWidget*>(w);
-  }
-  return nullptr;
-}
-
-struct LabelCase {
-  const char* name;
-  QPoint at;
-  const char* text;
-};
+TtfCompOldStampWidget* FindWindow() { return test::FindTopLevel<TtfCompOldStampWidget>(); }
 
 TEST(CompOldStampWidget, LayoutTextsAndColoursAt96Dpi) {
   TtfCompOldStampWidget w(96);
   EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Kestrovane [ Aktuallisieren der erweiterten Synchronisation ]"));
   EXPECT_EQ(w.size(), QSize(573, 156));
   EXPECT_EQ(w.minimumSize(), w.maximumSize());
-  const LabelCase labels[] = {
-      {"Label1", {8, 8}, "Die alten Zeitstempel werden mit den neuen verglichen und aktuallisiert."},
-      {"Label2", {8, 24}, "Diese Prüfung kann unter umständen einige Zeit in Anspruch nehmen, bitte gedulden Sie sich"},
-      {"Label3", {8, 40},
+  const test::LabelRow labels[] = {
+      {"Label1", 8, 8, "Die alten Zeitstempel werden mit den neuen verglichen und aktuallisiert."},
+      {"Label2", 8, 24, "Diese Prüfung kann unter umständen einige Zeit in Anspruch nehmen, bitte gedulden Sie sich"},
+      {"Label3", 8, 40,
        "einen Augenblick. Ist die erweiterte Synchronisation abgeschalten wird diese Prüfung nicht vorgenommen."},
-      {"tlSFldr", {24, 72}, "Quellordner :"},
-      {"tlDFldr", {24, 96}, "Zielordner :"},
-      {"tlSrcFldr", {96, 72}, ""},
-      {"tlDestFldr", {96, 96}, ""},
+      {"tlSFldr", 24, 72, "Quellordner :"}, {"tlDFldr", 24, 96, "Zielordner :"},
+      {"tlSrcFldr", 96, 72, ""},            {"tlDestFldr", 96, 96, ""},
   };
-  for (const LabelCase& c : labels) {
-    QLabel* label = w.label(c.name);
-    ASSERT_NE(label, nullptr) << c.name;
-    EXPECT_EQ(label->pos(), c.at) << c.name;
-    EXPECT_EQ(label->text(), QString::fromUtf8(c.text)) << c.name;
-  }
+  test::ExpectLabels(w, labels);
   EXPECT_EQ(w.label("tlSFldr")->palette().color(QPalette::WindowText), QColor(Qt::blue));
   EXPECT_EQ(w.label("tlDFldr")->palette().color(QPalette::WindowText), QColor(Qt::red));
   EXPECT_EQ(w.folderWidth(), 573 - 96 - 5);

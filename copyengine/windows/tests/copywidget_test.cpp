@@ -13,30 +13,20 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "copyengine/filecopy.h"
 #include "copyengine/oldstamp.h"
+#include "copyengine/windows/tests/widget_support.h"
 #include "platform/gui/geometry.h"
 #include "platform/msgloop.h"
 
 namespace kv {
 namespace {
 
-namespace ui = platform::ui;
-
-bool ProcessEventsUntil(const std::function<bool()>& cond) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using test::WaitUntil;
 
 // Receives what the widget sends to its model, on this thread.
 class Recorder : public platform::MessageHandler {
@@ -47,8 +37,6 @@ class Recorder : public platform::MessageHandler {
   void HandleMessage(const platform::Message& m) override { ids.push_back(m.id); }
 };
 
-QRect Design(ui::Rect design) { return QRect(design.left, design.top, design.width, design.height); }
-
 TEST(CopyWidgetTest, HasTheCaptionSizeAndControlsOfTheWindow) {
   TtfCopyWidget w(platform::HandlerRef{}, false, 96);
   EXPECT_EQ(w.windowTitle(), QString::fromUtf8("Kestrovane [ Kopieren ]"));
@@ -57,40 +45,23 @@ TEST(CopyWidgetTest, HasTheCaptionSizeAndControlsOfTheWindow) {
   EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
 
-  struct Row {
-    const char* name;
-    int left, top;
-    const char* text;
-    bool bold;
-    bool shown;
-  };
-  const Row rows[] = {
-      {"Label1", 8, 8, "Von:", true, true},
-      {"Label2", 8, 56, "Nach:", true, true},
-      {"Label5", 8, 104, "Bisherige Kopierdauer:", true, true},
-      {"tlTime", 8, 120, "00:00:00", false, true},
-      {"Label3", 8, 152, "Dateigrösse:", false, true},
-      {"Label4", 8, 192, "Gesamtgrösse:", false, true},
+  const test::LabelRow rows[] = {
+      {"Label1", 8, 8, "Von:", true},         {"Label2", 8, 56, "Nach:", true},
+      {"Label5", 8, 104, "Bisherige Kopierdauer:", true},
+      {"tlTime", 8, 120, "00:00:00"},         {"Label3", 8, 152, "Dateigrösse:"},
+      {"Label4", 8, 192, "Gesamtgrösse:"},
       {"tlAbort1", 8, 24, "Der Vorgang wird abgebrochen", true, false},
       {"tlabort2", 8, 56, "Bitte haben Sie etwas Geduld.", true, false},
   };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.name);
-    auto* label = w.findChild<QLabel*>(r.name);
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->pos(), Design({r.left, r.top, 0, 0}).topLeft());
-    EXPECT_EQ(label->text(), QString::fromUtf8(r.text));
-    EXPECT_EQ(label->font().bold(), r.bold);
-    EXPECT_EQ(!label->isHidden(), r.shown);
-  }
-  EXPECT_EQ(w.findChild<QLabel*>("tlSrc")->geometry(), Design({8, 24, 500, 17}));
-  EXPECT_EQ(w.findChild<QLabel*>("tlDest")->geometry(), Design({8, 72, 500, 13}));
-  EXPECT_EQ(w.findChild<QProgressBar*>("pgFile")->geometry(), Design({8, 168, 505, 16}));
-  EXPECT_EQ(w.findChild<QProgressBar*>("pgAll")->geometry(), Design({8, 208, 505, 16}));
+  test::ExpectLabels(w, rows);
+  EXPECT_EQ(w.findChild<QLabel*>("tlSrc")->geometry(), QRect(8, 24, 500, 17));
+  EXPECT_EQ(w.findChild<QLabel*>("tlDest")->geometry(), QRect(8, 72, 500, 13));
+  EXPECT_EQ(w.findChild<QProgressBar*>("pgFile")->geometry(), QRect(8, 168, 505, 16));
+  EXPECT_EQ(w.findChild<QProgressBar*>("pgAll")->geometry(), QRect(8, 208, 505, 16));
   auto* button = w.findChild<QToolButton*>("sbAbort");
   ASSERT_NE(button, nullptr);
   EXPECT_EQ(button->text(), QString("&Abbruch"));
-  EXPECT_EQ(button->geometry(), Design({402, 232, 111, 22}));
+  EXPECT_EQ(button->geometry(), QRect(402, 232, 111, 22));
   QLabel* red = w.label(CopyLabel::tlAbort1);
   EXPECT_EQ(red->palette().color(QPalette::WindowText), QColor(Qt::red));
   EXPECT_GT(red->font().pointSizeF(), w.label(CopyLabel::Label1)->font().pointSizeF());
@@ -134,7 +105,7 @@ TEST(CopyWidgetTest, ShowsSnapshotsWithPathsShortenedInItsOwnFont) {
   EXPECT_EQ(w.label(CopyLabel::tlDest)->text(), QString("C:\\kurz.txt"));
   QLabel* size = w.label(CopyLabel::tlFileSize);
   EXPECT_EQ(size->text(), QString("1,13 KB"));
-  EXPECT_EQ(size->x() + size->width(), Design({0, 0, 513, 0}).width());
+  EXPECT_EQ(size->x() + size->width(), 513);
   EXPECT_EQ(w.bar(CopyBar::pgFile)->maximum(), 1000);
   EXPECT_EQ(w.bar(CopyBar::pgFile)->value(), 250);
   EXPECT_TRUE(w.isVisible());
@@ -163,13 +134,6 @@ TEST(CopyWidgetTest, ButtonAndCloseBoxGoToTheModelAndTheWindowStays) {
   EXPECT_EQ(model.ids, (std::vector<uint32_t>{kCopyMsgClose, kCopyMsgAbortClick}));
 }
 
-QPointer<TtfCopyWidget> FindCopyWidget() {
-  for (QWidget* w : QApplication::topLevelWidgets()) {
-    if (auto* copy = dynamic_cast<TtfCopyWidget*>(w)) return copy;
-  }
-  return nullptr;
-}
-
 // A job on a worker thread with the window on this one: the user presses the
 // button, confirms, and the job sees the abort at its next pump.
 TEST(CopyWidgetTest, AJobOnItsThreadIsCancelledFromTheWindow) {
@@ -191,26 +155,26 @@ TEST(CopyWidgetTest, AJobOnItsThreadIsCancelledFromTheWindow) {
   });
 
   QPointer<TtfCopyWidget> widget;
-  ASSERT_TRUE(ProcessEventsUntil([&] {
-    widget = FindCopyWidget();
+  ASSERT_TRUE(WaitUntil([&] {
+    widget = test::FindTopLevel<TtfCopyWidget>();
     return ready && widget && widget->isVisible() &&
            widget->label(CopyLabel::tlDest)->text() == QString("C:\\ziel\\datei.txt");
   }));
   widget->abortButton()->click();
   QMessageBox* box = nullptr;
-  ASSERT_TRUE(ProcessEventsUntil([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     return box != nullptr;
   }));
   EXPECT_EQ(box->text(), QString::fromUtf8("Möchten Sie den Vorgang abbrechen?"));
   box->button(QMessageBox::Yes)->click();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return finished.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return finished.load(); }));
   EXPECT_TRUE(sawAbort);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return widget && widget->label(CopyLabel::tlAbort1)->isVisible(); }));
+  ASSERT_TRUE(WaitUntil([&] { return widget && widget->label(CopyLabel::tlAbort1)->isVisible(); }));
   EXPECT_TRUE(widget->label(CopyLabel::tlSrc)->text().isEmpty());
   stop = true;
   job.join();
-  EXPECT_TRUE(ProcessEventsUntil([&] { return widget.isNull(); })) << "the widget goes with its model";
+  EXPECT_TRUE(WaitUntil([&] { return widget.isNull(); })) << "the widget goes with its model";
   SetCopyWindowViewFactory({});
   SetOldStampMergeViewFactory({});
 }

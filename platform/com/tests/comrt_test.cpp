@@ -22,19 +22,25 @@ using test::IID_IFake;
 
 const char kClassKey[] = "CLSID\\{4F97EFB2-40BB-4F58-A027-AFA2AAF1A067}\\InprocServer32";
 
-class ScopedComInit {
- public:
-  ScopedComInit() { hr_ = CoInitialize(nullptr); }
+struct ScopedComInit {
+  HRESULT hr = CoInitialize(nullptr);
   ~ScopedComInit() {
-    if (SUCCEEDED(hr_)) CoUninitialize();
+    if (SUCCEEDED(hr)) CoUninitialize();
   }
+};
 
- private:
-  HRESULT hr_;
+// A private registry, and a thread that may create objects.
+struct ComTest : ::testing::Test {
+  test::ScopedRegistry registry;
+  ScopedComInit init;
 };
 
 void RegisterFakeAt(const std::string& path) {
   ASSERT_TRUE(Registry(Hive::ClassesRoot).WriteString(kClassKey, "", path));
+}
+
+HRESULT CreateFake(void** object, DWORD context = CLSCTX_ALL, REFIID iid = IID_IFake, IUnknown* outer = nullptr) {
+  return CoCreateInstance(CLSID_FakeObj, outer, context, iid, object);
 }
 
 DllCanUnloadNowFn FakeCanUnloadNow() {
@@ -66,34 +72,30 @@ TEST(CoCreateInstance, RefusesBadArgumentsAndUninitialisedThreads) {
   test::ScopedRegistry registry;
   RegisterFakeAt(KV_FAKE_SERVER);
   void* object = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_INPROC_SERVER, IID_IFake, &object), CO_E_NOTINITIALIZED);
+  EXPECT_EQ(CreateFake(&object, CLSCTX_INPROC_SERVER), CO_E_NOTINITIALIZED);
   EXPECT_EQ(object, nullptr);
   ScopedComInit init;
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_INPROC_SERVER, IID_IFake, nullptr), E_POINTER);
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_LOCAL_SERVER, IID_IFake, &object), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CreateFake(nullptr, CLSCTX_INPROC_SERVER), E_POINTER);
+  EXPECT_EQ(CreateFake(&object, CLSCTX_LOCAL_SERVER), REGDB_E_CLASSNOTREG);
 }
 
-TEST(CoCreateInstance, UnregisteredClassIsReportedAsSuch) {
-  test::ScopedRegistry registry;
-  ScopedComInit init;
+TEST_F(ComTest, UnregisteredClassIsReportedAsSuch) {
   ClearErrorInfo();
   void* object = nullptr;
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, &object), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CreateFake(&object), REGDB_E_CLASSNOTREG);
   auto info = GetErrorInfo();
   ASSERT_TRUE(info);
   EXPECT_NE(info->description.find("{4F97EFB2-40BB-4F58-A027-AFA2AAF1A067}"), std::string::npos);
   // A key without a server path is no registration either.
   ASSERT_TRUE(Registry(Hive::ClassesRoot).CreateKey(kClassKey));
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, &object), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(CreateFake(&object), REGDB_E_CLASSNOTREG);
 }
 
-TEST(CoCreateInstance, CreatesObjectsOfARegisteredServer) {
-  test::ScopedRegistry registry;
+TEST_F(ComTest, CreatesObjectsOfARegisteredServer) {
   RegisterFakeAt(KV_FAKE_SERVER);
-  ScopedComInit init;
   ComPtr<IFake> a, b;
-  ASSERT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_INPROC_SERVER, IID_IFake, a.Out()), S_OK);
-  ASSERT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, b.Out()), S_OK);
+  ASSERT_EQ(CreateFake(a.Out(), CLSCTX_INPROC_SERVER), S_OK);
+  ASSERT_EQ(CreateFake(b.Out()), S_OK);
   ASSERT_TRUE(a && b);
   EXPECT_NE(a.Get(), b.Get()) << "every creation makes a new object";
   a->SetValue(7);
@@ -113,66 +115,52 @@ TEST(CoCreateInstance, CreatesObjectsOfARegisteredServer) {
   EXPECT_NE(dlopen(KV_FAKE_SERVER, RTLD_NOW | RTLD_NOLOAD), nullptr);
 
   void* object = reinterpret_cast<void*>(1);
-  const IID unknownIid{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, unknownIid, &object), E_NOINTERFACE);
+  EXPECT_EQ(CreateFake(&object, CLSCTX_ALL, IID{0x12345678, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}}), E_NOINTERFACE);
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(canUnload(), S_OK) << "the refused object is gone";
-  ComPtr<IFake> outer;
-  ASSERT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, outer.Out()), S_OK);
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, outer.Get(), CLSCTX_ALL, IID_IFake, &object), CLASS_E_NOAGGREGATION);
+  ASSERT_EQ(CreateFake(a.Out()), S_OK);
+  EXPECT_EQ(CreateFake(&object, CLSCTX_ALL, IID_IFake, a.Get()), CLASS_E_NOAGGREGATION);
 }
 
-TEST(CoCreateInstance, ReadsTheRegistrationAfreshOnEveryCall) {
-  test::ScopedRegistry registry;
+TEST_F(ComTest, ReadsTheRegistrationAfreshOnEveryCall) {
   test::TempTree tree;
-  ScopedComInit init;
   ComPtr<IFake> fake;
   RegisterFakeAt(tree.Posix("gone.dll"));
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, fake.Out()), CO_E_DLLNOTFOUND);
+  EXPECT_EQ(CreateFake(fake.Out()), CO_E_DLLNOTFOUND);
   RegisterFakeAt(KV_FAKE_SERVER);
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, fake.Out()), S_OK);
+  EXPECT_EQ(CreateFake(fake.Out()), S_OK);
   RegisterFakeAt(tree.Posix("gone.dll"));
-  EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, fake.Out()), CO_E_DLLNOTFOUND)
-      << "a loaded library does not outvote the registry";
+  EXPECT_EQ(CreateFake(fake.Out()), CO_E_DLLNOTFOUND) << "a loaded library does not outvote the registry";
 }
 
-TEST(CoCreateInstance, RefusesBrokenServers) {
-  test::ScopedRegistry registry;
+TEST_F(ComTest, RefusesBrokenServers) {
   test::TempTree tree;
-  ScopedComInit init;
-  void* object = nullptr;
-  struct Case {
-    std::string path;
-    HRESULT expected;
-  };
   tree.Write("notalibrary.dll", "MZ this is no shared object");
-  const Case cases[] = {
-      // A bare name would be searched on the loader's path.
-      {"libkv_comrt_fakeserver.so", CO_E_DLLNOTFOUND},
+  const std::pair<std::string, HRESULT> cases[] = {
+      {"libkv_comrt_fakeserver.so", CO_E_DLLNOTFOUND},  // a bare name would be searched on the loader's path
       {tree.Posix("notalibrary.dll"), CO_E_DLLNOTFOUND},
       {tree.Posix(), CO_E_DLLNOTFOUND},
-      // Loads, but is no server.
-      {KV_COMRT_LIBRARY, CO_E_ERRORINDLL},
+      {KV_COMRT_LIBRARY, CO_E_ERRORINDLL},  // loads, but is no server
   };
-  for (const Case& c : cases) {
-    RegisterFakeAt(c.path);
+  for (const auto& [path, expected] : cases) {
+    SCOPED_TRACE(path);
+    RegisterFakeAt(path);
     ClearErrorInfo();
-    EXPECT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, &object), c.expected) << c.path;
+    void* object = nullptr;
+    EXPECT_EQ(CreateFake(&object), expected);
     EXPECT_EQ(object, nullptr);
     auto info = GetErrorInfo();
-    ASSERT_TRUE(info) << c.path;
+    ASSERT_TRUE(info);
     EXPECT_FALSE(info->description.empty());
   }
 }
 
 // The runtime exists once per process: what a server library sets on the
 // thread is what the program reads.
-TEST(ComRuntime, ServerAndClientShareThePerThreadState) {
-  test::ScopedRegistry registry;
+TEST_F(ComTest, ServerAndClientShareThePerThreadState) {
   RegisterFakeAt(KV_FAKE_SERVER);
-  ScopedComInit init;
   ComPtr<IFake> fake;
-  ASSERT_EQ(CoCreateInstance(CLSID_FakeObj, nullptr, CLSCTX_ALL, IID_IFake, fake.Out()), S_OK);
+  ASSERT_EQ(CreateFake(fake.Out()), S_OK);
   ClearErrorInfo();
   HRESULT hr = fake->FailWith("Platte voll");
   EXPECT_EQ(hr, E_ABORT);

@@ -42,17 +42,17 @@ TEST(ErrorInfo, SafeCallTurnsExceptionsIntoCodesWithText) {
       {[] { throw ComError(S_FALSE, "seltsam"); }, E_UNEXPECTED, "seltsam"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
     ClearErrorInfo();
-    HRESULT hr = SafeCall("Test.Src", kSomeIid, c.body);
-    EXPECT_EQ(hr, c.expected) << c.text;
+    EXPECT_EQ(SafeCall("Test.Src", kSomeIid, c.body), c.expected);
     auto info = GetErrorInfo();
-    ASSERT_TRUE(info) << c.text;
+    ASSERT_TRUE(info);
     EXPECT_EQ(info->source, "Test.Src");
     EXPECT_EQ(info->iid, kSomeIid);
+    EXPECT_FALSE(info->description.empty());
     if (!c.text.empty()) {
       EXPECT_EQ(info->description, c.text);
     }
-    EXPECT_FALSE(info->description.empty());
   }
 }
 
@@ -64,27 +64,27 @@ TEST(ErrorInfo, SafeCallPassesResultsThrough) {
   EXPECT_FALSE(GetErrorInfo());
 }
 
+// What CheckHResult throws for hr.
+ComError ThrownBy(HRESULT hr) {
+  try {
+    CheckHResult(hr);
+  } catch (const ComError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no exception for " << hr;
+  return ComError(S_OK, "");
+}
+
 TEST(ErrorInfo, CheckHResultThrowsWithTheServersText) {
   EXPECT_NO_THROW(CheckHResult(S_OK));
   EXPECT_NO_THROW(CheckHResult(S_FALSE));
-
   SetErrorInfo({kSomeIid, "Kestro.CopyObj", "Auftragsdatei fehlt"});
-  try {
-    CheckHResult(E_FAIL);
-    FAIL() << "no exception";
-  } catch (const ComError& e) {
-    EXPECT_EQ(e.Code(), E_FAIL);
-    EXPECT_STREQ(e.what(), "Auftragsdatei fehlt");
-    EXPECT_EQ(e.Source(), "Kestro.CopyObj");
-  }
+  const ComError e = ThrownBy(E_FAIL);
+  EXPECT_EQ(e.Code(), E_FAIL);
+  EXPECT_STREQ(e.what(), "Auftragsdatei fehlt");
+  EXPECT_EQ(e.Source(), "Kestro.CopyObj");
   EXPECT_FALSE(GetErrorInfo()) << "taken by the check";
-
-  try {
-    CheckHResult(REGDB_E_CLASSNOTREG);
-    FAIL() << "no exception";
-  } catch (const ComError& e) {
-    EXPECT_STREQ(e.what(), "Komponentenfehler 0x80040154");
-  }
+  EXPECT_STREQ(ThrownBy(REGDB_E_CLASSNOTREG).what(), "Komponentenfehler 0x80040154");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "platform/gui/geometry.h"
 
-#include <QApplication>
 #include <QFont>
 #include <QLabel>
 #include <QPushButton>
@@ -14,12 +13,7 @@
 namespace kv::platform::gui {
 namespace {
 
-class GeometryWidgetTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (test::IsHeadlessPass()) GTEST_SKIP() << "needs the QApplication";
-  }
-};
+using GeometryWidgetTest = test::WithApplication;
 
 struct ProbeWindow {
   QWidget window;
@@ -56,16 +50,14 @@ struct ProbeWindow {
   }
 };
 
-TEST_F(GeometryWidgetTest, NothingChangesAt96Dpi) {
-  ProbeWindow probe;
-  const QRect before = probe.abort->geometry();
-  ScaleWindow(probe.window, 96);
-  EXPECT_EQ(probe.window.size(), QSize(517, 153));
-  EXPECT_EQ(probe.abort->geometry(), before);
-  EXPECT_EQ(probe.window.font().pointSize(), 8);
-}
-
-TEST_F(GeometryWidgetTest, WindowAt120DpiShrinksBy96Over128) {
+TEST_F(GeometryWidgetTest, WindowAt120DpiShrinksBy96Over128AndAt96StaysAsItIs) {
+  {
+    ProbeWindow probe;
+    ScaleWindow(probe.window, 96);
+    EXPECT_EQ(probe.window.size(), QSize(517, 153));
+    EXPECT_EQ(probe.abort->geometry(), QRect(402, 112, 111, 22));
+    EXPECT_EQ(probe.window.font().pointSize(), 8);
+  }
   ProbeWindow probe;
   probe.laidOutBox->layout()->activate();
   const QRect laidOutBefore = probe.laidOut->geometry();

@@ -1,6 +1,5 @@
 #include "platform/gui/pathfit.h"
 
-#include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
 
@@ -13,8 +12,9 @@
 namespace kv::platform::gui {
 namespace {
 
-TEST(PathFit, ShortensToPixelsInAFont) {
-  if (test::IsHeadlessPass()) GTEST_SKIP() << "needs the QApplication";
+using PathFitTest = test::WithApplication;
+
+TEST_F(PathFitTest, ShortensToPixelsInAFont) {
   QFont font;
   font.setPointSize(9);
   const QFontMetrics metrics(font);

@@ -1,3 +1,6 @@
+// Questions answered through the real message box, from a worker (the box
+// is opened on the window thread while the worker waits) and on the window
+// thread itself.
 #include "platform/ui/question.h"
 
 #include <QAbstractButton>
@@ -9,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <optional>
 #include <thread>
 
@@ -20,6 +22,7 @@ namespace kv::platform::gui {
 namespace {
 
 using test::ProcessEventsUntil;
+using QuestionTest = test::WithApplication;
 
 QMessageBox* OpenBox() {
   for (QWidget* w : QApplication::topLevelWidgets())
@@ -40,56 +43,35 @@ QAbstractButton* ButtonWithText(QMessageBox& box, const QString& text) {
   return nullptr;
 }
 
-// Counts the headless responder's calls; a box shown means it stays at 0.
-struct CountingResponder {
-  std::atomic<int> calls{0};
-  ui::Answer answer = ui::Answer::Yes;
-  ui::QuestionResponder Make() {
-    return [this](const ui::Question&) {
-      ++calls;
-      return answer;
-    };
-  }
-};
-
-class QuestionTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (test::IsHeadlessPass()) GTEST_SKIP() << "needs the QApplication";
-  }
-};
-
-struct BoxCase {
-  const char* name;
-  ui::Question question;
-  QStringList expectedButtons;  // sorted
-  QString expectedCaption;
-  QMessageBox::Icon expectedIcon;
-  QString click;  // empty: Escape
-  ui::Answer expected;
-};
-
 TEST_F(QuestionTest, WorkerWaitsForTheBoxAndGetsTheClickedAnswer) {
-  const ui::Question abort{"Möchten Sie den Vorgang wirklich abbrechen?", ui::QuestionKind::Confirmation,
-                           ui::QuestionButtons::YesNoCancel};
-  const ui::Question copyAbort{"Möchten Sie den Vorgang abbrechen?", ui::QuestionKind::Confirmation,
-                               ui::QuestionButtons::YesNo};
-  const ui::Question failure{"Die Datei fehlt.", ui::QuestionKind::Error, ui::QuestionButtons::Ok, "Kestrovane"};
-  const QStringList yesNoCancel{"&Ja", "&Nein", "Abbrechen"};
-  const QStringList yesNo{"&Ja", "&Nein"};
-  const BoxCase cases[] = {
-      {"yes", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Ja", ui::Answer::Yes},
-      {"no", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Nein", ui::Answer::No},
-      {"cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "Abbrechen", ui::Answer::Cancel},
-      {"escape with cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "", ui::Answer::Cancel},
-      {"escape without cancel", copyAbort, yesNo, "Bestätigen", QMessageBox::Question, "", ui::Answer::No},
-      {"ok", failure, {"OK"}, "Kestrovane", QMessageBox::Critical, "OK", ui::Answer::Ok},
+  using ui::Answer, ui::QuestionKind, ui::QuestionButtons;
+  const ui::Question abort{"Möchten Sie den Vorgang wirklich abbrechen?", QuestionKind::Confirmation,
+                           QuestionButtons::YesNoCancel};
+  const ui::Question copyAbort{"Möchten Sie den Vorgang abbrechen?", QuestionKind::Confirmation,
+                               QuestionButtons::YesNo};
+  const ui::Question failure{"Die Datei fehlt.", QuestionKind::Error, QuestionButtons::Ok, "Kestrovane"};
+  const QStringList yesNoCancel{"&Ja", "&Nein", "Abbrechen"}, yesNo{"&Ja", "&Nein"};
+  const struct {
+    const char* name;
+    ui::Question question;
+    QStringList buttons;  // sorted
+    QString caption;
+    QMessageBox::Icon icon;
+    QString click;  // empty: Escape
+    Answer expected;
+  } cases[] = {
+      {"yes", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Ja", Answer::Yes},
+      {"no", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "&Nein", Answer::No},
+      {"cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "Abbrechen", Answer::Cancel},
+      {"escape with cancel", abort, yesNoCancel, "Bestätigen", QMessageBox::Question, "", Answer::Cancel},
+      {"escape without cancel", copyAbort, yesNo, "Bestätigen", QMessageBox::Question, "", Answer::No},
+      {"ok", failure, {"OK"}, "Kestrovane", QMessageBox::Critical, "OK", Answer::Ok},
   };
-  CountingResponder headless;
-  ui::ScopedResponder scoped(headless.Make());
-  for (const BoxCase& c : cases) {
+  std::atomic<int> headlessCalls{0};
+  ui::ScopedResponder scoped([&](const ui::Question&) { return ++headlessCalls, Answer::Yes; });
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::optional<ui::Answer> answer;
+    std::optional<Answer> answer;
     std::atomic<bool> answered{false}, ready{false}, pumped{false};
     HandlerRef workerLoop;
     std::thread worker([&] {
@@ -109,12 +91,12 @@ TEST_F(QuestionTest, WorkerWaitsForTheBoxAndGetsTheClickedAnswer) {
     ASSERT_TRUE(ProcessEventsUntil([&] { return pumped.load(); }));
     EXPECT_FALSE(answered.load());
 
-    EXPECT_EQ(box.windowTitle(), c.expectedCaption);
+    EXPECT_EQ(box.windowTitle(), c.caption);
     EXPECT_EQ(box.text(), QString::fromStdString(c.question.text));
-    EXPECT_EQ(box.icon(), c.expectedIcon);
-    EXPECT_EQ(ButtonTexts(box), c.expectedButtons);
+    EXPECT_EQ(box.icon(), c.icon);
+    EXPECT_EQ(ButtonTexts(box), c.buttons);
     ASSERT_NE(box.defaultButton(), nullptr);
-    EXPECT_EQ(box.defaultButton()->text(), c.expectedButtons.contains("&Ja") ? "&Ja" : "OK");
+    EXPECT_EQ(box.defaultButton()->text(), c.buttons.contains("&Ja") ? "&Ja" : "OK");
     QAbstractButton* button = c.click.isEmpty() ? box.escapeButton() : ButtonWithText(box, c.click);
     ASSERT_NE(button, nullptr);
     button->click();
@@ -123,7 +105,7 @@ TEST_F(QuestionTest, WorkerWaitsForTheBoxAndGetsTheClickedAnswer) {
     EXPECT_EQ(answer, c.expected);
     ASSERT_TRUE(ProcessEventsUntil([] { return OpenBox() == nullptr; }));
   }
-  EXPECT_EQ(headless.calls, 0);
+  EXPECT_EQ(headlessCalls, 0);
 }
 
 TEST_F(QuestionTest, AskedOnTheWindowThreadShowsTheBoxInPlace) {
@@ -134,20 +116,6 @@ TEST_F(QuestionTest, AskedOnTheWindowThreadShowsTheBoxInPlace) {
   clicker.start(5);
   EXPECT_EQ(ui::Ask(ui::Question{"Weiter?", ui::QuestionKind::Confirmation, ui::QuestionButtons::YesNo}),
             ui::Answer::No);
-}
-
-TEST_F(QuestionTest, HiddenRunAsksTheResponderNotTheUser) {
-  CountingResponder headless;
-  headless.answer = ui::Answer::Yes;
-  ui::ScopedResponder scoped(headless.Make());
-  std::optional<ui::Answer> answer;
-  std::thread worker([&] {
-    answer = ui::Ask(ui::Question{"Möchten Sie den Vorgang abbrechen?"}, /*hidden=*/true);
-  });
-  worker.join();  // no box: nothing to serve on the window thread
-  EXPECT_EQ(answer, ui::Answer::Yes);
-  EXPECT_EQ(headless.calls, 1);
-  EXPECT_EQ(OpenBox(), nullptr);
 }
 
 }  // namespace
