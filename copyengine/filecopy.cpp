@@ -28,6 +28,9 @@ namespace {
 
 constexpr int64_t kBarRange = 2147483647;  // 0x7FFFFFFF
 
+constexpr std::string_view kMsgCancelledPartialLeft =
+    "Der Kopiervorgang wurde abgebrochen, die unvollständige Zieldatei konnte nicht gelöscht werden: ";
+
 // --- Texts --------------------------------------------------------------------------
 
 // Cuts a message to the caller's capacity without splitting a character.
@@ -297,7 +300,8 @@ class FileCopier {
     if (!AbortRequested()) return false;
     in_.Reset();
     out_.Reset();
-    DiscardWritten();
+    // A copy cancelled half-way is no success when its partial file stays.
+    if (!DiscardWritten()) result_.message = std::string(kMsgCancelledPartialLeft) + SysErrorMessage(errno);
     result_.aborted = true;
     window_.ShowAborting();
     return true;
@@ -311,11 +315,13 @@ class FileCopier {
     return false;
   }
 
-  void DiscardWritten() {
-    if (!createdWritten_) return;
+  // False (errno set) when the written file stays behind.
+  bool DiscardWritten() {
+    if (!createdWritten_) return true;
     createdWritten_ = false;
-    if (::unlink(writtenPosix_.c_str()) == 0 || errno == ENOENT) return;
+    if (::unlink(writtenPosix_.c_str()) == 0 || errno == ENOENT) return true;
     result_.status = kCopyErrorPartialLeft;
+    return false;
   }
 
   // Closes the copy, gives it its time, attributes and rights, and only then

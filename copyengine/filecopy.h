@@ -56,8 +56,9 @@ struct CopyFileResult {
   int32_t status = kCopyDone;
   std::string message;  // at most maxMessageLength bytes, never a split character
   // The user cancelled: nothing is copied and the window shows its aborting
-  // labels; status stays 1 (or 3 when the partial file stayed) and the
-  // caller stops the job without a record for this item.
+  // labels; status stays 1 and the caller stops the job without a record for
+  // this item. Status 3 (with its message) when the partial file stayed: the
+  // caller still records that.
   bool aborted = false;
 };
 

@@ -249,6 +249,9 @@ void TFileDeleter::Shred(std::string_view path) {
     Fd fd(open(posix->c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) Raise(kMsgShredFailed);
+    // Another name still holds this content: overwriting it would destroy
+    // that file, so only this name goes.
+    if (st.st_nlink > 1) return DeletePlainly(path);
     Overwriter overwriter(fd.get(), *this);
     for (int pass = 0; pass < kPassCount; ++pass) {
       const PassOutcome outcome = overwriter.Pass(patterns_[pass]);

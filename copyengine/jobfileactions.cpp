@@ -29,6 +29,12 @@ size_t CharCount(std::string_view text) {
 
 bool TooLong(std::string_view path) { return CharCount(path) > kMaxPathChars; }
 
+// A file item names a file of its folder, never one elsewhere: no separator,
+// no "." or "..". An empty name (no file on that side) passes.
+bool StaysInItsFolder(std::string_view name) {
+  return name.find_first_of("\\/") == std::string_view::npos && name != "." && name != "..";
+}
+
 // Whole seconds between two DOS date-times read as plain calendar values.
 std::optional<int64_t> SecondsApart(platform::DosDateTime a, platform::DosDateTime b) {
   std::optional<platform::DateTime> da = platform::DateTimeFromDos(a);
@@ -138,11 +144,24 @@ void WriteStamp(TJobRun& run, platform::FileTime lastWrite, const std::string& n
   }
 }
 
+// A file that could not even be looked at (a drive that is not mounted, a
+// folder that may not be read) has not been deleted.
+Outcome NotDeletable(const std::string& path) {
+  const int err = platform::GetLastError();
+  if (IsMissing(path) || platform::GetFileAttributes(path) != platform::kInvalidAttributes) {
+    return {kPtkDone, std::string(kMsgFilesDeleted)};
+  }
+  return {kPtkError, FileDeleterMessage(kMsgFileNotDeleted) + " " + platform::SysErrorMessage(err)};
+}
+
 }  // namespace
 
 void CopyFileItem(TJobRun& run, TPtkItem& record) {
   const TSyncItem& item = record.item;
   run.ShowPaths(run.current.side1, run.current.side2);
+  if (!StaysInItsFolder(item.source) || !StaysInItsFolder(item.destination)) {
+    return run.WriteFailure(record, kMsgInvalidItem);
+  }
   if (std::optional<std::string_view> failure = CheckBeforeCopy(run.current, item)) {
     return run.WriteFailure(record, *failure);
   }
@@ -158,11 +177,14 @@ void CopyFileItem(TJobRun& run, TPtkItem& record) {
     record.item.source = name;
     record.item.destination = name;
   }
+  const Outcome outcome{static_cast<uint8_t>(result.status), std::move(result.message)};
   if (result.aborted || AbortRequested()) {
     run.aborted = true;
+    // Only a copy that left nothing wrong behind goes unrecorded.
+    if (outcome.status != kPtkDone) run.WriteOutcome(record, outcome);
     return;
   }
-  run.WriteOutcome(record, {static_cast<uint8_t>(result.status), std::move(result.message)});
+  run.WriteOutcome(record, outcome);
   WriteStamp(run, *lastWrite, name);
 }
 
@@ -170,8 +192,8 @@ Outcome DeleteFileItem(TJobRun& run, const std::string& path) {
   ShortenPathLabel(*run.window, CopyLabel::tlSrc, path);
   run.window->ProcessMessages();
   Outcome outcome{kPtkDone, std::string(kMsgFilesDeleted)};
-  if (!platform::FileExists(path)) return outcome;
-  platform::SetFileAttributes(path, 0);
+  if (!platform::FileExists(path)) return NotDeletable(path);
+  // The deleter clears the attributes itself; it spares a link's target.
   try {
     run.deleter.Delete(path);
   } catch (const std::exception& e) {
@@ -183,6 +205,7 @@ Outcome DeleteFileItem(TJobRun& run, const std::string& path) {
 Outcome DeleteNamedFile(TJobRun& run, const std::string& folder, const std::string& name) {
   // An empty name on a side names the folder, never a file: nothing there.
   if (name.empty()) return {kPtkDone, std::string(kMsgFilesDeleted)};
+  if (!StaysInItsFolder(name)) return {kPtkError, std::string(kMsgInvalidItem)};
   return DeleteFileItem(run, folder + name);
 }
 

@@ -9,7 +9,8 @@
 namespace kv {
 
 // Action 1. Writes the item's record and the copied file's old stamp; a copy
-// cancelled under way sets run.aborted and writes nothing.
+// cancelled under way sets run.aborted and writes nothing, unless it failed
+// (a partial file left behind, for one): that still gets its record.
 void CopyFileItem(TJobRun& run, TPtkItem& record);
 
 // Action 2: state code 1 deletes side 2, state code 2 side 1, any other both

@@ -54,12 +54,22 @@ void CreateFolderIfCopyFollows(TJobRun& run, TPtkItem& record, const std::string
   run.WriteOutcome(record, {kPtkDone, std::string(CopyMessage(kMsgFolderCreated))});
 }
 
+Outcome NotDeleted(int err) { return {kPtkError, std::string(kMsgFoldersNotDeleted) + " " + SysErrorMessage(err)}; }
+
+// No folder there (nothing, or something else): nothing to remove. A folder
+// that cannot even be looked at (a drive that is not mounted) is not removed.
+bool NothingToRemove(const std::string& path, int err) {
+  return err == ENOENT || err == ENOTDIR || platform::GetFileAttributes(path) != platform::kInvalidAttributes;
+}
+
 // The folder must be empty. No current folder is changed for it: the
 // current folder belongs to the whole process.
 Outcome DeleteFolder(const std::string& path) {
   platform::SetFileAttributes(path, 0);
-  if (platform::DirectoryExists(path) && !platform::RemoveDir(path)) {
-    return {kPtkError, std::string(kMsgFoldersNotDeleted) + " " + SysErrorMessage(GetLastError())};
+  if (platform::DirectoryExists(path)) {
+    if (!platform::RemoveDir(path)) return NotDeleted(GetLastError());
+  } else if (const int err = GetLastError(); !NothingToRemove(path, err)) {
+    return NotDeleted(err);
   }
   return {kPtkDone, std::string(kMsgFoldersDeleted)};
 }

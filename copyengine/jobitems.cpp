@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <vector>
 
 #include "platform/errors.h"
@@ -22,9 +23,10 @@ constexpr size_t kOffDirection = 551;
 bool IsFileStateCode(uint8_t code) { return (code >= 1 && code <= 7) || (code >= 13 && code <= 15); }
 
 int64_t CopySizeOf(uint8_t direction, int64_t sourceSize, int64_t destinationSize) {
-  if (direction == kJobDirectionSourceToDestination) return sourceSize;
-  if (direction == kJobDirectionDestinationToSource) return destinationSize;
-  return 0;
+  int64_t size = 0;
+  if (direction == kJobDirectionSourceToDestination) size = sourceSize;
+  if (direction == kJobDirectionDestinationToSource) size = destinationSize;
+  return size < 0 ? 0 : size;
 }
 
 int64_t Int64At(const uint8_t* p) {
@@ -43,6 +45,10 @@ int64_t CopySizeOfRaw(const uint8_t* item) {
 bool IsFileItem(const TSyncItem& item) { return IsFileStateCode(item.stateCode); }
 bool IsFolderItem(const TSyncItem& item) { return IsFolderStateCode(item.stateCode); }
 bool HasAction(uint8_t action) { return action >= kActionCopy && action <= kActionCreateFolderIfCopy; }
+
+int64_t AddSizes(int64_t a, int64_t b) {
+  return a > std::numeric_limits<int64_t>::max() - b ? std::numeric_limits<int64_t>::max() : a + b;
+}
 
 int64_t CopySizeOf(const TSyncItem& item) {
   return CopySizeOf(item.direction, item.sourceSize, item.destinationSize);
@@ -107,7 +113,7 @@ int64_t TJobItems::GetCopySize() {
   for (int64_t done = 0; done < count_;) {
     const size_t items = static_cast<size_t>(std::min<int64_t>(count_ - done, kChunkItems));
     if (!job_.ReadExact(chunk.data(), items * kItemSize)) ThrowReadError();
-    for (size_t i = 0; i < items; ++i) total += CopySizeOfRaw(chunk.data() + i * kItemSize);
+    for (size_t i = 0; i < items; ++i) total = AddSizes(total, CopySizeOfRaw(chunk.data() + i * kItemSize));
     done += static_cast<int64_t>(items);
   }
   return total;

@@ -19,8 +19,11 @@ bool IsFolderItem(const TSyncItem& item);
 // Actions 1 to 4; 0 and anything above 4 are passed over.
 bool HasAction(uint8_t action);
 // The bytes a copy of the item moves: the size of the side it comes from;
-// nothing for an item without a direction.
+// nothing for an item without a direction or with a negative size.
 int64_t CopySizeOf(const TSyncItem& item);
+// a + b for byte counts of at least 0, held at the largest value instead of
+// overflowing (a job file may state any size).
+int64_t AddSizes(int64_t a, int64_t b);
 
 class TJobItems {
  public:

@@ -43,7 +43,7 @@ void TJobRun::ShowPaths(std::string_view side1, std::string_view side2) {
 }
 
 void TJobRun::AddBytesDone(int64_t bytes) {
-  bytesDone += bytes;
+  bytesDone = AddSizes(bytesDone, bytes);
   window->SetBarPosition(CopyBar::pgAll, static_cast<int32_t>(bytesDone / overallDivisor));
 }
 

@@ -34,9 +34,11 @@ std::mutex& WriterMutexFor(const std::string& canonicalPath) {
   return *m;
 }
 
+// A Windows path goes through the mount rule too: the empty folder of an
+// unplugged disk must not be read or written as if it were the disk.
 std::optional<std::string> PosixPathOf(const std::string& fileName) {
   if (!fileName.empty() && fileName.front() == '/') return fileName;
-  return ToPosixPath(fileName);
+  return ResolvePath(fileName);
 }
 
 // For readers: whatever cannot be read reads as an empty file.
@@ -48,10 +50,7 @@ std::shared_ptr<const IniText> LoadForReading(const std::string& fileName) {
 
 bool ModifyFile(const std::string& fileName, const std::function<bool(IniText&)>& edit) {
   std::optional<std::string> path = PosixPathOf(fileName);
-  if (!path) {
-    SetLastError(ENOENT);
-    return false;
-  }
+  if (!path) return false;  // ResolvePath said why
   // Through links to the real file, so that two spellings share one lock and
   // a linked file stays linked.
   std::string canonical = CanonicalFilePath(*path);

@@ -68,8 +68,7 @@ bool MapLetterToShare(VolumeTable& table, std::string_view localName, const Volu
   letter.mustBeMounted = share.mustBeMounted;
   letter.connectCommand = share.connectCommand;
   table.Set(std::move(letter));
-  table.Save();
-  return true;
+  return table.Save();  // a letter the registry did not take resolves nowhere
 }
 
 }  // namespace

@@ -21,6 +21,11 @@ constexpr std::string_view kSuffix = ".tmp";
 }  // namespace
 
 std::string CreatePrivateTempFile(std::string_view prefix) {
+  // A separator would lead the file out of the private folder.
+  if (prefix.find_first_of(std::string_view("\\/\0", 3)) != std::string_view::npos) {
+    SetLastError(EINVAL);
+    return {};
+  }
   const std::string tempPath = GetTempPath();
   std::optional<std::string> folder = tempPath.empty() ? std::nullopt : ResolvePath(tempPath);
   if (!folder) return {};

@@ -139,8 +139,20 @@ std::optional<Descriptor> ParseDescriptor(const uint8_t* p, uint32_t length) {
   return d;
 }
 
-// The external form copied into its own (aligned) buffer and checked.
+// The external form copied into its own (aligned) buffer and checked. The
+// library trusts the size the form states in its first word, so a block
+// whose form claims more than its part holds is refused before it is read.
 AclPtr AclFromExternal(const std::vector<uint8_t>& bytes) {
+  uint32_t statedSize = 0;
+  if (bytes.size() < sizeof statedSize) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::memcpy(&statedSize, bytes.data(), sizeof statedSize);
+  if (statedSize != bytes.size()) {
+    errno = EINVAL;
+    return nullptr;
+  }
   AclPtr acl(acl_copy_int(bytes.data()));
   if (acl && acl_valid(acl.get()) != 0) {
     errno = EINVAL;

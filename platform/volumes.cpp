@@ -221,24 +221,25 @@ namespace {
 std::atomic<uint64_t> gSavedInProcess{0};
 }
 
-void VolumeTable::Save() const {
+bool VolumeTable::Save() const {
   // Entries are written over the old ones first and stale ones removed after,
   // so a reader in between never misses a volume that stays.
   Registry reg(Hive::LocalMachine);
-  reg.CreateKey(kVolumesKey);
+  bool ok = reg.CreateKey(kVolumesKey);
   for (const Volume& v : volumes_) {
     const std::string key = std::string(kVolumesKey) + "\\" + Replace(v.root, '\\', '/');
-    reg.WriteString(key, "Folder", v.folder);
-    reg.WriteString(key, "Type", DriveTypeText(v.type));
-    reg.WriteString(key, "RemoteName", v.remoteName);
-    reg.WriteDword(key, "MustBeMounted", v.mustBeMounted ? 1 : 0);
-    reg.WriteString(key, "ConnectCommand", v.connectCommand);
+    ok = reg.WriteString(key, "Folder", v.folder) && ok;
+    ok = reg.WriteString(key, "Type", DriveTypeText(v.type)) && ok;
+    ok = reg.WriteString(key, "RemoteName", v.remoteName) && ok;
+    ok = reg.WriteDword(key, "MustBeMounted", v.mustBeMounted ? 1 : 0) && ok;
+    ok = reg.WriteString(key, "ConnectCommand", v.connectCommand) && ok;
   }
   for (const std::string& name : reg.GetKeyNames(kVolumesKey)) {
     const std::string root = NormalizeVolumeRoot(Replace(name, '/', '\\'));
-    if (root.empty() || !Find(root)) reg.DeleteKey(std::string(kVolumesKey) + "\\" + name);
+    if (root.empty() || !Find(root)) ok = reg.DeleteKey(std::string(kVolumesKey) + "\\" + name) && ok;
   }
   gSavedInProcess.fetch_add(1);
+  return ok;
 }
 
 void VolumeTable::Set(Volume v) {

@@ -44,8 +44,9 @@ class VolumeTable {
  public:
   // The table as the registry holds it now, plus the default "C:" -> "/".
   static VolumeTable Load();
-  // Stores the table in the registry (tests and set-up use this).
-  void Save() const;
+  // Stores the table in the registry (tests and set-up use this); false
+  // when the registry did not take all of it.
+  bool Save() const;
 
   void Set(Volume v);  // replaces an entry with the same root
   void Remove(std::string_view root);

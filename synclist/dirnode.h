@@ -17,6 +17,9 @@ class TDirNode {
 
   // Relative path ending in "\" ("sub\", "sub\deeper\"); "" for the root.
   std::string key;
+  // The destination's spelling of key when a folder on both sides is spelt
+  // differently there (file systems here tell case apart); empty otherwise.
+  std::string destinationKey;
 
   // AVL links; the tree owns every node.
   TDirNode* left = nullptr;

@@ -164,6 +164,7 @@ class TDirTree::Scanner {
       node->state = kStateFolderOnlyInSource;
     } else {
       node->state = tree_.folderCount_ == before ? kStateFolderOnBothSides : kStateFolderOnlyInDestination;
+      if (node->key != key) node->destinationKey = key;
     }
     return node;
   }
@@ -373,7 +374,8 @@ class TDirTree::Scanner {
   // Files of one folder mostly share a few seconds; converting through the
   // local calendar once per distinct second keeps the scan cheap.
   platform::DosDateTime DosTime(platform::FileTime ft) {
-    platform::FileTime second = ft >= 0 ? ft / 10000000 : (ft - 9999999) / 10000000;
+    // Floor division that cannot overflow at the ends of the range.
+    platform::FileTime second = ft / 10000000 - (ft % 10000000 < 0 ? 1 : 0);
     if (!cachedDos_ || second != cachedSecond_) {
       cachedSecond_ = second;
       cachedDos_ = platform::DosFromFileTime(ft);

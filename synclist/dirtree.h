@@ -76,6 +76,9 @@ class TDirTree {
                 std::string_view excludeFolders);
   // Row kind of the folder rows (1 or 2), for the tree and its root.
   void SetFolderKind(uint8_t kind);
+  // Leaves the folder with this relative key ("sub\deeper\") out of both
+  // scans, with everything below it.
+  void ExcludeFolder(std::string_view key) { Exclude(key); }
 
   // --- The passes, source first ---------------------------------------------
   // root is a Windows folder path; a missing trailing "\" is added.

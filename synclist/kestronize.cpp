@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/paths.h"
 #include "platform/time.h"
 #include "platform/ui/pathfit.h"
@@ -110,6 +111,7 @@ void TtfKestronize::sbAbgleichClick() {
   tree.dropEqualFiles = true;
   tree.twoSecondTolerance = twoSecondTolerance;
   tree.recurse = recurse;
+  ExcludeNestedRoot(tree);
 
   struct Finally {
     TtfKestronize& form;
@@ -141,6 +143,23 @@ void TtfKestronize::sbAbgleichClick() {
   SetStepText("Setzen der Strategie");
   pairList_->ApplyStrategy(strategy);
   WithholdDeletionsForMissingRoot();
+}
+
+// One root inside the other: the inner root would be scanned as part of the
+// outer side, so a mirror would copy the destination into itself on every run
+// or, the other way round, delete the source as a folder "only in the
+// destination". The inner root is left out of both scans.
+void TtfKestronize::ExcludeNestedRoot(TDirTree& tree) {
+  auto below = [](const std::string& path, const std::string& root) {
+    return path.size() > root.size() && platform::SameText(std::string_view(path).substr(0, root.size()), root);
+  };
+  std::string key;
+  if (below(destinationRoot_, sourceRoot_)) key = destinationRoot_.substr(sourceRoot_.size());
+  if (below(sourceRoot_, destinationRoot_)) key = sourceRoot_.substr(destinationRoot_.size());
+  if (key.empty()) return;
+  tree.ExcludeFolder(key);
+  reportLines_.push_back("Quell- und Zielordner liegen ineinander, \"" + key +
+                         "\" wird nicht abgeglichen: " + sourceRoot_ + " | " + destinationRoot_);
 }
 
 // A root folder that is not there (renamed, not yet mounted, a typing error)

@@ -129,6 +129,7 @@ class TtfKestronize : public platform::MessageHandler {
   void Publish();
   void CollectIssues(const TDirTree& tree);
   void WithholdDeletionsForMissingRoot();
+  void ExcludeNestedRoot(TDirTree& tree);
   void HideAfterAbort();
 
   uint64_t startTick_ = 0;

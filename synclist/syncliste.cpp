@@ -62,12 +62,32 @@ bool ChangedOnBothSides(const TSyncListItem& row, platform::DosDateTime oldStamp
   return *toSource != kDosStep && *toDestination != kDosStep;
 }
 
-TSyncListItem FolderRow(const TDirNode& node, const std::string& sourceRoot, const std::string& destinationRoot) {
+// A folder's key as spelt on one side. A key holds the spelling of the side
+// that found the folder; a one-sided folder takes the other side's spelling
+// of its nearest ancestor on both sides, so that a copy lands in the folder
+// that is there and not in a second one spelt otherwise.
+std::string KeyOnSide(const TDirTree& tree, const TDirNode& node, bool destinationSide) {
+  if (node.state == kStateFolderOnBothSides)
+    return destinationSide && !node.destinationKey.empty() ? node.destinationKey : node.key;
+  const bool foundOnDestination = node.state == kStateFolderOnlyInDestination;
+  if (foundOnDestination == destinationSide) return node.key;
+  // Every "\" but the last ends an ancestor's key in node's spelling.
+  for (size_t end = node.key.rfind('\\', node.key.size() - 2); end != std::string::npos && end > 0;
+       end = node.key.rfind('\\', end - 1)) {
+    const TDirNode* ancestor = tree.FindFolder(std::string_view(node.key).substr(0, end + 1));
+    if (ancestor && ancestor->state == kStateFolderOnBothSides)
+      return KeyOnSide(tree, *ancestor, destinationSide) + node.key.substr(end + 1);
+  }
+  return node.key;
+}
+
+TSyncListItem FolderRow(const TDirTree& tree, const TDirNode& node, const std::string& sourceRoot,
+                        const std::string& destinationRoot) {
   TSyncListItem row;
   row.rowKind = node.folderKind;
   row.direction = kFlagNone;
-  row.source = sourceRoot + node.key;
-  row.destination = destinationRoot + node.key;
+  row.source = sourceRoot + KeyOnSide(tree, node, false);
+  row.destination = destinationRoot + KeyOnSide(tree, node, true);
   row.state = node.state;
   return row;
 }
@@ -175,7 +195,7 @@ void TSyncListe::AddFromTree(const TDirTree& tree, std::initializer_list<int> sk
     const bool skippable = std::find(skipEmptyStates.begin(), skipEmptyStates.end(), node->state) !=
                            skipEmptyStates.end();
     if (node->files.empty() && skippable) continue;
-    AddRow(FolderRow(*node, sourceRoot_, destinationRoot_));
+    AddRow(FolderRow(tree, *node, sourceRoot_, destinationRoot_));
     for (const TFileObj& file : node->files) AddRow(FileRow(file));
   }
 }

@@ -1,6 +1,7 @@
 #include "testsupport/temptree.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -139,7 +140,8 @@ int RunUnprivileged(const std::function<int()>& fn) {
   if (pid < 0) return -1;
   if (pid == 0) {
     if (geteuid() == 0) {
-      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(254);
+      // Root's supplementary groups would otherwise stay with the child.
+      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(254);
     }
     _exit(fn() & 0xFF);
   }

@@ -244,6 +244,34 @@ TEST_F(FileCopyTest, ACancelMidCopyKeepsTheOldTargetAndAnsweredNoLetsTheCopyFini
   }
 }
 
+TEST_F(FileCopyTest, ACancelWhosePartialTargetCannotBeRemovedSaysSo) {
+  const std::string content = Content(kCopyBlockSize * 3 + 5);
+  tree.Write("src/big.bin", content);
+  tree.Mkdir("pub");
+  for (const auto& [rel, mode] : {std::pair{"", 0755}, {"src", 0755}, {"src/big.bin", 0644}, {"pub", 0777}})
+    ::chmod(tree.Posix(rel).c_str(), mode);
+  ::chmod(registry.Directory().c_str(), 0755);
+  const CopyFileRequest request = Request("src/big.bin", "pub/out/t.bin", static_cast<int64_t>(content.size()));
+  const std::string out = tree.Posix("pub/out");
+  const int outcome = test::RunUnprivileged([&] {
+    if (::mkdir(out.c_str(), 0755) != 0) return 2;
+    bool clicked = false;
+    ScopedFakeCopyWindow view(
+        [&](const CopyWindowSnapshot& s, const platform::HandlerRef& model) {
+          if (clicked || s.bar(CopyBar::pgFile).position == 0) return;
+          clicked = true;
+          ::chmod(out.c_str(), 0555);  // the partial file can no longer be removed
+          model.Post(kCopyMsgAbortClick);
+        },
+        true);
+    TtfCopy window;
+    const CopyFileResult r = CopyFileWithProgress(request, window);
+    return r.aborted && r.status == 3 && r.message.starts_with("Der Kopiervorgang wurde abgebrochen") ? 0 : 1;
+  });
+  EXPECT_EQ(outcome, 0);
+  EXPECT_TRUE(tree.Exists("pub/out/t.bin"));
+}
+
 // Compares the byte ranges that hold data in `a` with the same ranges of `b`.
 void ExpectDataRangesEqual(int a, int b, off_t size) {
   std::vector<char> x(1 << 20), y(1 << 20);

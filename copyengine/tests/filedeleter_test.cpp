@@ -143,19 +143,28 @@ TEST_F(DeleterTest, AbortStopsShreddingAndTheFileStillGoes) {
 }
 
 TEST_F(DeleterTest, ShredRemovesALinkButNeverItsTarget) {
-  tree_.Write("target.txt", "precious");
-  ASSERT_EQ(chmod(tree_.Posix("target.txt").c_str(), 0444), 0);
-  ASSERT_EQ(symlink(tree_.Posix("target.txt").c_str(), tree_.Posix("link.txt").c_str()), 0);
-  deleter_.DelStyle = TDelStyle::delShredder;
-  std::vector<Pass> passes;
-  Observe(deleter_, passes);
-  EXPECT_EQ(DeleteAndCatch(deleter_, tree_.Win("link.txt")), 0);
-  EXPECT_FALSE(tree_.Exists("link.txt"));
-  EXPECT_EQ(tree_.Read("target.txt"), "precious");
-  struct stat st;
-  ASSERT_EQ(stat(tree_.Posix("target.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0444u);  // not even its bits were touched
-  EXPECT_TRUE(passes.empty());
+  // A symbolic link, and a second hard link whose content another name still holds.
+  for (const bool hard : {false, true}) {
+    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
+    tree_.Write("target.txt", "precious");
+    ASSERT_EQ(chmod(tree_.Posix("target.txt").c_str(), 0444), 0);
+    ASSERT_EQ(hard ? link(tree_.Posix("target.txt").c_str(), tree_.Posix("link.txt").c_str())
+                   : symlink(tree_.Posix("target.txt").c_str(), tree_.Posix("link.txt").c_str()),
+              0);
+    deleter_.DelStyle = TDelStyle::delShredder;
+    std::vector<Pass> passes;
+    Observe(deleter_, passes);
+    EXPECT_EQ(DeleteAndCatch(deleter_, tree_.Win("link.txt")), 0);
+    EXPECT_FALSE(tree_.Exists("link.txt"));
+    EXPECT_EQ(tree_.Read("target.txt"), "precious");
+    struct stat st;
+    ASSERT_EQ(stat(tree_.Posix("target.txt").c_str(), &st), 0);
+    if (!hard) {
+      EXPECT_EQ(st.st_mode & 0777, 0444u);  // not even its bits were touched
+    }
+    EXPECT_TRUE(passes.empty());
+    ASSERT_EQ(unlink(tree_.Posix("target.txt").c_str()), 0);
+  }
 }
 
 TEST_F(DeleterTest, NothingToDeleteIsNoError) {

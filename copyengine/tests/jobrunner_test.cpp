@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "copyengine/copyobj.h"
+#include "copyengine/filecopy.h"
 #include "copyengine/jobrunner.h"
 #include "copyengine/pairfinder.h"
 #include "copyengine/tests/engine_fixture.h"
 #include "copyengine/tests/fake_windows.h"
 #include "platform/inifile.h"
+#include "platform/volumes.h"
 #include "testsupport/acl.h"
 #include "testsupport/goldenrecords.h"
 #include "testsupport/temptree.h"
@@ -36,6 +38,7 @@ constexpr const char* kFoldersDeleted = "Der / die Ordner wurden gelöscht.";
 constexpr const char* kFoldersCreated = "Der / die Ordner wurden erstellt.";
 constexpr const char* kNotCreated = "Der / die Ordner konnten nicht erstellt werden! ";
 constexpr const char* kNotDeleted = "Der / die Ordner konnten nicht gelöscht werden! ";
+constexpr const char* kInvalidItem = "Der Eintrag der Auftragsdatei ist ungültig und wurde übergangen!";
 constexpr const char* kMissing = "Mindestens ein Laufwerk ist nicht verfügbar!";
 
 // State codes and directions as the job file stores them.
@@ -277,6 +280,53 @@ TEST(JobRecords, EveryJobLeavesItsRecords) {
          EXPECT_EQ(e.Ptk().records[1].first, "u.txt");
          EXPECT_EQ(e.Ptk().records[2].first, e.tree.WinFolder("other"));
        }},
+      {"a link to a read-only file elsewhere: the link goes, the file keeps its rights",
+       [](JobEnv& e, EngineCall&) {
+         e.tree.Write("elsewhere/ro.txt", "keep");
+         ASSERT_EQ(chmod(e.tree.Posix("elsewhere/ro.txt").c_str(), 0444), 0);
+         ASSERT_EQ(symlink(e.tree.Posix("elsewhere/ro.txt").c_str(), e.tree.Posix("dst/link.txt").c_str()), 0);
+         e.Job({e.Both(), e.OnlyOnDest("link.txt", 0, 0, 2)});
+       },
+       {{0, ""}, {1, kFilesDeleted}},
+       [](JobEnv& e) {
+         struct stat st {};
+         EXPECT_NE(lstat(e.tree.Posix("dst/link.txt").c_str(), &st), 0);
+         ASSERT_EQ(stat(e.tree.Posix("elsewhere/ro.txt").c_str(), &st), 0);
+         EXPECT_EQ(st.st_mode & 0777, 0444u);
+       }},
+      {"a deletion on a drive that is not mounted is no success",
+       [](JobEnv& e, EngineCall&) {
+         e.tree.Mkdir("stick");
+         platform::VolumeTable table = platform::VolumeTable::Load();
+         table.Set({.root = "K:", .folder = e.tree.Posix("stick"), .mustBeMounted = true});
+         table.Save();
+         WriteSrcDest(e.tree.Posix(e.profile + "SrcDest.kst"), {e.Pair(), {.source = e.Src(), .destination = "K:\\x\\"}});
+         e.Job({FolderItem(e.Src(), "K:\\x\\", kFolderBoth, 1), e.OnlyOnDest("gone.txt", 0, 0, 2),
+                FolderItem(e.Src("f"), "K:\\x\\f\\", kFolderOnlyDest, 2), e.OnlyOnDest("g.txt", 0, 0, 2)});
+       },
+       {{0, ""}, {2, "Die Datei/en konnte/n nicht gelöscht werden! *"}, {2, kNotDeleted + std::string("*")},
+        {2, "Die Datei/en konnte/n nicht gelöscht werden! *"}},
+       [](JobEnv& e) { EXPECT_EQ(e.Ptk().trailer->errorFlag, 1); }},
+      {"names that lead out of their folder are refused",
+       [](JobEnv& e, EngineCall&) {
+         e.tree.Write("victim.txt", "mine");
+         e.tree.Write("src/victim.txt", "src");
+         e.tree.Mkdir("dst/gone");
+         e.Job({e.Both(), e.OnlyOnDest("..\\victim.txt", 0, 0, 2), e.CopyToDest("..\\src\\victim.txt", 0, 3),
+                e.Folder("gone", kFolderOnlyDest, 2), e.OnlyOnDest("..\\..\\victim.txt", 0, 0, 2)});
+       },
+       {{0, ""}, {2, kInvalidItem}, {2, kInvalidItem}, {1, kFoldersDeleted}, {2, kInvalidItem}},
+       [](JobEnv& e) {
+         EXPECT_EQ(e.tree.Read("victim.txt"), "mine");
+         EXPECT_FALSE(e.tree.Exists("dst/gone"));
+       }},
+      {"sizes no file can have neither overflow the totals nor stop the run",
+       [](JobEnv& e, EngineCall&) {
+         constexpr int64_t kHuge = INT64_MAX;
+         e.Job({e.Both(), e.CopyToDest("h1", 0, kHuge), e.CopyToDest("h2", 0, kHuge), e.CopyToDest("neg", 0, -5),
+                e.Folder("absent", kFolderOnlySource, 1), e.CopyToDest("h3", 0, kHuge), e.CopyToDest("h4", 0, kHuge)});
+       },
+       {{0, ""}, {2, kChanged}, {2, kChanged}, {2, kChanged}, {2, "Der / die Ordner wurde/n nicht gefunden!"}}},
       {"a torn job file and an unknown item",
        [](JobEnv& e, EngineCall&) {
          const uint32_t dos = e.File("src/t.txt", "t");
@@ -458,6 +508,35 @@ TEST_F(JobTest, ACancelDuringACopyLeavesNoRecordForItButEndsTheRun) {
   EXPECT_EQ(Ptk().records[1].first, "a.txt");
   EXPECT_TRUE(Ptk().trailer);
   EXPECT_EQ(StampNames(OsVrl()), (std::vector<std::string>{"a.txt"}));
+}
+
+TEST_F(JobTest, ACancelledCopyWhosePartialFileStaysIsStillRecorded) {
+  const uint32_t big = File("src/big.bin", std::string(2 * kCopyBlockSize + 5, 'b'));
+  // The run goes on as a user that the folder's rights can stop.
+  for (const std::string& root : {tree.Posix(), registry.Directory()}) {
+    for (const auto& e : fs::recursive_directory_iterator(root)) fs::permissions(e.path(), fs::perms::all, fs::perm_options::add);
+    fs::permissions(root, fs::perms::all, fs::perm_options::add);
+  }
+  ASSERT_EQ(chown(tree.Posix("dst").c_str(), IsRoot() ? 65534 : getuid(), static_cast<gid_t>(-1)), 0);
+  const std::string dst = tree.Posix("dst");
+  const int outcome = RunUnprivileged([&] {
+    bool clicked = false;
+    ScopedFakeCopyWindow window(
+        [&](const CopyWindowSnapshot& s, const platform::HandlerRef& model) {
+          if (clicked || s.bar(CopyBar::pgFile).position == 0) return;
+          clicked = true;
+          ::chmod(dst.c_str(), 0555);  // the partial file can no longer be removed
+          model.Post(kCopyMsgAbortClick);
+        },
+        true);
+    EngineCall call = Call();
+    call.hidden = false;
+    return RunJob({Both(), CopyToDest("big.bin", big, 2 * kCopyBlockSize + 5)}, call) == S_OK && clicked ? 0 : 1;
+  });
+  ::chmod(dst.c_str(), 0755);
+  ASSERT_EQ(outcome, 0);
+  ExpectRecords({{0, ""}, {3, "Der Kopiervorgang wurde abgebrochen, *"}});
+  EXPECT_TRUE(Ptk().trailer);
 }
 
 // --- The protocol at the end -----------------------------------------------------------------

@@ -1,6 +1,8 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/errors.h"
+#include "platform/privatefile.h"
 #include "platform/volumes.h"
 #include "testsupport/acl.h"
 #include "testsupport/temptree.h"
@@ -422,6 +425,45 @@ TEST_F(FilesTest, PrivateTemporaryFolder) {
   }
   ScopedEnv none("XDG_RUNTIME_DIR", nullptr);
   EXPECT_EQ(GetTempPath(), fallback);
+}
+
+TEST_F(FilesTest, PrivateTemporaryFilesStayInThePrivateFolder) {
+  ScopedEnv runtime("XDG_RUNTIME_DIR", tree_.Posix().c_str());
+  const std::string made = CreatePrivateTempFile("kv");
+  ASSERT_FALSE(made.empty());
+  EXPECT_EQ(made.substr(0, tree_.WinFolder("kestrovane").size()), tree_.WinFolder("kestrovane"));
+  EXPECT_EQ(RightsOf(tree_.Posix("kestrovane/" + made.substr(made.rfind('\\') + 1))).mode, 0600u);
+  for (const char* prefix : {"../kv", "a/b", "..\\kv"}) {
+    SCOPED_TRACE(prefix);
+    SetLastError(0);
+    EXPECT_EQ(CreatePrivateTempFile(prefix), "");
+    EXPECT_EQ(GetLastError(), EINVAL);
+  }
+  EXPECT_EQ(NamesIn(tree_.Posix()), (std::vector<std::string>{"kestrovane"}));
+}
+
+// A child that gave up root must not keep root's supplementary groups, or a
+// refusal the test expects may not come.
+TEST_F(FilesTest, UnprivilegedChildKeepsNoGroupOfRoot) {
+  if (!kv::test::IsRoot()) GTEST_SKIP() << "needs root to give groups away";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const gid_t rootGroup = 0;
+    if (setgroups(1, &rootGroup) != 0) _exit(10);
+    _exit(RunUnprivileged([] {
+      gid_t groups[64];
+      const int n = getgroups(64, groups);
+      if (n < 0) return 1;
+      for (int i = 0; i < n; ++i)
+        if (groups[i] == 0) return 2;
+      return getegid() == 0 ? 3 : 0;
+    }));
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(FilesTest, RefusesATemporaryFolderOfAnotherUser) {

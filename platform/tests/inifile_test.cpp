@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/errors.h"
+#include "platform/volumes.h"
 #include "testsupport/temptree.h"
 
 namespace kv::platform {
@@ -238,6 +239,21 @@ TEST_F(IniFileTest, MissingFileReadsDefaultsAndWriteCreatesIt) {
   EXPECT_EQ(dir.ReadString("A", "x", "d"), "d");
   EXPECT_FALSE(dir.WriteString("A", "x", "1"));
   EXPECT_EQ(GetLastError(), EISDIR);
+}
+
+// An unplugged disk leaves its empty mount folder behind: nothing may be
+// read from or written into it as if it were the disk.
+TEST_F(IniFileTest, DriveThatIsNotMountedIsNeitherReadNorWritten) {
+  tree_.Write("unplugged/Timer.ini", "[A]\nx=underneath\n");
+  VolumeTable table = VolumeTable::Load();
+  table.Set(Volume{"U:", tree_.Posix("unplugged"), std::nullopt, "", /*mustBeMounted=*/true, ""});
+  table.Save();
+  IniFile ini("U:\\Timer.ini");
+  EXPECT_EQ(ini.ReadString("A", "x", "d"), "d");
+  EXPECT_FALSE(ini.WriteString("A", "x", "1"));
+  EXPECT_EQ(GetLastError(), ENOMEDIUM);
+  EXPECT_FALSE(ini.EraseSection("A"));
+  EXPECT_EQ(tree_.Read("unplugged/Timer.ini"), "[A]\nx=underneath\n");
 }
 
 TEST_F(IniFileTest, RefusesWhatCouldNotBeReadBack) {

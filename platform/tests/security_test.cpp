@@ -116,11 +116,20 @@ TEST_F(SecurityTest, BadRequestsAndBlocksFailCleanly) {
   std::vector<uint8_t> garbage(dacl.size(), 0x5A);
   std::vector<uint8_t> wrongAcl = dacl;
   for (size_t i = 28; i < wrongAcl.size(); ++i) wrongAcl[i] ^= 0xFF;
+  // The ACL's own size field claims the bytes after it, which the header
+  // gives to the (ignored) default ACL of a file.
+  std::vector<uint8_t> overlong = dacl;
+  const uint32_t aclBytes = static_cast<uint32_t>(dacl.size() - 28);
+  for (int i = 0; i < 4; ++i) {
+    overlong[20 + i] = static_cast<uint8_t>(4u >> (8 * i));
+    overlong[24 + i] = static_cast<uint8_t>((aclBytes - 4) >> (8 * i));
+  }
 
   const struct { const char* what; uint32_t part; const std::vector<uint8_t>* block; } cases[] = {
       {"cut block", kDaclSecurityInformation, &cut},
       {"foreign block", kDaclSecurityInformation, &garbage},
       {"damaged ACL", kDaclSecurityInformation, &wrongAcl},
+      {"ACL longer than its part", kDaclSecurityInformation, &overlong},
       {"part missing from the block", kDaclSecurityInformation, &owner},
       {"no part", 0, &dacl}, {"unknown part", 0x40, &dacl},
   };

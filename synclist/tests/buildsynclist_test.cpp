@@ -250,6 +250,27 @@ TEST_F(BuildSyncListTest, AMissingRootNeverDeletesTheOtherSide) {
   EXPECT_FALSE(ReportMentions(t_.WinFolder("new"))) << ::testing::PrintToString(report_);
 }
 
+// A source inside its destination must not look like a folder "only in the
+// destination" to a mirror (it would be deleted), and a destination inside
+// its source must not be copied into itself.
+TEST_F(BuildSyncListTest, ARootInsideTheOtherIsLeftOutOfBothScans) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("dst/inner"), t_.WinFolder("dst")),
+              MirrorPair(t_.WinFolder("src"), t_.WinFolder("src/backup"))});
+  Tree({"dst/inner/data.txt=d", "src/a.txt=a", "src/backup/old.txt=o"});
+  Build();
+  std::vector<std::string> rows;
+  for (const JobRecord& r : Job()) {
+    rows.push_back(std::to_string(r.stateCode) + " " + std::to_string(r.action) + " " +
+                   (r.rowKind != 0 ? r.source + "|" + r.destination : r.source + r.destination));
+  }
+  const std::string inner = t_.WinFolder("dst/inner"), dst = t_.WinFolder("dst");
+  const std::string src = t_.WinFolder("src"), backup = t_.WinFolder("src/backup");
+  EXPECT_EQ(rows, (std::vector<std::string>{"10 1 " + inner + "|" + dst, "2 1 data.txt",
+                                            "10 4 " + src + "|" + backup, "2 1 a.txt", "1 2 old.txt"}));
+  EXPECT_TRUE(ReportMentions("ineinander")) << ::testing::PrintToString(report_);
+}
+
 TEST_F(BuildSyncListTest, MovedFilesAreMovedAndListedOnlyWhenTheProfileAsks) {
   WriteProfile();
   WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});

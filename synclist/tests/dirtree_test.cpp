@@ -174,6 +174,28 @@ TEST_F(DirTreeTest, HugeSparseFilesCompareByTheirFull64BitSize) {
   EXPECT_EQ(t.root()->files[0].destSize, kOneGiB);
 }
 
+// File systems with 64-bit times (tmpfs here) take last-write times far
+// outside what a FILETIME holds; the scan clamps them to the DOS range.
+TEST_F(DirTreeTest, TimesBeyondTheFileTimeRangeAreClamped) {
+  test::ScopedEnv tmp{"TMPDIR", "/dev/shm"};
+  if (!std::filesystem::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
+  TempTree shm;
+  for (const char* rel : {"src/ancient.txt", "dst/ancient.txt", "src/future.txt"}) shm.Write(rel, "x");
+  shm.SetMTime("src/ancient.txt", -(time_t{1} << 62));
+  shm.SetMTime("dst/ancient.txt", -(time_t{1} << 62) + 7);
+  shm.SetMTime("src/future.txt", time_t{1} << 62);
+  struct stat st {};
+  if (stat(shm.Posix("src/ancient.txt").c_str(), &st) != 0 || st.st_mtime != -(time_t{1} << 62))
+    GTEST_SKIP() << "this file system clamps last-write times itself";
+  TDirTree t;
+  t.recurse = true;
+  t.ScanSource(shm.WinFolder("src"));
+  t.ScanDestination(shm.WinFolder("dst"));
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|future.txt 1 1"}));  // both ancient times are 01.01.1980
+  ASSERT_EQ(t.root()->files.size(), 1u);
+  EXPECT_EQ(t.root()->files[0].srcTime, test::Dos(2107, 12, 31, 23, 59, 58));
+}
+
 // --- Trees, folders and counters -------------------------------------------------
 
 TEST_F(DirTreeTest, GivesFolderStatesOneSidedFilesAndSortedLists) {

@@ -377,5 +377,27 @@ TEST_F(SyncListTest, AddFromTreeSkipsOnlyEmptyFoldersPresentOnBothSides) {
   EXPECT_EQ(total.GetRow(expected.size() + 3).source, "f1.txt");
 }
 
+// One folder spelt differently on the two sides: each side's path is the
+// spelling found on that side, also for one-sided folders below it.
+TEST_F(SyncListTest, FolderPathsKeepEachSidesSpelling) {
+  test::TempTree t;
+  test::WriteTree(t, 1718452800, {"src/Sub/new.txt=1", "src/Sub/Deep/x=1", "dst/sub/old.txt=2", "dst/sub/junk/y=2"});
+  TDirTree tree;
+  tree.recurse = true;
+  tree.ScanSource(t.WinFolder("src"));
+  tree.ScanDestination(t.WinFolder("dst"));
+  tree.SortFolderList();
+  TSyncListe list;
+  list.SetRoots(t.WinFolder("src"), t.WinFolder("dst"));
+  list.AddFromTree(tree, {kStateFolderOnBothSides});
+  const std::string s = t.WinFolder("src");
+  const std::string d = t.WinFolder("dst");
+  std::vector<std::string> folders;
+  for (size_t i = 0; i < list.Count(); ++i)
+    if (list.GetRow(i).IsFolder()) folders.push_back(list.GetRow(i).source + "|" + list.GetRow(i).destination);
+  EXPECT_EQ(folders, (std::vector<std::string>{s + "Sub\\|" + d + "sub\\", s + "Sub\\Deep\\|" + d + "sub\\Deep\\",
+                                               s + "Sub\\junk\\|" + d + "sub\\junk\\"}));
+}
+
 }  // namespace
 }  // namespace kv
