@@ -11,7 +11,7 @@
 namespace kv {
 namespace {
 
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+using platform::Quoted;
 
 std::string LastErrorText() { return platform::SysErrorMessage(platform::GetLastError()); }
 

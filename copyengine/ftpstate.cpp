@@ -20,10 +20,6 @@ constexpr size_t kOffRemoteSize = 256;
 constexpr size_t kOffLocalDate = 260;
 constexpr size_t kOffRemoteTime = 264;
 
-void RequireSize(std::span<const uint8_t> bytes, size_t size, const char* what) {
-  if (bytes.size() < size) throw std::invalid_argument(std::string(what) + ": record too short");
-}
-
 bool FitsField(std::string_view text) { return text.size() <= kFtpStateTextWidth; }
 
 }  // namespace
@@ -36,7 +32,7 @@ std::vector<uint8_t> TFTPFldrRecord::Encode() const {
 }
 
 TFTPFldrRecord TFTPFldrRecord::Decode(std::span<const uint8_t> bytes) {
-  RequireSize(bytes, kSize, "TFTPFldrRecord");
+  platform::RequireRecordSize(bytes, kSize, "TFTPFldrRecord");
   RecordReader r(bytes.first(kSize));
   return TFTPFldrRecord{r.Text(kOffKey, kFtpStateTextWidth), r.I32(kCountOffset)};
 }
@@ -51,7 +47,7 @@ std::vector<uint8_t> TFTPFileRecord::Encode() const {
 }
 
 TFTPFileRecord TFTPFileRecord::Decode(std::span<const uint8_t> bytes) {
-  RequireSize(bytes, kSize, "TFTPFileRecord");
+  platform::RequireRecordSize(bytes, kSize, "TFTPFileRecord");
   RecordReader r(bytes.first(kSize));
   TFTPFileRecord rec;
   rec.name = r.Text(kOffName, kFtpStateTextWidth);

@@ -17,11 +17,11 @@
 namespace kv {
 namespace {
 
+using platform::Quoted;
+
 // Once per process: the merge runs inside the server library, while the
 // program that has the window thread installs the factory.
 constexpr platform::ui::ViewFactorySlot<OldStampMergeViewFactory> kMergeViewFactory{"kv.copyengine.TtfCompOldStamp"};
-
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 std::string PreviousFileName(std::string_view fileName) { return std::string(fileName) + "1"; }
 

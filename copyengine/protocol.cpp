@@ -14,6 +14,8 @@
 namespace kv {
 namespace {
 
+using platform::Quoted;
+
 using platform::OpenMode;
 
 constexpr std::string_view kSectionPtks = "PTKs";
@@ -23,8 +25,6 @@ constexpr size_t kPtkNameLength = 5;
 
 // Scans read this many records per system call.
 constexpr size_t kRecordsPerChunk = 128;
-
-std::string Quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
 
 std::string LastSystemError() { return platform::SysErrorMessage(platform::GetLastError()); }
 

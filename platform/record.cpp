@@ -108,4 +108,8 @@ void RecordWriter::PutText(size_t offset, size_t width, std::string_view fitting
   std::memset(field + 1 + fitting.size(), 0, width - fitting.size());
 }
 
+void RequireRecordSize(std::span<const uint8_t> bytes, size_t size, const char* recordName) {
+  if (bytes.size() < size) throw std::invalid_argument(std::string(recordName) + ": record too short");
+}
+
 }  // namespace kv::platform

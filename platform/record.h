@@ -26,6 +26,9 @@ class FieldTooLong : public std::runtime_error {
   std::string value_;
 };
 
+// Throws std::invalid_argument naming the record when bytes are fewer than size.
+void RequireRecordSize(std::span<const uint8_t> bytes, size_t size, const char* recordName);
+
 class RecordReader {
  public:
   explicit RecordReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}

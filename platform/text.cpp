@@ -191,4 +191,6 @@ std::string JoinCommaText(const std::vector<std::string>& items) {
   return out;
 }
 
+std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
 }  // namespace kv::platform

@@ -26,6 +26,8 @@ std::string TrimRight(std::string_view s);
 int32_t StrToIntDef(std::string_view s, int32_t def);
 int64_t StrToInt64Def(std::string_view s, int64_t def);
 std::string IntToStr(int64_t v);
+// The text in double quotes, as messages name files and folders.
+std::string Quoted(std::string_view s);
 
 // Comma text as the class library splits it: leading blanks/control chars
 // skipped; a double-quoted item runs to its closing quote (doubled quote = one

@@ -5,9 +5,12 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/record.h"
+#include "platform/text.h"
 
 namespace kv {
 namespace {
+
+using platform::Quoted;
 
 using platform::RecordReader;
 using platform::RecordWriter;
@@ -72,8 +75,6 @@ TFtpSite DecodeSite(const RecordReader& r, size_t base) {
   site.account = r.Text(base + kSiteAccount, kNameWidth);
   return site;
 }
-
-std::string Quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
 
 }  // namespace
 

@@ -13,6 +13,8 @@
 namespace kv {
 namespace {
 
+using platform::Quoted;
+
 using platform::RecordReader;
 using platform::RecordWriter;
 
@@ -22,12 +24,6 @@ constexpr size_t kOffDestFolder = 256;
 // TOldStampEntry layout.
 constexpr size_t kOffFileName = 0;
 constexpr size_t kOffLastWrite = 256;
-
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
-
-void RequireSize(std::span<const uint8_t> bytes, size_t size, const char* what) {
-  if (bytes.size() < size) throw std::invalid_argument(std::string(what) + ": record too short");
-}
 
 }  // namespace
 
@@ -40,7 +36,7 @@ std::vector<uint8_t> TOldStampHeader::Encode() const {
 }
 
 TOldStampHeader TOldStampHeader::Decode(std::span<const uint8_t> bytes) {
-  RequireSize(bytes, kSize, "TOldStampHeader");
+  platform::RequireRecordSize(bytes, kSize, "TOldStampHeader");
   RecordReader r(bytes.first(kSize));
   TOldStampHeader h;
   h.sourceFolder = r.Text(kOffSourceFolder, kOldStampTextWidth);
@@ -57,7 +53,7 @@ std::vector<uint8_t> TOldStampEntry::Encode() const {
 }
 
 TOldStampEntry TOldStampEntry::Decode(std::span<const uint8_t> bytes) {
-  RequireSize(bytes, kSize, "TOldStampEntry");
+  platform::RequireRecordSize(bytes, kSize, "TOldStampEntry");
   RecordReader r(bytes.first(kSize));
   TOldStampEntry e;
   e.fileName = r.Text(kOffFileName, kOldStampTextWidth);

@@ -5,9 +5,12 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/record.h"
+#include "platform/text.h"
 
 namespace kv {
 namespace {
+
+using platform::Quoted;
 
 using platform::RecordReader;
 
@@ -33,8 +36,6 @@ constexpr size_t kOffExtLogDone = 1096;
 constexpr size_t kOffExtLogErrors = 1097;
 constexpr size_t kOffDeleteMode = 1098;
 constexpr size_t kPathWidth = 255;
-
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 bool Flag(const RecordReader& r, size_t offset) { return r.U8(offset) != 0; }
 

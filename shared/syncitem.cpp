@@ -5,9 +5,12 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/record.h"
+#include "platform/text.h"
 
 namespace kv {
 namespace {
+
+using platform::Quoted;
 
 using platform::RecordReader;
 using platform::RecordWriter;
@@ -38,8 +41,6 @@ platform::CivilTime CivilOrThrow(platform::DosDateTime dos) {
   if (!civil) throw std::invalid_argument("Ungültiges DOS-Datum " + std::to_string(dos));
   return *civil;
 }
-
-std::string Quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
 
 std::string LastSystemError() { return platform::SysErrorMessage(platform::GetLastError()); }
 
