@@ -68,6 +68,11 @@ struct TextLess {
 // --- UTF-8 ------------------------------------------------------------------
 // Largest prefix length <= maxBytes that does not split a UTF-8 sequence.
 size_t Utf8PrefixLength(std::string_view s, size_t maxBytes);
+// Characters (code points) of a text, where widths are counted in characters;
+// a malformed byte counts as one character.
+size_t Utf8Length(std::string_view s);
+// Bytes of the first `chars` characters (the whole text when it is shorter).
+size_t Utf8CharsPrefixLength(std::string_view s, size_t chars);
 
 // --- Wildcards ----------------------------------------------------------------
 // Whole-text, case-insensitive match: "*" any run, "?" one character, "[abc]",
