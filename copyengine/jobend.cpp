@@ -83,7 +83,9 @@ void DropProtocol(CopyJobFiles& files) {
 
 void ReportRun(const TJobRun& run, const std::string& protocolPath) {
   const CopyJobSettings& settings = run.settings;
-  if (!settings.manual && !settings.mailAddress.empty()) MailErrorReport(protocolPath, settings.mailAddress, settings.profileName);
+  if (!settings.manual && !settings.mailAddress.empty()) {
+    MailErrorReport(protocolPath, settings.mailAddress, settings.profileName);
+  }
   WriteLastProcessDate(run.files.lastRunFolder, protocolPath);
   if (settings.externalLog.set) WriteExternalLog(protocolPath, settings.externalLog);
 }

@@ -192,12 +192,9 @@ Built BuildMimeMessage(const MapiMessage& message) {
 uint32_t Failed(uint32_t code, const MapiMessage& message, const std::string& why) {
   std::string to;
   for (const MapiRecipDesc& recip : message.recips) to += (to.empty() ? "" : ", ") + recip.address;
-  // The address may be the very text that was refused: shown without its
-  // control characters.
-  for (char& c : to) {
-    if (static_cast<unsigned char>(c) < 0x20) c = '?';
-  }
-  std::fprintf(stderr, "Kestrovane: Mail an \"%s\" nicht gesendet (Fehler %u): %s\n", to.c_str(), code, why.c_str());
+  // The address may be the very text that was refused.
+  std::fprintf(stderr, "Kestrovane: Mail an \"%s\" nicht gesendet (Fehler %u): %s\n", OneLine(to).c_str(), code,
+               why.c_str());
   return code;
 }
 

@@ -28,6 +28,9 @@ int64_t StrToInt64Def(std::string_view s, int64_t def);
 std::string IntToStr(int64_t v);
 // The text in double quotes, as messages name files and folders.
 std::string Quoted(std::string_view s);
+// The text with every control character (below 0x20) shown as "?", so that
+// it stays on its one line of a log.
+std::string OneLine(std::string_view s);
 
 // Comma text as the class library splits it: leading blanks/control chars
 // skipped; a double-quoted item runs to its closing quote (doubled quote = one

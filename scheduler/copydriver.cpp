@@ -55,7 +55,8 @@ void SetDeletion(ICopy& copy, const TProfItem& profile, const TUserOptions& user
   const std::optional<int32_t> code = DelSchredderOf(profile.deleteMode);
   if (!code) return;
   CheckHResult(copy.Set_DelSchredder(*code));
-  if (profile.deleteMode == kDeleteModeBackup) CheckHResult(copy.Set_ArchivSchredder(Vb(userOptions.ArchiveShredder())));
+  if (profile.deleteMode != kDeleteModeBackup) return;
+  CheckHResult(copy.Set_ArchivSchredder(Vb(userOptions.ArchiveShredder())));
 }
 
 // Balances the thread's component initialisation, also when a call failed.

@@ -25,7 +25,7 @@ void TthRunSync::RunCommand(const std::string& commandLine) {
   const std::optional<std::vector<std::string>> words = platform::ShellSplit(commandLine);
   if (!words) {
     throw std::runtime_error("Der Befehl " + platform::Quoted(commandLine) +
-                             " kann nicht gestartet werden: ein Anführungszeichen oder Escape ist nicht abgeschlossen");
+                             " kann nicht gestartet werden: ein Anführungszeichen ist nicht geschlossen");
   }
   if (words->empty()) return;
   const std::string& program = words->front();

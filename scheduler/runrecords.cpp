@@ -31,8 +31,6 @@ kv::NewProtocol TthRunSync::NewProtocol(int32_t maxPtk, const std::string& folde
   return CreateNextProtocol(folder, maxPtk);
 }
 
-void TthRunSync::NextPtkName(std::string& name) { name = kv::NextPtkName(name); }
-
 bool FileNotEmpty(const std::string& path) { return !path.empty() && platform::GetFileSize(path).value_or(0) > 0; }
 
 void TthRunSync::WriteCriticalDelete(const std::string& ptkPath, int32_t percent) {
@@ -53,8 +51,8 @@ void TthRunSync::WriteMovedFiles(const std::string& ptkPath, const TMoveList& mo
   std::vector<TPtkItem> records;
   for (size_t i = 0; i < moves.Count(); ++i) {
     TMovePair pair = moves.GetPair(i);
-    records.push_back(
-        TPtkItem::SchedulerRecord(std::move(pair.oldPath), std::move(pair.newPath), kPtkDone, std::string(kMsgFileMoved)));
+    records.push_back(TPtkItem::SchedulerRecord(std::move(pair.oldPath), std::move(pair.newPath), kPtkDone,
+                                                std::string(kMsgFileMoved)));
   }
   Append(ptkPath, records);
 }
@@ -75,7 +73,9 @@ void TthRunSync::WriteUnstableDrives(const std::string& ptkPath, const TInStable
 // handle, an unusable "SrcDest.kst" or "OS.vrl") reaches the user as errors.
 void TthRunSync::WriteBuildReport(const std::string& ptkPath, const std::vector<std::string>& lines) {
   std::vector<TPtkItem> records;
-  for (const std::string& line : lines) records.push_back(TPtkItem::SchedulerRecord(FieldText(line), "", kPtkError, line));
+  for (const std::string& line : lines) {
+    records.push_back(TPtkItem::SchedulerRecord(FieldText(line), "", kPtkError, line));
+  }
   Append(ptkPath, records);
 }
 
@@ -85,7 +85,9 @@ void TthRunSync::CloseProtocol(const std::string& ptkPath, const std::string& ma
   try {
     ProtocolStream protocol = ProtocolStream::OpenForAppend(ptkPath);
     if (EndsWithTrailer(protocol)) return;
-    if (failure) protocol.Append(TPtkItem::SchedulerRecord("", "", kPtkError, std::string(kPtkMsgRunFailed) + *failure));
+    if (failure) {
+      protocol.Append(TPtkItem::SchedulerRecord("", "", kPtkError, std::string(kPtkMsgRunFailed) + *failure));
+    }
     if (protocol.IsEmpty()) return protocol.CloseAndDelete();
     TPtkTrailer trailer = TPtkTrailer::ForRunWithoutCopy();
     // Moved files alone are no failed run.

@@ -128,8 +128,8 @@ TRunHandle TthRunSync::Create(bool minimized, bool hideProcess, const TProfItem&
 }
 
 void TthRunSync::Log(std::string_view what) const {
-  std::fprintf(stderr, "Kestrovane: Profil %s \"%s\": Abgleich %.*s\n", profile_.profileNo.c_str(),
-               profile_.profileName.c_str(), static_cast<int>(what.size()), what.data());
+  std::fprintf(stderr, "Kestrovane: Profil %s \"%s\": Abgleich %s\n", platform::OneLine(profile_.profileNo).c_str(),
+               platform::OneLine(profile_.profileName).c_str(), platform::OneLine(what).c_str());
 }
 
 TRunOutcome TthRunSync::Execute() {

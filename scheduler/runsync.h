@@ -56,9 +56,11 @@ class TRunHandle {
   bool WaitFor(std::chrono::milliseconds limit) const;
   void Wait() const;
   TRunOutcome Outcome() const;
-  void Finish(TRunOutcome outcome) const;
 
  private:
+  friend class TthRunSync;
+  void Finish(TRunOutcome outcome) const;
+
   struct State {
     std::mutex mutex;
     std::condition_variable ended;
@@ -88,8 +90,8 @@ class TthRunSync {
   // when it cannot be started; an empty line does nothing.
   static void RunCommand(const std::string& commandLine);
   // The run's new protocol in folder, after the rotation of "last.vrl".
+  // (Its names count up with copyengine/protocol's NextPtkName.)
   static kv::NewProtocol NewProtocol(int32_t maxPtk, const std::string& folder);
-  static void NextPtkName(std::string& name);
   // The drive table of the pairs of a "SrcDest.kst", saved to a private
   // temporary file; its path.
   static std::string BuildDriveTable(const std::string& pairFile);

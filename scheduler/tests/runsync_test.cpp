@@ -115,7 +115,8 @@ TEST_F(RunSync, ARunWithoutCopyStepClosesItsOwnProtocol) {
 
   for (const char* name : {"x1", "x2", "x3", "x4"}) tree.Write(std::string("dst/") + name, "weg");
   ASSERT_EQ(Run(spec, "admin@example.org", 20), TRunOutcome::Ended);
-  const std::string critical = "Die kritische Löschmenge von 20 % wurde überschritten! Der Abgleich wurde abgebrochen!";
+  const std::string critical =
+      "Die kritische Löschmenge von 20 % wurde überschritten! Der Abgleich wurde abgebrochen!";
   const test::DecodedPtk stopped = Protocol(spec, "00002");
   ASSERT_EQ(stopped.records.size(), 1u);
   EXPECT_EQ(stopped.records[0].first, critical);
@@ -192,7 +193,8 @@ TEST_F(RunSync, RunsMeetAtTheLocksAndOneProfileNeverRunsTwice) {
   const TRunHandle runA = start(a);
   {
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, test::kRunDeadline, [&] { return seen(a.profileNo, TRunEvent::BuildStarting); }));
+    ASSERT_TRUE(
+        changed.wait_for(lock, test::kRunDeadline, [&] { return seen(a.profileNo, TRunEvent::BuildStarting); }));
   }
   const TRunHandle twice = start(a);
   const TRunHandle runB = start(b);

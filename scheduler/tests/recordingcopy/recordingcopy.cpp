@@ -18,10 +18,13 @@ using namespace kv::platform;
 namespace {
 
 HRESULT Record(const char* member, const std::string& value) {
-  if (const char* log = std::getenv("KV_RECORDING_COPY_LOG")) std::ofstream(log, std::ios::app) << member << "=" << value << "\n";
+  if (const char* log = std::getenv("KV_RECORDING_COPY_LOG")) {
+    std::ofstream(log, std::ios::app) << member << "=" << value << "\n";
+  }
   const char* failing = std::getenv("KV_RECORDING_COPY_FAIL");
   if (!failing || std::string(failing) != member) return S_OK;
-  return SafeCall("Kestro.CopyObj", kv::IID_ICopy, [&] { throw ComError(E_FAIL, std::string(member) + " schlägt fehl"); });
+  return SafeCall(kv::kCopyProgId, kv::IID_ICopy,
+                  [&] { throw ComError(E_FAIL, std::string(member) + " schlägt fehl"); });
 }
 
 HRESULT Record(const char* member, const char* value) { return Record(member, std::string(value ? value : "(null)")); }
