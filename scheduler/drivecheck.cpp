@@ -1,3 +1,4 @@
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "scheduler/runsync.h"
 #include "scheduler/runtexts.h"
@@ -20,14 +21,20 @@ std::string TthRunSync::BuildDriveTable(const std::string& pairFile) {
 std::string TthRunSync::CheckPairDrives(ProtocolStream* stream, const TProfItem& profile) {
   const std::string pairFile = platform::IncludeTrailingBackslash(profile.profilePath) + "SrcDest.kst";
   const std::string table = BuildDriveTable(pairFile);
-  TDriveList drives;
-  drives.LoadFromFile(table);
-  for (const TFolderPair& pair : ReadFolderPairs(pairFile).pairs) {
-    if (drives.IsAvailable(pair.sourceRoot, true) && drives.IsAvailable(pair.destinationRoot, true)) continue;
-    if (stream) {
-      stream->Append(TPtkItem::SchedulerRecord(pair.sourceRoot, pair.destinationRoot, kPtkError,
-                                               std::string(kMsgDriveUnavailable)));
+  try {
+    TDriveList drives;
+    drives.LoadFromFile(table);
+    for (const TFolderPair& pair : ReadFolderPairs(pairFile).pairs) {
+      if (drives.IsAvailable(pair.sourceRoot, true) && drives.IsAvailable(pair.destinationRoot, true)) continue;
+      if (stream) {
+        stream->Append(TPtkItem::SchedulerRecord(pair.sourceRoot, pair.destinationRoot, kPtkError,
+                                                 std::string(kMsgDriveUnavailable)));
+      }
     }
+  } catch (...) {
+    // The table holds the shares' passwords: it never outlives a failed check.
+    platform::DeleteFile(table);
+    throw;
   }
   return table;
 }
