@@ -163,6 +163,9 @@ TRunOutcome TthRunSync::Execute() {
   } catch (const std::exception& e) {
     failed = true;
     failure = e.what();
+  } catch (...) {
+    failed = true;
+    failure = "unbekannter Fehler";
   }
   // A protocol the engine did not close is closed before the post-command,
   // which may well want to read it.
