@@ -1,8 +1,12 @@
 # One static library per folder, built from every source file in it, and one
-# test program per folder built from every file in <folder>/tests.
+# test program per folder built from every file in <folder>/tests. EXCLUDE
+# names sources of the folder that another library carries.
 function(kv_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(_skip IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM _src ${CMAKE_CURRENT_SOURCE_DIR}/${_skip})
+  endforeach()
   if(NOT _src)
     # A folder that so far holds only headers.
     add_library(${name} INTERFACE)

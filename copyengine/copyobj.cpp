@@ -125,7 +125,7 @@ HRESULT TCopyObj::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCE
 
 void TCopyObj::OpenJobFile(const std::string& path) {
   const std::string folder = ExtractFilePath(path);
-  profileName_ = ExtractFileName(ExcludeTrailingBackslash(folder));
+  settings_.profileName = ExtractFileName(ExcludeTrailingBackslash(folder));
   files_.jobPath.clear();
   if (!files_.job.Open(path, OpenMode::Read)) {
     ThrowSystemError("Die Auftragsdatei " + Quoted(path) + " kann nicht geöffnet werden");

@@ -79,7 +79,7 @@ class TCopyObj final : public ICopy {
   const CopyJobSettings& settings() const { return settings_; }
   const CopyJobFiles& files() const { return files_; }
   const TFileDeleter& deleter() const { return deleter_; }
-  const std::string& profileName() const { return profileName_; }
+  const std::string& profileName() const { return settings_.profileName; }
   bool binary() const { return binary_; }
   bool HasFtpState() const { return ftpState_ != nullptr; }
 
@@ -93,7 +93,6 @@ class TCopyObj final : public ICopy {
 
   CopyJobFiles files_;
   CopyJobSettings settings_;
-  std::string profileName_;
   bool binary_ = false;
   bool ran_ = false;
   TFileDeleter deleter_;

@@ -1,9 +1,9 @@
 #pragma once
 // The steps at the end of a run that belong to units of their own: the second
 // try of failed folder deletions, the mailed error report and the external
-// log. In this version of the engine none of them is available: each is a
-// named step that the end of the run calls in its place and order, and that
-// does nothing, so a run ends exactly as it would with the step switched off.
+// log. Each is a named step that the end of the run calls in its place and
+// order; a step whose unit is not available yet does nothing, so a run ends
+// exactly as it would with the step switched off.
 #include <string>
 #include <string_view>
 
@@ -27,8 +27,8 @@ struct ExternalLogSettings {
 void CheckDelFolders(ProtocolStream& protocol);
 
 // After an automatic run with a mail address: the error report of the closed
-// protocol. Not available: no mail is sent.
-void MailErrorReport(std::string_view protocolPath, std::string_view mailAddress);
+// protocol, titled with the profile's name (copyengine/report). Never throws.
+void MailErrorReport(std::string_view protocolPath, std::string_view mailAddress, std::string_view profileName);
 
 // When ExtLog was given: the external log of the closed protocol. Not
 // available: no log is written.

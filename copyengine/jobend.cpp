@@ -1,6 +1,5 @@
 #include "copyengine/jobend.h"
 
-#include <cstdio>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -14,8 +13,6 @@
 
 namespace kv {
 namespace {
-
-constexpr std::string_view kMsgRunFailed = "Der Abgleich wurde wegen eines Fehlers abgebrochen: ";
 
 // --- Old timestamps -------------------------------------------------------------------
 
@@ -86,7 +83,9 @@ void DropProtocol(CopyJobFiles& files) {
 
 void ReportRun(const TJobRun& run, const std::string& protocolPath) {
   const CopyJobSettings& settings = run.settings;
-  if (!settings.manual && !settings.mailAddress.empty()) MailErrorReport(protocolPath, settings.mailAddress);
+  if (!settings.manual && !settings.mailAddress.empty()) {
+    MailErrorReport(protocolPath, settings.mailAddress, settings.profileName);
+  }
   WriteLastProcessDate(run.files.lastRunFolder, protocolPath);
   if (settings.externalLog.set) WriteExternalLog(protocolPath, settings.externalLog);
 }
@@ -146,7 +145,7 @@ void RecordFailure(TJobRun& run, const std::exception_ptr& failure) {
   if (!files.protocol) return;
   try {
     files.protocol->Append(
-        TPtkItem::SchedulerRecord(files.jobPath, "", kPtkError, std::string(kMsgRunFailed) + WhatFailed(failure)));
+        TPtkItem::SchedulerRecord(files.jobPath, "", kPtkError, std::string(kPtkMsgRunFailed) + WhatFailed(failure)));
     CloseWithTrailer(files, MakeTrailer(run));
   } catch (...) {
   }
@@ -165,7 +164,7 @@ void CleanUp(TJobRun& run, bool failed) {
   if (!files.jobPath.empty()) platform::DeleteFile(files.jobPath);
 }
 
-// --- CopyJobFiles and the time text --------------------------------------------------------
+// --- CopyJobFiles --------------------------------------------------------------------------
 
 void CopyJobFiles::CloseOldStamps() {
   if (!oldStamps) return;
@@ -186,13 +185,6 @@ void CopyJobFiles::Abandon() noexcept {
     MergeOldStamps(*this, true, false);
   } catch (...) {
   }
-}
-
-std::string MSecToTimeStr(uint32_t milliseconds) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02u:%02u:%02u", milliseconds / 3600000u % 24u, milliseconds / 60000u % 60u,
-                milliseconds / 1000u % 60u);
-  return text;
 }
 
 }  // namespace kv

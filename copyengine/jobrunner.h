@@ -26,6 +26,7 @@ struct CopyJobSettings {
   bool ntfsAccess = false;
   bool securityRename = false;
   std::string mailAddress;
+  std::string profileName;  // the folder that holds the job file; titles the error report
   std::string analyseTime;
   ExternalLogSettings externalLog;
 };
@@ -59,9 +60,6 @@ struct CopyJobFiles {
 // protocol as far as that still works, the clean-up runs, and only then is
 // the exception passed on.
 void RunCopyJob(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter);
-
-// Milliseconds as "HH:MM:SS"; the hours wrap at 24.
-std::string MSecToTimeStr(uint32_t milliseconds);
 
 // How long the window stays on screen at the end of a run, so that its last
 // state can be read. Hidden and headless runs do not wait.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <limits>
 #include <utility>
 
@@ -197,6 +198,15 @@ ProtocolContents ProtocolStream::ReadAll() {
   return contents;
 }
 
+void ProtocolStream::ForEachRecord(const std::function<bool(std::span<const uint8_t> record)>& visit) {
+  ForEachRecordChunk([&](uint64_t, std::span<const uint8_t> chunk) {
+    for (size_t r = 0; r < chunk.size(); r += kRecordSize) {
+      if (!visit(chunk.subspan(r, kRecordSize))) return false;
+    }
+    return true;
+  });
+}
+
 void ProtocolStream::Close() {
   if (!file_.Close()) Fail("kann nicht geschlossen werden");
 }
@@ -277,6 +287,13 @@ NewProtocol CreateNextProtocol(std::string_view folder, int32_t maxPtk) {
     result.error = e.what();
   }
   return result;
+}
+
+std::string MSecToTimeStr(uint32_t milliseconds) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u:%02u:%02u", milliseconds / 3600000u % 24u, milliseconds / 60000u % 60u,
+                milliseconds / 1000u % 60u);
+  return text;
 }
 
 std::vector<std::string> ReadPtkNames(std::string_view folder) {

@@ -8,6 +8,7 @@
 // The scheduler creates the file and the index entry; the copy engine appends
 // to the file, rewrites some of its records and closes it.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -80,6 +81,10 @@ class ProtocolStream {
   bool HasErrorRecord();
   // Every record from the first; see ReadProtocolFile.
   ProtocolContents ReadAll();
+  // The encoded records in file order, the trailer included, a chunk of
+  // them per system call, without holding the file in memory; stops when
+  // visit returns false.
+  void ForEachRecord(const std::function<bool(std::span<const uint8_t> record)>& visit);
 
   // Throws when the system reports a failure on closing. Closing twice is
   // harmless.
@@ -125,6 +130,10 @@ struct NewProtocol {
   std::string error;                     // why not
 };
 NewProtocol CreateNextProtocol(std::string_view folder, int32_t maxPtk);
+
+// Milliseconds as "HH:MM:SS", the hours wrapping at 24: the copy time of the
+// trailer, and the analysis time the scheduler hands the engine.
+std::string MSecToTimeStr(uint32_t milliseconds);
 
 // The protocol names listed in "last.vrl" (section "PTKs"), in file order.
 std::vector<std::string> ReadPtkNames(std::string_view folder);

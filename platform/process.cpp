@@ -1,13 +1,19 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 #include "platform/errors.h"
 
@@ -94,6 +100,17 @@ class SpawnSetup {
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 
+  void AddFlags(short flags) {
+    short now = 0;
+    posix_spawnattr_getflags(&attr_, &now);
+    posix_spawnattr_setflags(&attr_, static_cast<short>(now | flags));
+  }
+  void OwnProcessGroup() {
+    posix_spawnattr_setpgroup(&attr_, 0);
+    AddFlags(POSIX_SPAWN_SETPGROUP);
+  }
+  void ChangeFolder(const std::string& folder) { posix_spawn_file_actions_addchdir_np(&actions_, folder.c_str()); }
+
   const posix_spawn_file_actions_t* actions() const { return &actions_; }
   const posix_spawnattr_t* attr() const { return &attr_; }
 
@@ -101,6 +118,26 @@ class SpawnSetup {
   posix_spawn_file_actions_t actions_;
   posix_spawnattr_t attr_;
 };
+
+// Starts argv[0] (searched in PATH when it holds no "/"); its pid, or -1
+// with the reason in GetLastError().
+pid_t Spawn(const std::vector<std::string>& argv, const SpawnSetup& setup) {
+  if (argv.empty() || argv[0].empty()) {
+    SetLastError(ENOENT);
+    return -1;
+  }
+  std::vector<char*> args;
+  args.reserve(argv.size() + 1);
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  const int rc = ::posix_spawnp(&pid, args[0], setup.actions(), setup.attr(), args.data(), environ);
+  if (rc != 0) {
+    SetLastError(rc);
+    return -1;
+  }
+  return pid;
+}
 
 }  // namespace
 
@@ -167,35 +204,171 @@ std::optional<std::vector<std::string>> ShellSplit(std::string_view line) {
 }
 
 int SpawnWithInput(const std::vector<std::string>& argv, std::string_view stdinText) {
-  if (argv.empty() || argv[0].empty()) {
-    SetLastError(ENOENT);
-    return -1;
-  }
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
     SetLastError(errno);
     return -1;
   }
-  pid_t pid = 0;
-  int rc;
-  {
-    SpawnSetup setup(fds[0]);
-    rc = ::posix_spawnp(&pid, args[0], setup.actions(), setup.attr(), args.data(), environ);
-  }
+  const pid_t pid = Spawn(argv, SpawnSetup(fds[0]));
   ::close(fds[0]);
-  if (rc != 0) {
+  if (pid < 0) {
     ::close(fds[1]);
-    SetLastError(rc);
     return -1;
   }
   WriteAllIgnoringReader(fds[1], stdinText);
   ::close(fds[1]);
   return WaitForExit(pid);
+}
+
+// --- Programs with a time limit and programs not waited for ------------------------
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+int MillisecondsLeft(SteadyClock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1000));
+}
+
+// False when the deadline passed before everything was written; a reader
+// that went away ends the writing as well (its exit status tells the rest).
+bool WriteBeforeDeadline(int fd, std::string_view text, SteadyClock::time_point deadline) {
+  ScopedSigpipeBlock guard;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n > 0) {
+      text.remove_prefix(static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return true;
+    if (SteadyClock::now() >= deadline) return false;
+    pollfd waitable{fd, POLLOUT, 0};
+    ::poll(&waitable, 1, MillisecondsLeft(deadline));
+  }
+  return true;
+}
+
+// The exit status, or nullopt when the program had not ended by the deadline.
+std::optional<int> WaitBeforeDeadline(pid_t pid, SteadyClock::time_point deadline) {
+  for (;;) {
+    int status = 0;
+    const pid_t got = ::waitpid(pid, &status, WNOHANG);
+    if (got == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (got < 0 && errno != EINTR) return -1;
+    if (SteadyClock::now() >= deadline) return std::nullopt;
+    ::usleep(10000);
+  }
+}
+
+bool IsDocument(const std::string& path) {
+  if (path.find('/') == std::string::npos) return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  return S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) != 0);
+}
+
+// A program named by a relative path means the file seen from this
+// process's folder, also when the program runs in another one.
+std::vector<std::string> WithAbsoluteProgram(std::vector<std::string> argv) {
+  std::string& program = argv.front();
+  if (program.find('/') == std::string::npos || program.front() == '/') return argv;
+  char here[4096];
+  if (::getcwd(here, sizeof here)) program = std::string(here) + "/" + program;
+  return argv;
+}
+
+}  // namespace
+
+namespace detail {
+struct ChildState {
+  explicit ChildState(pid_t p) : pid(p) {}
+  const pid_t pid;
+  std::mutex mutex;
+  std::condition_variable endedSignal;
+  bool ended = false;
+  int exitStatus = -1;
+};
+}  // namespace detail
+
+LimitedRun SpawnWithInputLimited(const std::vector<std::string>& argv, std::string_view stdinText,
+                                 std::chrono::milliseconds limit) {
+  LimitedRun run;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    SetLastError(errno);
+    return run;
+  }
+  SpawnSetup setup(fds[0]);
+  setup.OwnProcessGroup();
+  const pid_t pid = Spawn(argv, setup);
+  ::close(fds[0]);
+  if (pid < 0) {
+    ::close(fds[1]);
+    return run;
+  }
+  run.started = true;
+  const auto deadline = SteadyClock::now() + limit;
+  const bool written = WriteBeforeDeadline(fds[1], stdinText, deadline);
+  ::close(fds[1]);
+  const std::optional<int> status = written ? WaitBeforeDeadline(pid, deadline) : std::nullopt;
+  if (status) {
+    run.exitStatus = *status;
+    return run;
+  }
+  run.timedOut = true;
+  ::kill(-pid, SIGKILL);
+  WaitForExit(pid);
+  return run;
+}
+
+pid_t StartedProcess::Pid() const { return state_->pid; }
+
+bool StartedProcess::WaitForExit(int timeoutMs) const {
+  std::unique_lock lock(state_->mutex);
+  if (timeoutMs < 0) {
+    state_->endedSignal.wait(lock, [&] { return state_->ended; });
+    return true;
+  }
+  return state_->endedSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return state_->ended; });
+}
+
+int StartedProcess::ExitStatus() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->ended ? state_->exitStatus : -1;
+}
+
+std::optional<StartedProcess> StartProcess(const std::vector<std::string>& argv, const std::string& workingFolder) {
+  const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (devNull < 0) {
+    SetLastError(errno);
+    return std::nullopt;
+  }
+  SpawnSetup setup(devNull);
+  setup.AddFlags(POSIX_SPAWN_SETSID);
+  if (!workingFolder.empty()) setup.ChangeFolder(workingFolder);
+  const pid_t pid = argv.empty() ? Spawn(argv, setup) : Spawn(WithAbsoluteProgram(argv), setup);
+  ::close(devNull);
+  if (pid < 0) return std::nullopt;
+  auto state = std::make_shared<detail::ChildState>(pid);
+  // The reaper: the program must never stay a zombie, waited for or not.
+  std::thread([state] {
+    const int status = WaitForExit(state->pid);
+    std::lock_guard lock(state->mutex);
+    state->ended = true;
+    state->exitStatus = status;
+    state->endedSignal.notify_all();
+  }).detach();
+  return StartedProcess(std::move(state));
+}
+
+std::optional<StartedProcess> ShellOpen(const std::vector<std::string>& argv, const std::string& workingFolder) {
+  if (!argv.empty() && IsDocument(argv[0])) {
+    return StartProcess({"xdg-open", WithAbsoluteProgram({argv[0]}).front()}, workingFolder);
+  }
+  return StartProcess(argv, workingFolder);
 }
 
 }  // namespace kv::platform

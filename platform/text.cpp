@@ -193,4 +193,12 @@ std::string JoinCommaText(const std::vector<std::string>& items) {
 
 std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
+std::string OneLine(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  }
+  return out;
+}
+
 }  // namespace kv::platform

@@ -28,6 +28,9 @@ int64_t StrToInt64Def(std::string_view s, int64_t def);
 std::string IntToStr(int64_t v);
 // The text in double quotes, as messages name files and folders.
 std::string Quoted(std::string_view s);
+// The text with every control character (below 0x20) shown as "?", so that
+// it stays on its one line of a log.
+std::string OneLine(std::string_view s);
 
 // Comma text as the class library splits it: leading blanks/control chars
 // skipped; a double-quoted item runs to its closing quote (doubled quote = one
@@ -70,6 +73,11 @@ struct TextLess {
 // --- UTF-8 ------------------------------------------------------------------
 // Largest prefix length <= maxBytes that does not split a UTF-8 sequence.
 size_t Utf8PrefixLength(std::string_view s, size_t maxBytes);
+// Characters (code points) of a text, where widths are counted in characters;
+// a malformed byte counts as one character.
+size_t Utf8Length(std::string_view s);
+// Bytes of the first `chars` characters (the whole text when it is shorter).
+size_t Utf8CharsPrefixLength(std::string_view s, size_t chars);
 
 // --- Wildcards ----------------------------------------------------------------
 // Whole-text, case-insensitive match: "*" any run, "?" one character, "[abc]",

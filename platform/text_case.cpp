@@ -127,4 +127,16 @@ size_t Utf8PrefixLength(std::string_view s, size_t maxBytes) {
   return maxBytes;
 }
 
+size_t Utf8Length(std::string_view s) {
+  size_t count = 0;
+  for (size_t i = 0; i < s.size(); i += DecodeUtf8(s, i).length) ++count;
+  return count;
+}
+
+size_t Utf8CharsPrefixLength(std::string_view s, size_t chars) {
+  size_t i = 0;
+  for (; chars > 0 && i < s.size(); --chars) i += DecodeUtf8(s, i).length;
+  return i;
+}
+
 }  // namespace kv::platform

@@ -34,6 +34,9 @@ enum PtkStatus : uint8_t {
 // reported, but does not set the flag.
 inline bool SetsTrailerErrorFlag(uint8_t status) { return status == kPtkError; }
 
+// The record a run that failed ends with, followed by the reason.
+inline constexpr std::string_view kPtkMsgRunFailed = "Der Abgleich wurde wegen eines Fehlers abgebrochen: ";
+
 namespace ptk {
 inline constexpr size_t kRecordSize = 864;
 inline constexpr size_t kOffStatus = 600;
