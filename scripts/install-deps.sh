@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libjpeg-dev libacl1-dev acl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 python3-pyftpdlib trash-cli libglib2.0-bin rsync
+  vsftpd libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23  # FTP server fixtures
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -26,4 +26,10 @@ std::string RunCommand(const std::string& command, int* status) {
 
 void MustRun(const std::string& command) { EXPECT_EQ(system(command.c_str()), 0) << command; }
 
+std::string ShellQuote(std::string_view word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace kv::test

@@ -1,6 +1,7 @@
 #pragma once
 // Other programs as oracles and tools of a test (python3, getfacl, trash-list).
 #include <string>
+#include <string_view>
 
 namespace kv::test {
 
@@ -10,5 +11,7 @@ namespace kv::test {
 std::string RunCommand(const std::string& command, int* status = nullptr);
 // Runs a command line that must succeed; a failure fails the test.
 void MustRun(const std::string& command);
+// One word of such a command line, whatever it holds: it's -> 'it'\''s'.
+std::string ShellQuote(std::string_view word);
 
 }  // namespace kv::test
