@@ -35,11 +35,11 @@ std::string QuotedPath(std::string_view reply) {
       continue;
     }
     const bool atEnd = i + 1 == reply.size();
-    if (atEnd || reply[i + 1] == ' ') break;
+    if (atEnd || reply[i + 1] == ' ') return path;
     if (reply[i + 1] == '"') ++i;  // a doubled quote stands for one
     path += '"';
   }
-  return path;
+  return {};  // never closed: the quote was part of something else
 }
 
 bool TFtpReplyReader::Append(std::string_view text) {

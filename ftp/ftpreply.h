@@ -20,7 +20,8 @@ bool ReplyStartsWith(std::string_view line, std::string_view prefix);
 // The path in a reply such as 257 "/pub/a ""b""" is current: "" inside
 // the quotes is one quote, and a quote that is not followed by a blank or
 // the end of the line belongs to the path. Empty when the reply holds no
-// quote; a quote never closed runs to the end of the line.
+// quoted path (also for 'Current directory is /q"x', whose only quote is
+// part of the name).
 std::string QuotedPath(std::string_view reply);
 
 class TFtpReplyReader {

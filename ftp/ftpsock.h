@@ -54,6 +54,7 @@ class TMSocket {
 
   bool SocketConnected() const { return connected_; }
   bool HasSocket() const { return socket_ != platform::INVALID_SOCKET; }
+  platform::SOCKET Handle() const { return socket_; }
   bool LookupPending() const { return lookup_ != 0; }
   int Countdown() const { return countdown_; }
 

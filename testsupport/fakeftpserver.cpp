@@ -155,19 +155,81 @@ int FakeFtpServer::Connections() const {
   return static_cast<int>(transcripts_.size());
 }
 
+// ---- DeadPort ------------------------------------------------------------------
+
+namespace {
+
+constexpr int kFillProbeMs = 300;
+
+int BoundLoopbackSocket(uint16_t& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof sa;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+    throw std::runtime_error("cannot bind a socket on 127.0.0.1");
+  port = ntohs(sa.sin_port);
+  return fd;
+}
+
+// A connect to the port that has not completed within the probe time.
+bool ConnectStalls(uint16_t port, int& fd) {
+  fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return false;
+  pollfd p{fd, POLLOUT, 0};
+  return poll(&p, 1, kFillProbeMs) == 0;
+}
+
+}  // namespace
+
+DeadPort DeadPort::Refusing() {
+  DeadPort port;
+  port.fds_.push_back(BoundLoopbackSocket(port.port_));
+  return port;
+}
+
+DeadPort DeadPort::Stalling() {
+  DeadPort port;
+  const int listener = BoundLoopbackSocket(port.port_);
+  port.fds_.push_back(listener);
+  if (listen(listener, 0) != 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+  for (int tries = 0; tries < 16; ++tries) {
+    int fd;
+    const bool stalled = ConnectStalls(port.port_, fd);
+    port.fds_.push_back(fd);
+    if (stalled) return port;
+  }
+  throw std::runtime_error("the listen queue on 127.0.0.1 never filled up");
+}
+
+DeadPort::DeadPort(DeadPort&& other) noexcept : fds_(std::move(other.fds_)), port_(other.port_) { other.fds_.clear(); }
+
+DeadPort::~DeadPort() {
+  for (const int fd : fds_) close(fd);
+}
+
 // ---- Dialogues ---------------------------------------------------------------
 
-void Converse(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view welcome) {
-  if (!welcome.empty()) peer.Reply(welcome);
+bool ConverseUntil(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view stopAt) {
+  const std::string stop = UpperWord(stopAt);
   while (std::optional<std::string> line = peer.Command()) {
     const std::string verb = UpperWord(*line);
-    if (verb == "QUIT") {
-      peer.Reply("221 Goodbye.");
-      return;
-    }
+    if (verb == stop) return true;
     const auto it = replies.find(verb);
     peer.Reply(it == replies.end() ? "502 Command not implemented" : it->second);
   }
+  return false;
+}
+
+void Converse(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view welcome) {
+  if (!welcome.empty()) peer.Reply(welcome);
+  if (ConverseUntil(peer, replies, "QUIT")) peer.Reply("221 Goodbye.");
 }
 
 FakeReplies AcceptingReplies() {

@@ -82,11 +82,34 @@ class FakeFtpServer {
   std::thread thread_;
 };
 
+// A port on 127.0.0.1 where no connection gets through: Refusing() is
+// bound but never listens, so connects are refused; Stalling() listens with
+// a queue that is already full and never accepts, so connects never
+// complete.
+class DeadPort {
+ public:
+  static DeadPort Refusing();
+  static DeadPort Stalling();
+  ~DeadPort();
+  DeadPort(DeadPort&& other) noexcept;
+  DeadPort& operator=(DeadPort&&) = delete;
+
+  uint16_t Port() const { return port_; }
+
+ private:
+  DeadPort() = default;
+  std::vector<int> fds_;  // the bound socket and what fills its queue
+  uint16_t port_ = 0;
+};
+
 // Answers each command by its verb (the first word, in upper case) from the
-// table until QUIT (answered with 221 and a close) or the client's close;
-// a verb missing from the table gets "502 Command not implemented". The
-// welcome is sent first unless it is empty.
+// table; a verb missing from it gets "502 Command not implemented". Stops
+// at a command with the verb `stopAt`, unanswered (true), or when the
+// client closes (false).
 using FakeReplies = std::map<std::string, std::string>;
+bool ConverseUntil(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view stopAt);
+// Sends the welcome (unless empty), then answers commands until QUIT, which
+// gets 221 before the close.
 void Converse(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view welcome = "220 fake ready");
 // A server that lets anybody in: USER 331, PASS 230, SYST 215 UNIX, TYPE
 // 200, REST 350, PWD 257 "/", CWD 250, NOOP 200.
