@@ -208,7 +208,6 @@ class TMFtp : public TMSocket {
   std::unique_ptr<Clock> clock_;
   bool asynchronous_ = true;
   uint16_t noopInterval_ = 30;
-  bool noopTimerRunning_ = false;
   bool replyTimerRunning_ = false;
 
   bool busy_ = false;

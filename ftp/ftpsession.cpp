@@ -60,7 +60,7 @@ void TMFtp::SetAsynchronous(bool value) {
 
 void TMFtp::SetNoopInterval(uint16_t seconds) {
   noopInterval_ = seconds;
-  if (noopTimerRunning_) StartNoopTimer();
+  if (!busy_) StartNoopTimer();  // during an operation it waits for the operation's end
 }
 
 // ---- Operation model --------------------------------------------------------
@@ -461,17 +461,13 @@ void TMFtp::OnReplyTimeout() {
 // ---- Keep-alive and logout ----------------------------------------------------------
 
 void TMFtp::StartNoopTimer() {
-  noopTimerRunning_ = noopInterval_ > 0;
-  if (noopTimerRunning_)
+  if (noopInterval_ > 0 && loggedIn_)
     clock_->SetTimer(kNoopTimer, Milliseconds(noopInterval_));
   else
     clock_->KillTimer(kNoopTimer);
 }
 
-void TMFtp::StopNoopTimer() {
-  noopTimerRunning_ = false;
-  clock_->KillTimer(kNoopTimer);
-}
+void TMFtp::StopNoopTimer() { clock_->KillTimer(kNoopTimer); }
 
 void TMFtp::OnNoopTimer() {
   if (busy_ || !loggedIn_ || !noopSupported_) return;

@@ -175,6 +175,7 @@ void ServeConnected(SOCKET s, Selection& sel, short revents) {
 void OnSocketReady(SOCKET s, short revents) {
   Selection* sel = FindSelection(s);
   if (!sel) return;
+  if (revents & POLLNVAL) sel->phase = Phase::Finished;  // closed behind our back: stop watching
   switch (sel->phase) {
     case Phase::Connecting:
       FinishConnect(s, *sel);

@@ -98,7 +98,7 @@ const Ending kEndings[] = {
      }, Lost("error 6")},
     {"SilentServer", [](FakeFtpPeer& p) { p.WaitForClientClose(); }, Lost("error 7")},
     {"WelcomeWithoutCode", [](FakeFtpPeer& p) {
-       p.Reply("hello");
+       p.Reply("2xx ready");  // a template nobody filled in
        p.WaitForClientClose();
      }, Lost("error 25")},
     {"HyphenWithoutDigits", [](FakeFtpPeer& p) {
@@ -347,6 +347,20 @@ TEST(TMFtp, AnOperationAskedForDuringANoopStartsAfterItsReply) {
   probe.Expect(expected);
   EXPECT_LT(probe.TrafficIndex("< 200 NOOP ok"), probe.TrafficIndex("> QUIT"));
   EXPECT_EQ(server.Transcripts().at(0).back(), "QUIT");
+}
+
+TEST(TMFtp, ACommandForAVanishedSocketEndsWithError5) {
+  FakeFtpServer server([](FakeFtpPeer& p) { test::Converse(p, test::AcceptingReplies()); });
+  TMFtp ftp;
+  FtpProbe probe(ftp);
+  Aim(ftp, server.Port());
+  ftp.Login();
+  ASSERT_TRUE(PumpUntil([&] { return probe.Saw("loggedin"); }));
+  ftp.Abandon();  // the socket goes without a word
+  ftp.Logout();
+  Events expected = kLoggedIn;
+  expected.insert(expected.end(), {"busy", "error 5", "info 1", "quit", "ready"});
+  probe.Expect(expected);
 }
 
 TEST(TMFtp, OperationsAreRefusedWhileNotConnected) {
