@@ -393,6 +393,14 @@ bool ForceDirectories(std::string_view path) {
   return posix && MakeFolders(WithoutTrailingSlash(*posix));
 }
 
+bool ForcePrivateDirectories(std::string_view path) {
+  std::optional<std::string> posix = ResolvePath(path);
+  if (!posix) return false;
+  const std::string folder = WithoutTrailingSlash(*posix);
+  const std::string parent = ParentFolder(folder);
+  return (parent == folder || MakeFolders(parent)) && EnsurePrivateFolder(folder);
+}
+
 bool CreateDir(std::string_view path) {
   std::optional<std::string> posix = ResolvePath(path);
   if (!posix) return false;

@@ -85,6 +85,10 @@ std::string GetTempFileName(std::string_view folder, std::string_view prefix);
 // folder must be ours (a wider mode is narrowed); a link or another user's
 // folder is refused. "" when neither can be had.
 std::string GetTempPath();
+// Creates a folder with its parents; the folder itself gets mode 0700 (an
+// existing one of ours is narrowed to it). A link or another user's folder
+// is refused (EACCES).
+bool ForcePrivateDirectories(std::string_view path);
 
 // Whole-file helpers for records and small text files. Only regular files are
 // read (a fifo would block).

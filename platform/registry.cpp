@@ -1,7 +1,6 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include "platform/errors.h"
 #include "platform/hivetext.h"
 #include "platform/stampedfile.h"
+#include "platform/userfolders.h"
 
 namespace kv::platform {
 
@@ -35,15 +35,6 @@ const char* HiveName(Hive hive) {
 ParsedFileCache<HiveData>& Cache() {
   static ParsedFileCache<HiveData> cache(16);
   return cache;
-}
-
-std::string HomeFolder() {
-  if (const char* home = getenv("HOME"); home && *home) return home;
-  struct passwd pw {};
-  struct passwd* found = nullptr;
-  char buf[4096];
-  if (getpwuid_r(getuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir) return found->pw_dir;
-  return "/tmp";
 }
 
 std::string WithoutTrailingSlashes(std::string s) {
@@ -132,9 +123,8 @@ Outcome ChangedIf(bool changed) { return changed ? Outcome::Changed : Outcome::U
 
 std::string Registry::Directory() {
   if (const char* dir = getenv("KESTROVANE_REGISTRY_DIR"); dir && *dir) return WithoutTrailingSlashes(dir);
-  std::string config;
-  if (const char* xdg = getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') config = WithoutTrailingSlashes(xdg);
-  else config = WithoutTrailingSlashes(HomeFolder()) + "/.config";
+  std::string config = XdgBaseFolder("XDG_CONFIG_HOME", ".config");
+  if (config.empty()) config = "/tmp/.config";
   return config + "/kestrovane/registry";
 }
 

@@ -61,6 +61,8 @@ std::string LowerCase(std::string_view s);
 // folding: "straße" and "STRASSE" differ, and so do "ı" and "I".
 int CompareText(std::string_view a, std::string_view b);
 bool SameText(std::string_view a, std::string_view b);
+// A hash that agrees with SameText: texts that compare equal hash alike.
+uint64_t TextHash(std::string_view s);
 struct TextLess {
   bool operator()(std::string_view a, std::string_view b) const { return CompareText(a, b) < 0; }
 };

@@ -105,6 +105,15 @@ int CompareText(std::string_view a, std::string_view b) {
 
 bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
 
+uint64_t TextHash(std::string_view s) {
+  uint64_t h = 14695981039346656037ull;  // FNV-1a over the comparison keys
+  for (size_t i = 0; i < s.size();) {
+    h ^= NextFoldKey(s, i);
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
 size_t Utf8PrefixLength(std::string_view s, size_t maxBytes) {
   if (maxBytes >= s.size()) return s.size();
   // Only a sequence that starts at most three bytes earlier can reach over

@@ -1,7 +1,6 @@
 #include "platform/trash.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/userfolders.h"
 #include "platform/volumes.h"
 
 namespace kv::platform {
@@ -46,14 +46,6 @@ std::string ParentOf(const std::string& path) {
 
 std::string Join(const std::string& folder, std::string_view name) {
   return folder == "/" ? "/" + std::string(name) : folder + "/" + std::string(name);
-}
-
-std::string HomeFolder() {
-  if (const char* home = getenv("HOME"); home && home[0] == '/') return home;
-  struct passwd pw, *found = nullptr;
-  std::vector<char> buf(16384);
-  if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) != 0 || !found || !pw.pw_dir) return "";
-  return pw.pw_dir;
 }
 
 // The device of path, or of its nearest existing ancestor.
@@ -235,10 +227,8 @@ bool PutIntoTrash(const TrashCandidate& trash, const std::string& file, std::str
 }  // namespace
 
 std::string HomeTrashFolder() {
-  if (const char* data = getenv("XDG_DATA_HOME"); data && data[0] == '/')
-    return Join(WithoutTrailingSlashes(data), "Trash");
-  const std::string home = HomeFolder();
-  return home.empty() ? "" : Join(WithoutTrailingSlashes(home), ".local/share/Trash");
+  const std::string data = XdgBaseFolder("XDG_DATA_HOME", ".local/share");
+  return data.empty() ? "" : Join(data, "Trash");
 }
 
 bool MoveToTrashPosix(const std::string& posixPath, TrashedFile* where) {
