@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "ftp/ftp.h"
+#include "ftp/ftpmisc.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -228,6 +229,7 @@ void TMFtp::PwdReply(const std::string& reply) {
     return;
   }
   directory_ = QuotedPath(reply);
+  if (ServerType == ftpstNetTerm || ServerType == ftpstServU) directory_ = DrivePathToFtpPath(directory_);
   FinishLogin();
 }
 

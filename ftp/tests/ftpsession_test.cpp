@@ -238,6 +238,20 @@ TEST(TMFtp, TheSystReplyDecidesTheServerType) {
   }
 }
 
+TEST(TMFtp, ANetTermServerReportsItsFolderAsADrivePath) {
+  test::FakeReplies replies = test::AcceptingReplies();
+  replies["PWD"] = "257 \"C:\\pub\\new\" is current";
+  FakeFtpServer server([&](FakeFtpPeer& p) { test::Converse(p, replies, "220 NetTerm FTP server ready"); });
+  TMFtp ftp;
+  FtpProbe probe(ftp);
+  Aim(ftp, server.Port());
+  ftp.Login();
+  probe.Expect(kLoggedIn);
+  EXPECT_EQ(ftp.ServerType, ftpstNetTerm);
+  EXPECT_EQ(ftp.Directory(), "/pub/new");
+  EXPECT_EQ(server.Transcripts().at(0).at(2), "TYPE I");  // no SYST: the welcome named the server
+}
+
 TEST(TMFtp, ALineBreakInAFolderNameIsNeverSent) {
   FakeFtpServer server([](FakeFtpPeer& p) { test::Converse(p, test::AcceptingReplies()); });
   TMFtp ftp;
