@@ -1,13 +1,12 @@
 #include "testsupport/fakeftpserver.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <stdexcept>
+
+#include "testsupport/loopback.h"
 
 namespace kv::test {
 namespace {
@@ -102,15 +101,7 @@ void FakeFtpPeer::WaitForClientClose() {
 
 FakeFtpServer::FakeFtpServer(Script script, std::chrono::seconds deadline)
     : script_(std::move(script)), deadline_(std::chrono::steady_clock::now() + deadline) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(listener_, 8) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    throw std::runtime_error("fake FTP server: cannot listen on 127.0.0.1");
-  port_ = ntohs(sa.sin_port);
+  listener_ = ListenOnLoopback(port_);
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -153,65 +144,6 @@ std::vector<std::vector<std::string>> FakeFtpServer::Transcripts() const {
 int FakeFtpServer::Connections() const {
   std::lock_guard lock(mutex_);
   return static_cast<int>(transcripts_.size());
-}
-
-// ---- DeadPort ------------------------------------------------------------------
-
-namespace {
-
-constexpr int kFillProbeMs = 300;
-
-int BoundLoopbackSocket(uint16_t& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    throw std::runtime_error("cannot bind a socket on 127.0.0.1");
-  port = ntohs(sa.sin_port);
-  return fd;
-}
-
-// A connect to the port that has not completed within the probe time.
-bool ConnectStalls(uint16_t port, int& fd) {
-  fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return false;
-  pollfd p{fd, POLLOUT, 0};
-  return poll(&p, 1, kFillProbeMs) == 0;
-}
-
-}  // namespace
-
-DeadPort DeadPort::Refusing() {
-  DeadPort port;
-  port.fds_.push_back(BoundLoopbackSocket(port.port_));
-  return port;
-}
-
-DeadPort DeadPort::Stalling() {
-  DeadPort port;
-  const int listener = BoundLoopbackSocket(port.port_);
-  port.fds_.push_back(listener);
-  if (listen(listener, 0) != 0) throw std::runtime_error("cannot listen on 127.0.0.1");
-  for (int tries = 0; tries < 16; ++tries) {
-    int fd;
-    const bool stalled = ConnectStalls(port.port_, fd);
-    port.fds_.push_back(fd);
-    if (stalled) return port;
-  }
-  throw std::runtime_error("the listen queue on 127.0.0.1 never filled up");
-}
-
-DeadPort::DeadPort(DeadPort&& other) noexcept : fds_(std::move(other.fds_)), port_(other.port_) { other.fds_.clear(); }
-
-DeadPort::~DeadPort() {
-  for (const int fd : fds_) close(fd);
 }
 
 // ---- Dialogues ---------------------------------------------------------------

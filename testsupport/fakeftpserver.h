@@ -82,26 +82,6 @@ class FakeFtpServer {
   std::thread thread_;
 };
 
-// A port on 127.0.0.1 where no connection gets through: Refusing() is
-// bound but never listens, so connects are refused; Stalling() listens with
-// a queue that is already full and never accepts, so connects never
-// complete.
-class DeadPort {
- public:
-  static DeadPort Refusing();
-  static DeadPort Stalling();
-  ~DeadPort();
-  DeadPort(DeadPort&& other) noexcept;
-  DeadPort& operator=(DeadPort&&) = delete;
-
-  uint16_t Port() const { return port_; }
-
- private:
-  DeadPort() = default;
-  std::vector<int> fds_;  // the bound socket and what fills its queue
-  uint16_t port_ = 0;
-};
-
 // Answers each command by its verb (the first word, in upper case) from the
 // table; a verb missing from it gets "502 Command not implemented". Stops
 // at a command with the verb `stopAt`, unanswered (true), or when the

@@ -1,8 +1,6 @@
 #include "testsupport/ftpproxy.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,7 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <stdexcept>
+#include "testsupport/loopback.h"
 
 extern char** environ;
 
@@ -29,15 +27,7 @@ FtpProxy::FtpProxy() : program_(KV_FTP_SERVERS_DIR "/usr/sbin/ftp-proxy") {
   config_ = work_.Posix("ftp-proxy.conf");
   work_.Write("ftp-proxy.conf", "[-Global-]\nDestinationAddress 127.0.0.1\nAllowMagicUser yes\nServerType inetd\n"
                                 "LogDestination " + work_.Posix("ftp-proxy.log") + "\n");
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(listener_, 8) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-    throw std::runtime_error("ftp-proxy fixture: cannot listen on 127.0.0.1");
-  port_ = ntohs(sa.sin_port);
+  listener_ = ListenOnLoopback(port_);
   thread_ = std::thread([this] { Serve(); });
 }
 

@@ -12,6 +12,7 @@
 #include "platform/hostlookup.h"
 #include "platform/msgloop.h"
 #include "testsupport/fakeftpserver.h"
+#include "testsupport/loopback.h"
 #include "testsupport/pump.h"
 
 namespace kv {
