@@ -232,6 +232,7 @@ void TMFtp::Login() {
 void TMFtp::OpenControlConnection() {
   reconnecting_ = false;
   clock_->KillTimer(kRetryTimer);
+  StopNoopTimer();  // it starts again when the login has ended
   if (busy_) {
     DoInfo(ftpInfoBusy);
     return;
@@ -254,6 +255,7 @@ void TMFtp::OpenControlConnection() {
   if (Trim(Server()).empty()) {
     const std::string answer = Trim(NeedInfo(niServer, {}));
     if (answer.empty()) {
+      Abandon();
       DoError(ftpErrNoServer);
       Done();
       return;
@@ -362,18 +364,19 @@ bool TMFtp::SendLine(std::string_view command, TFtpReplyHandler handler) {
     EndWithError(ftpErrCommandRefused, std::string(kTextBadCommand));
     return false;
   }
+  if (!connected_) return false;
   std::string text(command);
   text += "\r\n";
   DoInfo(ftpInfoSent, text);
   // The reply cannot come before the command is out, and nothing is read
   // while this waits, so the handler may wait from now on.
   SetReplyHandler(std::move(handler));
+  const uint64_t socket = SocketSerial();
   size_t sent = 0;
   while (sent < text.size()) {
-    if (!connected_) {
-      SetReplyHandler(nullptr);
-      return false;
-    }
+    // Lost while this waited (the handler went with the connection), or
+    // replaced by a retry (the handler is the new connection's).
+    if (!connected_ || SocketSerial() != socket) return false;
     const int n = Send(text.data() + sent, static_cast<int>(text.size() - sent));
     if (CheckSocketError()) return false;
     if (LastError != 0 || !HasSocket()) {
@@ -470,7 +473,7 @@ void TMFtp::StartNoopTimer() {
 void TMFtp::StopNoopTimer() { clock_->KillTimer(kNoopTimer); }
 
 void TMFtp::OnNoopTimer() {
-  if (busy_ || !loggedIn_ || !noopSupported_) return;
+  if (busy_ || !loggedIn_ || !connected_ || !noopSupported_) return;
   busy_ = true;
   operationCode_ = opNoop;
   SendLine("NOOP", [this](const std::string& r) { NoopReply(r); });

@@ -55,6 +55,8 @@ class TMSocket {
   bool SocketConnected() const { return connected_; }
   bool HasSocket() const { return socket_ != platform::INVALID_SOCKET; }
   platform::SOCKET Handle() const { return socket_; }
+  // Changes whenever the socket is closed or replaced.
+  uint64_t SocketSerial() const { return socketSerial_; }
   bool LookupPending() const { return lookup_ != 0; }
   int Countdown() const { return countdown_; }
 
