@@ -38,13 +38,13 @@ TEST(FtpReply, OnlyThreeDigitsAndABlankOrTheEndMakeAValidReply) {
   EXPECT_FALSE(ReplyStartsWith("50x", "50"));
 }
 
-// Feeds the text in the given pieces and returns each completed reply,
+// Feeds the text in the given chunks and returns each completed reply,
 // with "+" marking a multi-line one.
-std::vector<std::string> Replies(const std::vector<std::string>& pieces) {
+std::vector<std::string> Replies(const std::vector<std::string>& chunks) {
   TFtpReplyReader reader;
   std::vector<std::string> out;
-  for (const std::string& piece : pieces) {
-    EXPECT_TRUE(reader.Append(piece));
+  for (const std::string& chunk : chunks) {
+    EXPECT_TRUE(reader.Append(chunk));
     std::string line;
     while (reader.NextLine(line)) {
       switch (reader.Collect(line)) {

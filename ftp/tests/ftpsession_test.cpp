@@ -224,7 +224,7 @@ TEST(TMFtp, TheSystReplyDecidesTheServerType) {
       {"215 Windows_NT", ftpstMSFTP},         {"500 SYST unknown", ftpstDefault},
       {"215 NetBSD", ftpstBSD},               {"215 VMS MultiNet V4.4", ftpstVmsMultinet},
       {"215 VMS", ftpstVmsUcx},               {"215 VM/VPS", ftpstVMVPS},
-      {"215 MACOS Peter's Server", ftpstDefault},
+      {"215 Heron OS 3", ftpstDefault},
   };
   for (const Row& row : rows) {
     test::FakeReplies replies = test::AcceptingReplies();
