@@ -171,13 +171,6 @@ uint16_t TMSocket::GetLocalPort() {
   return LastError == 0 ? NetToHostShort(local.port) : 0;
 }
 
-std::string TMSocket::GetPeerAddressText() {
-  SockAddrIn peer;
-  GetPeerName(socket_, peer);
-  LastError = WSAGetLastError();
-  return LastError == 0 ? FormatIPv4(peer.address) : std::string();
-}
-
 void TMSocket::SetCountdown(int seconds) {
   if (countdownRunning_) window_->KillTimer(kCountdownTimerId);
   countdownRunning_ = seconds > 0;

@@ -92,7 +92,6 @@ class TMSocket {
   int Receive(void* buffer, int size);
   std::string GetLocalAddressText();
   uint16_t GetLocalPort();
-  std::string GetPeerAddressText();
   void SetCountdown(int seconds);
 
   virtual void HostResolved();

@@ -424,12 +424,4 @@ int GetSockName(SOCKET s, SockAddrIn& local) {
   return Succeed();
 }
 
-int GetPeerName(SOCKET s, SockAddrIn& peer) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (getpeername(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return FailErrno();
-  peer = FromSockaddr(sa);
-  return Succeed();
-}
-
 }  // namespace kv::platform

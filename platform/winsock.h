@@ -128,6 +128,5 @@ inline constexpr int SD_SEND = 1;
 inline constexpr int SD_BOTH = 2;
 int ShutdownSocket(SOCKET s, int how);
 int GetSockName(SOCKET s, SockAddrIn& local);
-int GetPeerName(SOCKET s, SockAddrIn& peer);
 
 }  // namespace kv::platform

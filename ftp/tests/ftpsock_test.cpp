@@ -148,6 +148,32 @@ TEST(TMSocket, AConnectThatNeverCompletesTimesOutAfterTimeOutTicks) {
   EXPECT_EQ(probe.events, std::vector<std::string>{"timeout"});
 }
 
+TEST(TMSocket, AListenerAnnouncesEveryConnectionAndAcceptedSocketsCanWriteAtOnce) {
+  TMSocket listener;
+  listener.SetAddressText("127.0.0.1");
+  listener.SetPortNumber(0);
+  listener.CreateSocket();
+  listener.Listen();
+  ASSERT_EQ(listener.LastError, 0);
+  std::vector<std::unique_ptr<TMSocket>> accepted;
+  std::vector<std::unique_ptr<SocketProbe>> probes;
+  listener.OnAccept = [&](TMSocket& l) {
+    accepted.push_back(std::make_unique<TMSocket>());
+    probes.push_back(std::make_unique<SocketProbe>(*accepted.back()));
+    accepted.back()->Accept(l);
+  };
+  TMSocket first, second;
+  first.OnConnect = [](TMSocket& s) { s.Send("one", 3); };
+  second.OnConnect = [](TMSocket& s) { s.Send("two", 3); };
+  ConnectTo(first, listener.GetLocalPort());
+  ConnectTo(second, listener.GetLocalPort());
+  ASSERT_TRUE(PumpUntil([&] { return probes.size() == 2 && probes[0]->data.size() == 3 && probes[1]->data.size() == 3; }));
+  for (const auto& probe : probes) {
+    EXPECT_EQ(probe->Count("write"), 1);
+    EXPECT_TRUE(probe->data == "one" || probe->data == "two") << probe->data;
+  }
+}
+
 TEST(TMSocket, LocalhostResolves) {
   TMSocket socket;
   SocketProbe probe(socket);
