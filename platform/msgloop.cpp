@@ -37,6 +37,7 @@ struct QueuedItem {
   uint32_t generation = 0;
   Message message;
   std::function<void()> call;
+  std::function<bool()> condition;  // checked on the owner thread at delivery
 };
 
 struct HandlerSlot {
@@ -188,6 +189,7 @@ bool LoopCore::Deliver(QueuedItem& item) {
   }
   MessageHandler* handler = Lookup(item.slot, item.generation);
   if (!handler) return false;
+  if (item.condition && !item.condition()) return false;
   if (item.call)
     item.call();
   else
@@ -266,14 +268,7 @@ using detail::QueuedItem;
 // ---- HandlerRef / LoopRef ----
 
 bool HandlerRef::Post(uint32_t id, WParam wParam, LParam lParam) const {
-  std::shared_ptr<LoopCore> core = core_.lock();
-  if (!core) return false;
-  QueuedItem item;
-  item.slot = slot_;
-  item.generation = generation_;
-  item.message = Message{id, wParam, lParam};
-  core->Enqueue(std::move(item));
-  return true;
+  return PostIf(id, wParam, lParam, nullptr);
 }
 
 bool HandlerRef::PostCall(std::function<void()> call) const {
@@ -283,6 +278,18 @@ bool HandlerRef::PostCall(std::function<void()> call) const {
   item.slot = slot_;
   item.generation = generation_;
   item.call = std::move(call);
+  core->Enqueue(std::move(item));
+  return true;
+}
+
+bool HandlerRef::PostIf(uint32_t id, WParam wParam, LParam lParam, std::function<bool()> condition) const {
+  std::shared_ptr<LoopCore> core = core_.lock();
+  if (!core) return false;
+  QueuedItem item;
+  item.slot = slot_;
+  item.generation = generation_;
+  item.message = Message{id, wParam, lParam};
+  item.condition = std::move(condition);
   core->Enqueue(std::move(item));
   return true;
 }

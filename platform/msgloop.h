@@ -52,6 +52,13 @@ class HandlerRef {
   // Queues a call that runs on the handler's thread, in order with its
   // messages, only while the handler still lives.
   bool PostCall(std::function<void()> call) const;
+  // Queues a message that is delivered only if `condition`, run on the
+  // handler's thread right before delivery, returns true; otherwise it is
+  // dropped. The condition may also prepare what the handler will read
+  // (an asynchronous answer written into its buffer). Posters use it for
+  // notices about a resource that may be gone by the time they are served,
+  // such as a socket closed and its number reused meanwhile.
+  bool PostIf(uint32_t id, WParam wParam, LParam lParam, std::function<bool()> condition) const;
 
   bool IsNull() const { return !core_.lock(); }
 

@@ -8,6 +8,7 @@ build=${KV_TEST_BUILD_DIR:-build-test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_SANITIZE=ON -DKV_BUILD_TESTS=ON
 cmake --build "$build"
 scripts/unpack-ftp-servers.sh "$build"
+scripts/unpack-ftp-proxy.sh "$build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
