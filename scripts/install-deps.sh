@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libjpeg-dev libacl1-dev acl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 python3-pyftpdlib trash-cli libglib2.0-bin rsync
+  php-cli rhash python3-crcmod
 )
 missing=()
 for p in "${packages[@]}"; do
