@@ -28,10 +28,6 @@ uint32_t LoadWord(const uint8_t* p) {
 
 void StoreWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
-// Exchanges the two low bytes, as a processor without a byte-swap
-// instruction does it.
-uint32_t ExchangeLowBytes(uint32_t v) { return (v & 0xFFFF0000u) | ((v & 0xFF) << 8) | ((v >> 8) & 0xFF); }
-
 template <uint32_t (*Swap)(uint32_t)>
 void SwapWords(const void* source, void* destination, int32_t count) {
   const auto* in = static_cast<const uint8_t*>(source);
@@ -54,8 +50,6 @@ std::mutex g_startMutex;
 
 }  // namespace
 
-uint32_t SwapBytes386(uint32_t value) { return ExchangeLowBytes(RotateLeft(ExchangeLowBytes(value), 16)); }
-uint32_t SwapBytes486(uint32_t value) { return __builtin_bswap32(value); }
 void SwapBytesBuffer386(const void* source, void* destination, int32_t count) {
   SwapWords<SwapBytes386>(source, destination, count);
 }

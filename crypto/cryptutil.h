@@ -32,8 +32,11 @@ extern uint32_t (*ReverseBits)(uint32_t value);
 // The two forms: the first exchanges bytes around a 16-bit rotation (for
 // processors without a byte-swap instruction), the second uses that
 // instruction.
-uint32_t SwapBytes386(uint32_t value);
-uint32_t SwapBytes486(uint32_t value);
+inline uint32_t SwapBytes386(uint32_t value) {
+  const auto exchangeLowBytes = [](uint32_t v) { return (v & 0xFFFF0000u) | ((v & 0xFF) << 8) | ((v >> 8) & 0xFF); };
+  return exchangeLowBytes(RotateLeft(exchangeLowBytes(value), 16));
+}
+inline uint32_t SwapBytes486(uint32_t value) { return __builtin_bswap32(value); }
 void SwapBytesBuffer386(const void* source, void* destination, int32_t count);
 void SwapBytesBuffer486(const void* source, void* destination, int32_t count);
 uint32_t ReverseBits386(uint32_t value);

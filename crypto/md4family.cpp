@@ -32,9 +32,6 @@ THash_MD4::~THash_MD4() {
   ZeroKeyMaterial(block_, sizeof block_);
 }
 
-uint32_t THash_MD4::Word(int index) const { return LoadLE32(digestWords_ + 4 * index); }
-void THash_MD4::SetWord(int index, uint32_t value) { StoreLE32(digestWords_ + 4 * index, value); }
-
 void THash_MD4::Reset(const uint32_t (&initial)[10]) {
   std::memset(block_, 0, sizeof block_);
   for (int i = 0; i < 10; ++i) SetWord(i, initial[i]);

@@ -10,7 +10,9 @@
 // as it goes, so data that is this object's own DigestBytes (as the keystream
 // actions feed it) is read partly before and partly after a block it
 // completes is compressed.
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "crypto/hash.h"
 
@@ -38,8 +40,16 @@ class THash_MD4 : public THash {
   // Pads the block, puts the bit count in its last 8 bytes (most significant
   // byte first when bigEndian), compresses, and clears the block.
   void CompressLastBlock(bool bigEndian);
-  uint32_t Word(int index) const;
-  void SetWord(int index, uint32_t value);
+  // Chaining word i, stored least significant byte first.
+  uint32_t Word(int index) const {
+    uint32_t v;
+    std::memcpy(&v, digestWords_ + 4 * index, 4);
+    return std::endian::native == std::endian::little ? v : __builtin_bswap32(v);
+  }
+  void SetWord(int index, uint32_t value) {
+    if constexpr (std::endian::native != std::endian::little) value = __builtin_bswap32(value);
+    std::memcpy(digestWords_ + 4 * index, &value, 4);
+  }
 
   // 64 bits, so that messages of 4 GiB and more get their full length.
   uint64_t byteCount_ = 0;

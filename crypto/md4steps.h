@@ -31,7 +31,7 @@ inline uint32_t Md4G(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z &
 inline uint32_t Md4H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 template <StepFunction F>
 inline void Md4Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s) {
-  a = std::rotl(a + F(b, c, d) + x, s);
+  a = std::rotl(a + x + F(b, c, d), s);
 }
 
 // MD5 (RFC 1321).
@@ -41,7 +41,7 @@ inline uint32_t Md5H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t Md5I(uint32_t x, uint32_t y, uint32_t z) { return y ^ (x | ~z); }
 template <StepFunction F>
 inline void Md5Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s) {
-  a = b + std::rotl(a + F(b, c, d) + x, s);
+  a = b + std::rotl(a + x + F(b, c, d), s);
 }
 
 // RIPEMD: the left line uses f1 to f5 (f1 to f4 for the 128-bit widths) in
@@ -53,11 +53,11 @@ inline uint32_t RmdF4(uint32_t x, uint32_t y, uint32_t z) { return y ^ (z & (x ^
 inline uint32_t RmdF5(uint32_t x, uint32_t y, uint32_t z) { return x ^ (y | ~z); }
 template <StepFunction F>
 inline void Rmd128Step(uint32_t& a, uint32_t b, uint32_t c, uint32_t d, uint32_t x, int s) {
-  a = std::rotl(a + F(b, c, d) + x, s);
+  a = std::rotl(a + x + F(b, c, d), s);
 }
 template <StepFunction F>
 inline void Rmd160Step(uint32_t& a, uint32_t b, uint32_t& c, uint32_t d, uint32_t e, uint32_t x, int s) {
-  a = std::rotl(a + F(b, c, d) + x, s) + e;
+  a = std::rotl(a + x + F(b, c, d), s) + e;
   c = std::rotl(c, 10);
 }
 
@@ -67,7 +67,7 @@ inline uint32_t ShaParity(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z
 inline uint32_t ShaMaj(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z & (x | y)); }
 template <StepFunction F>
 inline void ShaStep(uint32_t a, uint32_t& b, uint32_t c, uint32_t d, uint32_t& e, uint32_t w) {
-  e += std::rotl(a, 5) + F(b, c, d) + w;
+  e = e + w + F(b, c, d) + std::rotl(a, 5);
   b = std::rotl(b, 30);
 }
 

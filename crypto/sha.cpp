@@ -18,25 +18,129 @@ constexpr uint8_t kSHA1TestVector[20] = {0x9A, 0x01, 0x2E, 0x63, 0x96, 0x2A, 0x9
 const THashClass kSHAClass{"THash_SHA", THash_RipeMD160::Class, 20, kSHATestVector, MakeHashObject<THash_SHA>};
 const THashClass kSHA1Class{"THash_SHA1", THash_SHA::Class, 20, kSHA1TestVector, MakeHashObject<THash_SHA1>};
 
-uint32_t LoadNative(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
+// Word t of the schedule, from the four it depends on; rotated by one bit
+// for SHA-1.
+template <bool Rotate>
+inline uint32_t Schedule(uint32_t* w, int t) {
+  const uint32_t x = w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16];
+  return w[t] = Rotate ? std::rotl(x, 1) : x;
 }
 
-// Big-endian words, each turned around by the given form of the byte swap.
+// The block as big-endian words, each turned around by the given form of the
+// byte swap.
+template <uint32_t (*Swap)(uint32_t)>
+void LoadBlockBE(uint32_t* w, const uint8_t* block) {
+  for (int t = 0; t < 16; ++t) {
+    uint32_t word;
+    std::memcpy(&word, block + 4 * t, 4);
+    w[t] = std::endian::native == std::endian::little ? Swap(word) : word;
+  }
+}
+
 template <uint32_t (*Swap)(uint32_t)>
 void ExpandBlock(uint32_t* w, const uint8_t* block, bool rotate) {
-  if constexpr (std::endian::native == std::endian::little) {
-    for (int t = 0; t < 16; ++t) w[t] = Swap(LoadNative(block + 4 * t));
-  } else {
-    for (int t = 0; t < 16; ++t) w[t] = LoadNative(block + 4 * t);
-  }
-  if (rotate) {
-    for (int t = 16; t < 80; ++t) w[t] = std::rotl(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
-  } else {
-    for (int t = 16; t < 80; ++t) w[t] = w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16];
-  }
+  LoadBlockBE<Swap>(w, block);
+  for (int t = 16; t < 80; ++t) rotate ? Schedule<true>(w, t) : Schedule<false>(w, t);
+}
+
+// The 80 steps on the chaining words h. The schedule goes into w word by word
+// as the steps need it: the same 80 words ExpandBlock gives, computed where
+// they can overlap with the steps.
+template <uint32_t (*Swap)(uint32_t), bool Rotate>
+void Compress(uint32_t (&h)[5], const uint8_t* block) {
+  uint32_t w[80];
+  LoadBlockBE<Swap>(w, block);
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+
+  ShaStep<ShaCh>(a, b, c, d, e, w[0] + 0x5A827999);
+  ShaStep<ShaCh>(e, a, b, c, d, w[1] + 0x5A827999);
+  ShaStep<ShaCh>(d, e, a, b, c, w[2] + 0x5A827999);
+  ShaStep<ShaCh>(c, d, e, a, b, w[3] + 0x5A827999);
+  ShaStep<ShaCh>(b, c, d, e, a, w[4] + 0x5A827999);
+  ShaStep<ShaCh>(a, b, c, d, e, w[5] + 0x5A827999);
+  ShaStep<ShaCh>(e, a, b, c, d, w[6] + 0x5A827999);
+  ShaStep<ShaCh>(d, e, a, b, c, w[7] + 0x5A827999);
+  ShaStep<ShaCh>(c, d, e, a, b, w[8] + 0x5A827999);
+  ShaStep<ShaCh>(b, c, d, e, a, w[9] + 0x5A827999);
+  ShaStep<ShaCh>(a, b, c, d, e, w[10] + 0x5A827999);
+  ShaStep<ShaCh>(e, a, b, c, d, w[11] + 0x5A827999);
+  ShaStep<ShaCh>(d, e, a, b, c, w[12] + 0x5A827999);
+  ShaStep<ShaCh>(c, d, e, a, b, w[13] + 0x5A827999);
+  ShaStep<ShaCh>(b, c, d, e, a, w[14] + 0x5A827999);
+  ShaStep<ShaCh>(a, b, c, d, e, w[15] + 0x5A827999);
+  ShaStep<ShaCh>(e, a, b, c, d, Schedule<Rotate>(w, 16) + 0x5A827999);
+  ShaStep<ShaCh>(d, e, a, b, c, Schedule<Rotate>(w, 17) + 0x5A827999);
+  ShaStep<ShaCh>(c, d, e, a, b, Schedule<Rotate>(w, 18) + 0x5A827999);
+  ShaStep<ShaCh>(b, c, d, e, a, Schedule<Rotate>(w, 19) + 0x5A827999);
+
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 20) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 21) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 22) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 23) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 24) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 25) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 26) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 27) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 28) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 29) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 30) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 31) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 32) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 33) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 34) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 35) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 36) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 37) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 38) + 0x6ED9EBA1);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 39) + 0x6ED9EBA1);
+
+  ShaStep<ShaMaj>(a, b, c, d, e, Schedule<Rotate>(w, 40) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(e, a, b, c, d, Schedule<Rotate>(w, 41) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(d, e, a, b, c, Schedule<Rotate>(w, 42) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(c, d, e, a, b, Schedule<Rotate>(w, 43) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(b, c, d, e, a, Schedule<Rotate>(w, 44) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(a, b, c, d, e, Schedule<Rotate>(w, 45) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(e, a, b, c, d, Schedule<Rotate>(w, 46) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(d, e, a, b, c, Schedule<Rotate>(w, 47) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(c, d, e, a, b, Schedule<Rotate>(w, 48) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(b, c, d, e, a, Schedule<Rotate>(w, 49) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(a, b, c, d, e, Schedule<Rotate>(w, 50) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(e, a, b, c, d, Schedule<Rotate>(w, 51) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(d, e, a, b, c, Schedule<Rotate>(w, 52) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(c, d, e, a, b, Schedule<Rotate>(w, 53) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(b, c, d, e, a, Schedule<Rotate>(w, 54) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(a, b, c, d, e, Schedule<Rotate>(w, 55) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(e, a, b, c, d, Schedule<Rotate>(w, 56) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(d, e, a, b, c, Schedule<Rotate>(w, 57) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(c, d, e, a, b, Schedule<Rotate>(w, 58) + 0x8F1BBCDC);
+  ShaStep<ShaMaj>(b, c, d, e, a, Schedule<Rotate>(w, 59) + 0x8F1BBCDC);
+
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 60) + 0xCA62C1D6);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 61) + 0xCA62C1D6);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 62) + 0xCA62C1D6);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 63) + 0xCA62C1D6);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 64) + 0xCA62C1D6);
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 65) + 0xCA62C1D6);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 66) + 0xCA62C1D6);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 67) + 0xCA62C1D6);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 68) + 0xCA62C1D6);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 69) + 0xCA62C1D6);
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 70) + 0xCA62C1D6);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 71) + 0xCA62C1D6);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 72) + 0xCA62C1D6);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 73) + 0xCA62C1D6);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 74) + 0xCA62C1D6);
+  ShaStep<ShaParity>(a, b, c, d, e, Schedule<Rotate>(w, 75) + 0xCA62C1D6);
+  ShaStep<ShaParity>(e, a, b, c, d, Schedule<Rotate>(w, 76) + 0xCA62C1D6);
+  ShaStep<ShaParity>(d, e, a, b, c, Schedule<Rotate>(w, 77) + 0xCA62C1D6);
+  ShaStep<ShaParity>(c, d, e, a, b, Schedule<Rotate>(w, 78) + 0xCA62C1D6);
+  ShaStep<ShaParity>(b, c, d, e, a, Schedule<Rotate>(w, 79) + 0xCA62C1D6);
+
+  h[0] += a;
+  h[1] += b;
+  h[2] += c;
+  h[3] += d;
+  h[4] += e;
 }
 
 }  // namespace
@@ -61,100 +165,16 @@ void THash_SHA::Finish() {
   ApplyProtection(false);
 }
 
+// Compresses with the schedule ExpandSHABlock stands for: its form of the
+// byte swap, the rotation as the object says.
 void THash_SHA::Transform(const uint8_t* block) {
-  uint32_t w[80];
-  ExpandSHABlock(w, block, rotateSchedule_);
-  uint32_t a = Word(0), b = Word(1), c = Word(2), d = Word(3), e = Word(4);
-
-  ShaStep<ShaCh>(a, b, c, d, e, w[0] + 0x5A827999);
-  ShaStep<ShaCh>(e, a, b, c, d, w[1] + 0x5A827999);
-  ShaStep<ShaCh>(d, e, a, b, c, w[2] + 0x5A827999);
-  ShaStep<ShaCh>(c, d, e, a, b, w[3] + 0x5A827999);
-  ShaStep<ShaCh>(b, c, d, e, a, w[4] + 0x5A827999);
-  ShaStep<ShaCh>(a, b, c, d, e, w[5] + 0x5A827999);
-  ShaStep<ShaCh>(e, a, b, c, d, w[6] + 0x5A827999);
-  ShaStep<ShaCh>(d, e, a, b, c, w[7] + 0x5A827999);
-  ShaStep<ShaCh>(c, d, e, a, b, w[8] + 0x5A827999);
-  ShaStep<ShaCh>(b, c, d, e, a, w[9] + 0x5A827999);
-  ShaStep<ShaCh>(a, b, c, d, e, w[10] + 0x5A827999);
-  ShaStep<ShaCh>(e, a, b, c, d, w[11] + 0x5A827999);
-  ShaStep<ShaCh>(d, e, a, b, c, w[12] + 0x5A827999);
-  ShaStep<ShaCh>(c, d, e, a, b, w[13] + 0x5A827999);
-  ShaStep<ShaCh>(b, c, d, e, a, w[14] + 0x5A827999);
-  ShaStep<ShaCh>(a, b, c, d, e, w[15] + 0x5A827999);
-  ShaStep<ShaCh>(e, a, b, c, d, w[16] + 0x5A827999);
-  ShaStep<ShaCh>(d, e, a, b, c, w[17] + 0x5A827999);
-  ShaStep<ShaCh>(c, d, e, a, b, w[18] + 0x5A827999);
-  ShaStep<ShaCh>(b, c, d, e, a, w[19] + 0x5A827999);
-
-  ShaStep<ShaParity>(a, b, c, d, e, w[20] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(e, a, b, c, d, w[21] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(d, e, a, b, c, w[22] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(c, d, e, a, b, w[23] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(b, c, d, e, a, w[24] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(a, b, c, d, e, w[25] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(e, a, b, c, d, w[26] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(d, e, a, b, c, w[27] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(c, d, e, a, b, w[28] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(b, c, d, e, a, w[29] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(a, b, c, d, e, w[30] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(e, a, b, c, d, w[31] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(d, e, a, b, c, w[32] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(c, d, e, a, b, w[33] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(b, c, d, e, a, w[34] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(a, b, c, d, e, w[35] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(e, a, b, c, d, w[36] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(d, e, a, b, c, w[37] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(c, d, e, a, b, w[38] + 0x6ED9EBA1);
-  ShaStep<ShaParity>(b, c, d, e, a, w[39] + 0x6ED9EBA1);
-
-  ShaStep<ShaMaj>(a, b, c, d, e, w[40] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(e, a, b, c, d, w[41] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(d, e, a, b, c, w[42] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(c, d, e, a, b, w[43] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(b, c, d, e, a, w[44] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(a, b, c, d, e, w[45] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(e, a, b, c, d, w[46] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(d, e, a, b, c, w[47] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(c, d, e, a, b, w[48] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(b, c, d, e, a, w[49] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(a, b, c, d, e, w[50] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(e, a, b, c, d, w[51] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(d, e, a, b, c, w[52] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(c, d, e, a, b, w[53] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(b, c, d, e, a, w[54] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(a, b, c, d, e, w[55] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(e, a, b, c, d, w[56] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(d, e, a, b, c, w[57] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(c, d, e, a, b, w[58] + 0x8F1BBCDC);
-  ShaStep<ShaMaj>(b, c, d, e, a, w[59] + 0x8F1BBCDC);
-
-  ShaStep<ShaParity>(a, b, c, d, e, w[60] + 0xCA62C1D6);
-  ShaStep<ShaParity>(e, a, b, c, d, w[61] + 0xCA62C1D6);
-  ShaStep<ShaParity>(d, e, a, b, c, w[62] + 0xCA62C1D6);
-  ShaStep<ShaParity>(c, d, e, a, b, w[63] + 0xCA62C1D6);
-  ShaStep<ShaParity>(b, c, d, e, a, w[64] + 0xCA62C1D6);
-  ShaStep<ShaParity>(a, b, c, d, e, w[65] + 0xCA62C1D6);
-  ShaStep<ShaParity>(e, a, b, c, d, w[66] + 0xCA62C1D6);
-  ShaStep<ShaParity>(d, e, a, b, c, w[67] + 0xCA62C1D6);
-  ShaStep<ShaParity>(c, d, e, a, b, w[68] + 0xCA62C1D6);
-  ShaStep<ShaParity>(b, c, d, e, a, w[69] + 0xCA62C1D6);
-  ShaStep<ShaParity>(a, b, c, d, e, w[70] + 0xCA62C1D6);
-  ShaStep<ShaParity>(e, a, b, c, d, w[71] + 0xCA62C1D6);
-  ShaStep<ShaParity>(d, e, a, b, c, w[72] + 0xCA62C1D6);
-  ShaStep<ShaParity>(c, d, e, a, b, w[73] + 0xCA62C1D6);
-  ShaStep<ShaParity>(b, c, d, e, a, w[74] + 0xCA62C1D6);
-  ShaStep<ShaParity>(a, b, c, d, e, w[75] + 0xCA62C1D6);
-  ShaStep<ShaParity>(e, a, b, c, d, w[76] + 0xCA62C1D6);
-  ShaStep<ShaParity>(d, e, a, b, c, w[77] + 0xCA62C1D6);
-  ShaStep<ShaParity>(c, d, e, a, b, w[78] + 0xCA62C1D6);
-  ShaStep<ShaParity>(b, c, d, e, a, w[79] + 0xCA62C1D6);
-
-  SetWord(0, Word(0) + a);
-  SetWord(1, Word(1) + b);
-  SetWord(2, Word(2) + c);
-  SetWord(3, Word(3) + d);
-  SetWord(4, Word(4) + e);
+  uint32_t h[5] = {Word(0), Word(1), Word(2), Word(3), Word(4)};
+  if (ExpandSHABlock == ExpandSHABlock386) {
+    rotateSchedule_ ? Compress<SwapBytes386, true>(h, block) : Compress<SwapBytes386, false>(h, block);
+  } else {
+    rotateSchedule_ ? Compress<SwapBytes486, true>(h, block) : Compress<SwapBytes486, false>(h, block);
+  }
+  for (int i = 0; i < 5; ++i) SetWord(i, h[i]);
 }
 
 }  // namespace kv::crypto

@@ -209,6 +209,19 @@ TEST(Digests, StoredTestVectorsAndBothRoutineForms) {
   ExpandSHABlock = CPUType() > 3 ? ExpandSHABlock486 : ExpandSHABlock386;
 }
 
+TEST(Digests, BothScheduleRoutinesGiveOneSchedule) {
+  std::mt19937 random(6);
+  const std::string block = RandomBytes(random, 64);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+  for (bool rotate : {false, true}) {
+    uint32_t first[80], second[80];
+    ExpandSHABlock386(first, bytes, rotate);
+    ExpandSHABlock486(second, bytes, rotate);
+    EXPECT_EQ(std::vector<uint32_t>(first, first + 80), std::vector<uint32_t>(second, second + 80));
+    EXPECT_EQ(first[0], static_cast<uint32_t>(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
+  }
+}
+
 TEST(Digests, SizesOfZeroOrLessChangeNothing) {
   for (THashClassRef hashClass : AllHashClasses()) {
     THashRef hash = hashClass->Create();
