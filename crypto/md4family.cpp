@@ -140,10 +140,7 @@ void THash_MD4::Transform(const uint8_t* block) {
   Md4Step<Md4H>(c, d, a, b, x[7] + 0x6ED9EBA1, 11);
   Md4Step<Md4H>(b, c, d, a, x[15] + 0x6ED9EBA1, 15);
 
-  SetWord(0, Word(0) + a);
-  SetWord(1, Word(1) + b);
-  SetWord(2, Word(2) + c);
-  SetWord(3, Word(3) + d);
+  AddToWords({a, b, c, d});
 }
 
 void THash_MD5::Transform(const uint8_t* block) {
@@ -219,10 +216,7 @@ void THash_MD5::Transform(const uint8_t* block) {
   Md5Step<Md5I>(c, d, a, b, x[2] + 0x2AD7D2BB, 15);
   Md5Step<Md5I>(b, c, d, a, x[9] + 0xEB86D391, 21);
 
-  SetWord(0, Word(0) + a);
-  SetWord(1, Word(1) + b);
-  SetWord(2, Word(2) + c);
-  SetWord(3, Word(3) + d);
+  AddToWords({a, b, c, d});
 }
 
 }  // namespace kv::crypto

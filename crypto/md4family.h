@@ -13,6 +13,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "crypto/hash.h"
 
@@ -49,6 +50,14 @@ class THash_MD4 : public THash {
   void SetWord(int index, uint32_t value) {
     if constexpr (std::endian::native != std::endian::little) value = __builtin_bswap32(value);
     std::memcpy(digestWords_ + 4 * index, &value, 4);
+  }
+  // Adds values to the chaining words from word 0 on.
+  void AddToWords(std::initializer_list<uint32_t> values) {
+    int index = 0;
+    for (uint32_t value : values) {
+      SetWord(index, Word(index) + value);
+      ++index;
+    }
   }
 
   // 64 bits, so that messages of 4 GiB and more get their full length.
