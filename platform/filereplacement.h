@@ -25,8 +25,9 @@ class FileReplacement {
 
   // Closes the stream (synced first when a file is replaced), gives the new
   // file the permission bits and owner of the file it replaces, and renames
-  // it over the target. A file renamed over keeps no hard links. On failure
-  // the temporary file is removed and the target is unchanged.
+  // it over the target. A file renamed over keeps no hard links, and a link
+  // at the target's name is replaced, not written through. On failure the
+  // temporary file is removed and the target is unchanged.
   [[nodiscard]] bool Commit();
   // Closes and removes the temporary file; nothing happens after Commit.
   void Discard();

@@ -122,6 +122,13 @@ TEST(HashCoding, KeystreamRoundTrips) {
   EXPECT_NE(chained, CodeBuffer(THash_SHA1::Class(), nullptr, data, caEncode));
   EXPECT_EQ(CodeBuffer(THash_SHA1::Class(), THash_MD5::Class()->Create(), chained, caDecode), data);
   EXPECT_NE(CodeBuffer(THash_MD5::Class(), nullptr, data, caScramble), data);
+
+  // An action the object is not enabled for leaves the data to the chain.
+  THash_MD5 disabled;
+  disabled.SetEnabledActions(kAllCodingActions & ~ActionSet(caEncode));
+  std::string unchanged = data;
+  disabled.ProcessBuffer(unchanged.data(), static_cast<int32_t>(unchanged.size()), caEncode);
+  EXPECT_EQ(unchanged, data);
 }
 
 // Each chunk starts a new piece: a stream run in chunks of 4096 bytes and one
