@@ -124,11 +124,6 @@ std::string TextDigest(THashClassRef hashClass, std::string_view text, TProtecti
 
 TMAC::~TMAC() { WipeKeyMaterial(password_.data(), password_.size()); }
 
-void TMAC::SetPassword(std::string password) {
-  WipeKeyMaterial(password_.data(), password_.size());
-  password_ = std::move(password);
-}
-
 void TMAC::StartKeyedHash(THash& hash) {
   if (password_.empty()) return;
   THashRef keyDigest = DigestOf(hash.ClassType(), password_, ChainedProtection());

@@ -103,7 +103,6 @@ class TMAC : public TProtection {
       : TProtection(std::move(chain)), password_(std::move(password)) {}
   ~TMAC() override;
   const std::string& Password() const { return password_; }
-  void SetPassword(std::string password);
 
   virtual void StartKeyedHash(THash& hash);
   virtual void FinishKeyedHash(THash& hash);

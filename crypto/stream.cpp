@@ -28,10 +28,6 @@ void TMemoryStream::Write(const void* data, size_t count) {
   position_ += static_cast<int64_t>(count);
 }
 
-void TMemoryStream::Truncate() {
-  if (static_cast<size_t>(position_) < bytes_.size()) bytes_.resize(static_cast<size_t>(position_));
-}
-
 // --- TFileStream ---------------------------------------------------------------------
 
 TFileStream::TFileStream(std::string_view path, platform::OpenMode mode) : name_(path) {
@@ -65,10 +61,6 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 
 void TFileStream::Write(const void* data, size_t count) {
   if (!file_->Write(data, count)) Fail(sStreamWriteError);
-}
-
-void TFileStream::Truncate() {
-  if (!file_->Truncate(file_->Position())) Fail(sStreamWriteError);
 }
 
 void TFileStream::Close() {

@@ -29,8 +29,6 @@ class TStream {
   virtual size_t Read(void* buffer, size_t count) = 0;
   // All count bytes at the position, or EStreamError.
   virtual void Write(const void* data, size_t count) = 0;
-  // Cuts the stream at its position.
-  virtual void Truncate() = 0;
 };
 
 class TMemoryStream : public TStream {
@@ -42,7 +40,6 @@ class TMemoryStream : public TStream {
   void SetPosition(int64_t position) override { position_ = position < 0 ? 0 : position; }
   size_t Read(void* buffer, size_t count) override;
   void Write(const void* data, size_t count) override;
-  void Truncate() override;
   const std::string& Bytes() const { return bytes_; }
   std::string TakeBytes() { return std::move(bytes_); }
 
@@ -62,7 +59,6 @@ class TFileStream : public TStream {
   void SetPosition(int64_t position) override;
   size_t Read(void* buffer, size_t count) override;
   void Write(const void* data, size_t count) override;
-  void Truncate() override;
   // Reports what the closing reports (EStreamError); the destructor closes
   // silently what nobody closed.
   void Close();

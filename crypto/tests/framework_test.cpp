@@ -83,6 +83,27 @@ TEST(HashRegistry, ClassesLeaveWithTheLibraryThatDefinesThem) {
   EXPECT_FALSE(platform::UnloadModule(plugin));
 }
 
+TEST(SharedRoutines, KnownValuesInBothForms) {
+  for (int cpuType : {3, 4}) {
+    SelectByteOrderRoutines(cpuType);
+    EXPECT_EQ(SwapBytes(0x12345678), 0x78563412u);
+    EXPECT_EQ(ReverseBits(0x12345678), 0x1E6A2C48u);
+    uint32_t words[2] = {0x11223344, 0xAABBCCDD};
+    SwapBytesBuffer(words, words, 2);
+    EXPECT_EQ(words[0], 0x44332211u);
+    EXPECT_EQ(words[1], 0xDDCCBBAAu);
+  }
+  SelectByteOrderRoutines(CPUType());
+  EXPECT_EQ(RotateLeft(0x80000001, 33), 0x00000003u);
+  EXPECT_EQ(RotateRight(0x80000001, 1), 0xC0000000u);
+  EXPECT_EQ(CompareBytes("abcd", "abXd", 4), 'c' - 'X');
+  EXPECT_EQ(CompareBytes("ab\xFF", "ab\x01", 3), 0xFE);
+  EXPECT_EQ(CompareBytes("abc", "abd", 2), 0);
+  std::string bytes = "abcdef";
+  EXPECT_EQ(MixRandomBytes(0x12345678, bytes.data(), 6), 0x6697D49Du);
+  EXPECT_EQ(Hex(bytes), "d0952426a366");
+}
+
 std::string Digest(THash& hash) {
   return std::string(reinterpret_cast<char*>(hash.DigestBytes()), static_cast<size_t>(hash.DigestSize()));
 }
