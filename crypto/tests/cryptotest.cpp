@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "crypto/checksums.h"
+#include "crypto/cipher.h"
 #include "crypto/md4family.h"
 #include "testsupport/commands.h"
 #include "testsupport/temptree.h"
@@ -14,11 +15,11 @@ namespace kv::crypto::test {
 
 namespace {
 
-// Both units start once for the whole program, as the program does at start.
+// The units start once for the whole program, as the program does at start.
 class CryptoUnits : public ::testing::Environment {
  public:
-  void SetUp() override { HashStartup(); }
-  void TearDown() override { HashShutdown(); }
+  void SetUp() override { CipherStartup(); }
+  void TearDown() override { CipherShutdown(); }
 };
 [[maybe_unused]] ::testing::Environment* const kUnits = ::testing::AddGlobalTestEnvironment(new CryptoUnits);
 
@@ -50,9 +51,15 @@ std::string RandomBytes(std::mt19937& random, size_t size) {
 }
 
 std::vector<std::string> Oracle(const std::string& command, const std::vector<std::string>& inputs) {
+  std::vector<std::string> lines;
+  for (const std::string& input : inputs) lines.push_back(Hex(input));
+  return OracleLines(command, lines);
+}
+
+std::vector<std::string> OracleLines(const std::string& command, const std::vector<std::string>& inputs) {
   kv::test::TempTree tree;
   std::string lines;
-  for (const std::string& input : inputs) lines += Hex(input) + "\n";
+  for (const std::string& input : inputs) lines += input + "\n";
   tree.Write("inputs.txt", lines);
   std::string line = command;
   line.replace(line.find("{}"), 2, tree.Posix("inputs.txt"));

@@ -22,6 +22,8 @@ std::string RandomBytes(std::mt19937& random, size_t size);
 // each) and returns its output lines, one per input. A missing or failing
 // oracle fails the test: CI installs every one of them.
 std::vector<std::string> Oracle(const std::string& command, const std::vector<std::string>& inputs);
+// The same with the lines of the file given as they are.
+std::vector<std::string> OracleLines(const std::string& command, const std::vector<std::string>& lines);
 // The Python oracle script with Debian's interpreter, followed by arguments.
 std::string PythonOracle(const std::string& arguments);
 

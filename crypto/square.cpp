@@ -1,0 +1,144 @@
+// Square (1997): 8 rounds of theta (each row times c(x) = 2 + x + x^2 + 3x^3
+// modulo x^4 + 1 over GF(2^8) modulo 0x1F5), the S-box, transposition and
+// key addition. The class's schedule holds the 9 encoding round keys, then
+// the 9 decoding ones.
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "crypto/ciphers.h"
+#include "crypto/cryptutil.h"
+#include "crypto/gf256.h"
+#include "crypto/squarecore.h"
+#include "crypto/tables/sharksquare.inc"
+#include "crypto/wordorder.h"
+
+namespace kv::crypto {
+
+namespace square {
+
+namespace {
+
+constexpr unsigned kPolynomial = 0x1F5;
+
+// A row through the circulant matrix of the coefficients.
+constexpr uint32_t MixRow(const uint8_t (&coefficients)[4], uint32_t row) {
+  uint32_t out = 0;
+  for (int k = 0; k < 4; ++k) {
+    uint8_t v = 0;
+    for (int j = 0; j < 4; ++j)
+      v ^= GfMultiply(coefficients[(k - j + 4) % 4], static_cast<uint8_t>(row >> (8 * j)), kPolynomial);
+    out |= static_cast<uint32_t>(v) << (8 * k);
+  }
+  return out;
+}
+
+using RoundTables = std::array<std::array<uint32_t, 256>, 4>;
+
+// Table j at x: sbox[x] as element j of a row, through the mixing.
+constexpr RoundTables MakeTables(const uint8_t (&coefficients)[4], const uint8_t (&sbox)[256]) {
+  RoundTables t{};
+  for (int j = 0; j < 4; ++j) {
+    for (int x = 0; x < 256; ++x) t[j][x] = MixRow(coefficients, static_cast<uint32_t>(sbox[x]) << (8 * j));
+  }
+  return t;
+}
+
+constexpr RoundTables kEncodeTables = MakeTables(kSquareTheta, kSharkSquareSBox);
+constexpr RoundTables kDecodeTables = MakeTables(kSquareThetaInverse, kSharkSquareSBoxInverse);
+
+inline uint32_t Element(uint32_t row, int i) { return row >> (8 * i) & 0xFF; }
+
+// Row i of the next state is made of column i of this one.
+void Rounds(const RoundKeys& keys, const RoundTables& tables, const uint8_t (&sbox)[256], uint32_t (&b)[4]) {
+  for (int i = 0; i < 4; ++i) b[i] ^= keys[0][i];
+  for (int r = 1; r < kRounds; ++r) {
+    uint32_t next[4];
+    for (int i = 0; i < 4; ++i) {
+      next[i] = tables[0][Element(b[0], i)] ^ tables[1][Element(b[1], i)] ^ tables[2][Element(b[2], i)] ^
+                tables[3][Element(b[3], i)] ^ keys[r][i];
+    }
+    std::memcpy(b, next, sizeof next);
+  }
+  uint32_t last[4];
+  for (int i = 0; i < 4; ++i) {
+    last[i] = (sbox[Element(b[0], i)] | sbox[Element(b[1], i)] << 8 | sbox[Element(b[2], i)] << 16 |
+               static_cast<uint32_t>(sbox[Element(b[3], i)]) << 24) ^
+              keys[kRounds][i];
+  }
+  std::memcpy(b, last, sizeof last);
+}
+
+}  // namespace
+
+void MakeEncodeKeys(const uint32_t (&key)[4], RoundKeys& encode, RoundKeys* raw) {
+  std::memcpy(encode[0], key, sizeof key);
+  for (int t = 1; t <= kRounds; ++t) {
+    const uint32_t* previous = encode[t - 1];
+    uint32_t* k = encode[t];
+    k[0] = previous[0] ^ std::rotr(previous[3], 8) ^ (1u << (t - 1));
+    k[1] = previous[1] ^ k[0];
+    k[2] = previous[2] ^ k[1];
+    k[3] = previous[3] ^ k[2];
+  }
+  if (raw) std::memcpy(*raw, encode, sizeof encode);
+  for (int t = 0; t < kRounds; ++t) {
+    for (uint32_t& row : encode[t]) row = MixRow(kSquareTheta, row);
+  }
+}
+
+void Encode(const RoundKeys& keys, uint32_t (&block)[4]) { Rounds(keys, kEncodeTables, kSharkSquareSBox, block); }
+
+void Decode(const RoundKeys& keys, uint32_t (&block)[4]) {
+  Rounds(keys, kDecodeTables, kSharkSquareSBoxInverse, block);
+}
+
+}  // namespace square
+
+namespace {
+
+constexpr uint8_t kTestVector[32] = {};
+
+struct Schedule {
+  square::RoundKeys encode;
+  square::RoundKeys decode;
+};
+static_assert(sizeof(Schedule) == 288);
+
+const TCipherClass kSquareClass{"TCipher_Square", TCipher::Class, 16, 16, sizeof(Schedule), kTestVector,
+                                MakeCipherObject<TCipher_Square>};
+
+}  // namespace
+
+TCipherClassRef TCipher_Square::Class() { return &kSquareClass; }
+
+void TCipher_Square::EncodeBlock(void* block) {
+  auto* b = static_cast<uint8_t*>(block);
+  uint32_t words[4];
+  LoadWordsLE(words, b, 4);
+  square::Encode(ScheduleAs<Schedule>()->encode, words);
+  StoreWordsLE(b, words, 4);
+}
+
+void TCipher_Square::DecodeBlock(void* block) {
+  auto* b = static_cast<uint8_t*>(block);
+  uint32_t words[4];
+  LoadWordsLE(words, b, 4);
+  square::Decode(ScheduleAs<Schedule>()->decode, words);
+  StoreWordsLE(b, words, 4);
+}
+
+void TCipher_Square::MakeKeySchedule(const uint8_t* key, int32_t length) {
+  Schedule& s = *ScheduleAs<Schedule>();
+  uint32_t words[4];
+  LoadPaddedWordsLE(words, 4, key, length);
+  square::RoundKeys raw;
+  square::MakeEncodeKeys(words, s.encode, &raw);
+  std::memcpy(s.decode[0], raw[square::kRounds], sizeof raw[0]);
+  for (int r = 1; r < square::kRounds; ++r) std::memcpy(s.decode[r], raw[square::kRounds - r], sizeof raw[0]);
+  std::memcpy(s.decode[square::kRounds], s.encode[0], sizeof raw[0]);
+  ZeroKeyMaterial(raw, sizeof raw);
+  ZeroKeyMaterial(words, sizeof words);
+}
+
+}  // namespace kv::crypto
