@@ -6,6 +6,7 @@
 
 #include "crypto/checksums.h"
 #include "crypto/cryptconst.h"
+#include "crypto/digests.h"
 #include "crypto/md4family.h"
 
 namespace kv::crypto {
@@ -165,9 +166,21 @@ void HashStartup() {
       {THash_RipeMD160::Class(), "Ripe Message Digest 160", "Hash"},
       {THash_RipeMD256::Class(), "Ripe Message Digest 256", "Hash"},
       {THash_RipeMD320::Class(), "Ripe Message Digest 320", "Hash"},
-      // The further digests take their places here, in this order: Haval-128
-      // to Haval-256, Sapphire II-128 to Sapphire II-320, Snefru-256, Square
-      // and Tiger; then come the checksums.
+      {THash_Haval128::Class(), "Haval-128", "Hash"},
+      {THash_Haval160::Class(), "Haval-160", "Hash"},
+      {THash_Haval192::Class(), "Haval-192", "Hash"},
+      {THash_Haval224::Class(), "Haval-224", "Hash"},
+      {THash_Haval256::Class(), "Haval-256", "Hash"},
+      {THash_Sapphire128::Class(), "Sapphire II-128", "Hash"},
+      {THash_Sapphire160::Class(), "Sapphire II-160", "Hash"},
+      {THash_Sapphire192::Class(), "Sapphire II-192", "Hash"},
+      {THash_Sapphire224::Class(), "Sapphire II-224", "Hash"},
+      {THash_Sapphire256::Class(), "Sapphire II-256", "Hash"},
+      {THash_Sapphire288::Class(), "Sapphire II-288", "Hash"},
+      {THash_Sapphire320::Class(), "Sapphire II-320", "Hash"},
+      {THash_Snefru::Class(), "Snefru-256", "Hash"},
+      {THash_Square::Class(), "Square", "Hash"},
+      {THash_Tiger::Class(), "Tiger", "Hash"},
       {THash_XOR16::Class(), "XOR-16", "Checksum"},
       {THash_XOR32::Class(), "XOR-32", "Checksum"},
       {THash_CRC16_CCITT::Class(), "CRC-16 CCITT", "Checksum"},

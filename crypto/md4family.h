@@ -38,9 +38,10 @@ class THash_MD4 : public THash {
 
   // Starts afresh with these chaining values.
   void Reset(const uint32_t (&initial)[10]);
-  // Pads the block, puts the bit count in its last 8 bytes (most significant
-  // byte first when bigEndian), compresses, and clears the block.
-  void CompressLastBlock(bool bigEndian);
+  // Pads the block (the padding byte, then zeros), puts the bit count in its
+  // last 8 bytes (most significant byte first when bigEndian), compresses,
+  // and clears the block.
+  void CompressLastBlock(bool bigEndian, uint8_t padding = 0x80);
   // Chaining word i, stored least significant byte first.
   uint32_t Word(int index) const {
     uint32_t v;
@@ -141,6 +142,26 @@ class THash_SHA1 : public THash_SHA {
   using THash_SHA::THash_SHA;
   THashClassRef ClassType() const override { return Class(); }
   void Init() override;
+};
+
+// Tiger (1996) in this frame: three 64-bit chaining words (the digest, least
+// significant byte first), the byte 0x01 where the others pad with 0x80.
+// TigerPasses from 3 to 32 stays, any other value gives 3; Init settles it.
+class THash_Tiger : public THash_MD4 {
+ public:
+  static THashClassRef Class();
+  using THash_MD4::THash_MD4;
+  THashClassRef ClassType() const override { return Class(); }
+  void Init() override;
+  void Finish() override;
+  int32_t TigerPasses() const { return passes_; }
+  void SetTigerPasses(int32_t passes) { passes_ = passes; }
+
+ protected:
+  void Transform(const uint8_t* block) override;
+
+ private:
+  int32_t passes_ = 0;
 };
 
 // Fills w[0..79] with the SHA message schedule of a 64-byte block, each word

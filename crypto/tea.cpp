@@ -9,10 +9,16 @@ namespace {
 
 constexpr uint32_t kDelta = 0x9E3779B9;
 
-constexpr uint8_t kTestVector[32] = {};
+// What each class gives for CommonTestBlock (the rule is in docs/platform.md).
+constexpr uint8_t kTEATestVector[32] = {0x9C, 0x90, 0xFC, 0x82, 0x70, 0xAF, 0xE7, 0x08, 0x87, 0x51, 0x50, 0xEE, 0xF0,
+                                        0x9F, 0xB5, 0xB8, 0x67, 0x6F, 0x43, 0xAF, 0x7D, 0x78, 0xF4, 0x4D, 0x24, 0x71,
+                                        0x91, 0xDC, 0x68, 0x10, 0x54, 0xA9};
+constexpr uint8_t kTEANTestVector[32] = {0x87, 0x27, 0xCB, 0xDA, 0x76, 0x37, 0xA2, 0x18, 0x98, 0x40, 0x60, 0x4D, 0xEF,
+                                         0x4B, 0x14, 0x1B, 0x91, 0x5D, 0x1A, 0x6C, 0x62, 0x63, 0x1F, 0x0E, 0x96, 0x72,
+                                         0x0E, 0x3C, 0x91, 0x67, 0x1A, 0x3C};
 
-const TCipherClass kTEAClass{"TCipher_TEA", TCipher::Class, 8, 16, 32, kTestVector, MakeCipherObject<TCipher_TEA>};
-const TCipherClass kTEANClass{"TCipher_TEAN", TCipher_TEA::Class, 8, 16, 32, kTestVector,
+const TCipherClass kTEAClass{"TCipher_TEA", TCipher::Class, 8, 16, 32, kTEATestVector, MakeCipherObject<TCipher_TEA>};
+const TCipherClass kTEANClass{"TCipher_TEAN", TCipher_TEA::Class, 8, 16, 32, kTEANTestVector,
                               MakeCipherObject<TCipher_TEAN>};
 
 // Applies f to the block's two words in place.

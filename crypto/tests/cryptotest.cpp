@@ -7,6 +7,7 @@
 
 #include "crypto/checksums.h"
 #include "crypto/cipher.h"
+#include "crypto/digests.h"
 #include "crypto/md4family.h"
 #include "testsupport/commands.h"
 #include "testsupport/temptree.h"
@@ -95,9 +96,15 @@ std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt1993
 }
 
 std::vector<THashClassRef> AllHashClasses() {
-  return {THash_MD4::Class(),       THash_MD5::Class(),       THash_SHA::Class(),         THash_SHA1::Class(),
-          THash_RipeMD128::Class(), THash_RipeMD160::Class(), THash_RipeMD256::Class(),   THash_RipeMD320::Class(),
-          THash_XOR16::Class(),     THash_XOR32::Class(),     THash_CRC16_CCITT::Class(), Thash_CRC16_Standard::Class(),
+  return {THash_MD4::Class(),         THash_MD5::Class(),         THash_SHA::Class(),
+          THash_SHA1::Class(),        THash_RipeMD128::Class(),   THash_RipeMD160::Class(),
+          THash_RipeMD256::Class(),   THash_RipeMD320::Class(),   THash_Haval128::Class(),
+          THash_Haval160::Class(),    THash_Haval192::Class(),    THash_Haval224::Class(),
+          THash_Haval256::Class(),    THash_Sapphire128::Class(), THash_Sapphire160::Class(),
+          THash_Sapphire192::Class(), THash_Sapphire224::Class(), THash_Sapphire256::Class(),
+          THash_Sapphire288::Class(), THash_Sapphire320::Class(), THash_Snefru::Class(),
+          THash_Square::Class(),      THash_Tiger::Class(),       THash_XOR16::Class(),
+          THash_XOR32::Class(),       THash_CRC16_CCITT::Class(), Thash_CRC16_Standard::Class(),
           THash_CRC32::Class()};
 }
 

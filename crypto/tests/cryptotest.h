@@ -32,7 +32,7 @@ std::string PythonOracle(const std::string& arguments);
 // 4096); no random generator feeds it in one piece.
 std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt19937* random = nullptr);
 
-// The thirteen digest and checksum classes in registry order.
+// The 28 digest and checksum classes in registry order.
 std::vector<THashClassRef> AllHashClasses();
 
 }  // namespace kv::crypto::test
