@@ -80,9 +80,10 @@ std::string PythonOracle(const std::string& arguments) {
   return "/usr/bin/python3 " KV_SOURCE_DIR "/crypto/tests/oracle.py " + arguments;
 }
 
-std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt19937* random) {
+std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt19937* random, const HashSetup& configure) {
   static constexpr int32_t kPieces[] = {0, 1, 55, 56, 63, 64, 65, 4096};
   THashRef hash = hashClass->Create();
+  if (configure) configure(*hash);
   hash->Init();
   size_t at = 0;
   do {
@@ -93,6 +94,41 @@ std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt1993
   } while (at < data.size());
   hash->Finish();
   return std::string(reinterpret_cast<const char*>(hash->DigestBytes()), static_cast<size_t>(hash->DigestSize()));
+}
+
+std::string DigestByteByByte(THashClassRef hashClass, std::string_view data) {
+  THashRef hash = hashClass->Create();
+  hash->Init();
+  for (char c : data) hash->Update(&c, 1);
+  hash->Finish();
+  return std::string(reinterpret_cast<char*>(hash->DigestBytes()), static_cast<size_t>(hash->DigestSize()));
+}
+
+std::vector<std::string> OracleMessages(bool shortOnly) {
+  std::mt19937 random(7);
+  std::vector<std::string> messages;
+  for (size_t length = 0; length <= 200; ++length) messages.push_back(RandomBytes(random, length));
+  for (size_t length : {1000u, 4095u, 4096u, 4097u, 100000u}) {
+    const std::string message = RandomBytes(random, length);
+    if (!shortOnly || length <= 1000) messages.push_back(message);
+  }
+  messages.emplace_back(reinterpret_cast<const char*>(CommonTestBlock), sizeof CommonTestBlock);
+  return messages;
+}
+
+std::string PhpHash(const std::string& algorithm) {
+  return "php -r '$a = $argv[1]; foreach (file($argv[2]) as $l) echo hash($a, hex2bin(trim($l))), \"\\n\";' " +
+         algorithm + " {}";
+}
+
+void ExpectOracle(THashClassRef hashClass, const std::string& command, const std::vector<std::string>& messages,
+                  const HashSetup& configure) {
+  const std::vector<std::string> expected = Oracle(command, messages);
+  std::mt19937 random(11);
+  for (size_t i = 0; i < messages.size(); ++i) {
+    ASSERT_EQ(Hex(DigestOf(hashClass, messages[i], &random, configure)), expected[i])
+        << hashClass->ClassName() << " against " << command << ", message of " << messages[i].size() << " bytes";
+  }
 }
 
 std::vector<THashClassRef> AllHashClasses() {

@@ -3,11 +3,12 @@
   oracle.py formats FILE       per input line (hex bytes): hex, base64, UU, XX
   oracle.py digest NAME FILE   per input line (hex bytes): the digest in hex
   oracle.py selftest           checks the SHA transcription below against hashlib
-  oracle.py modes FILE         per line "MODE KEY VECTOR|- DATA": Blowfish in
-                               that mode (the MAC modes give the MAC)
+  oracle.py modes FILE         per line "MODE KEY VECTOR DATA" ("-" for none):
+                               Blowfish in that mode (the MAC modes give the MAC)
   oracle.py cipher NAME FILE   per line "KEY DATA": the data encoded in ECB
                                by the transcription NAME (q128, scop)
-  oracle.py q128table          SHA-256 of Q128's table, then its first words
+  oracle.py q128table          SHA-256 of Q128's table as 4096 little-endian
+                               bytes, then those bytes
 
 Digest names: md5, sha1, sha0 (FIPS PUB 180 of 1993), crc32, crc16 (ARC
 form), ccitt (shift-in CRC with the CCITT polynomial, initial 0xFFFF),
@@ -148,9 +149,9 @@ def main():
     elif command == "modes":
         with open(sys.argv[2]) as f:
             for line in f:
-                mode, key, vector, data = line.split()
-                vector = None if vector == "-" else bytes.fromhex(vector)
-                print(blowfish_mode(mode, bytes.fromhex(key), vector, bytes.fromhex(data)).hex())
+                mode, key, vector, data = ["" if f == "-" else f for f in line.split()]
+                print(blowfish_mode(mode, bytes.fromhex(key), bytes.fromhex(vector) if vector else None,
+                                    bytes.fromhex(data)).hex())
     elif command == "cipher":
         cipher = {"q128": transcriptions.q128_encode, "scop": transcriptions.scop_encode}[sys.argv[2]]
         with open(sys.argv[3]) as f:
@@ -160,7 +161,7 @@ def main():
     elif command == "q128table":
         table = transcriptions.q128_table()
         print(hashlib.sha256(struct.pack("<1024I", *table)).hexdigest())
-        print(" ".join("%08x" % w for w in table[:4] + table[-1:]))
+        print(struct.pack("<1024I", *table).hex())
     elif command == "digest":
         fn = DIGESTS[sys.argv[2]]
         for data in inputs(sys.argv[3]):

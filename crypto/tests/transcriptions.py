@@ -188,7 +188,7 @@ def sapphire_digest(data, n):
 
 # --- Square ------------------------------------------------------------------------
 
-def gf_mul(a, b):
+def _gf_mul(a, b):
     p = 0
     while b:
         if b & 1:
@@ -198,6 +198,13 @@ def gf_mul(a, b):
         if a & 0x100:
             a ^= 0x1F5
     return p
+
+
+_PRODUCTS = [[_gf_mul(a, b) for b in range(256)] for a in range(256)]
+
+
+def gf_mul(a, b):
+    return _PRODUCTS[a][b]
 
 
 def _square_sbox():
