@@ -53,9 +53,10 @@ void Encode(const Schedule& k, uint8_t* block) {
   uint32_t l = LoadWord<Swap>(block) ^ k.p[0];
   uint32_t r = LoadWord<Swap>(block + 4);
 #pragma GCC unroll 8
+  // The P word goes in first, off the path through F.
   for (int i = 1; i < kRounds; i += 2) {
-    r ^= F(k.s, l) ^ k.p[i];
-    l ^= F(k.s, r) ^ k.p[i + 1];
+    r = (r ^ k.p[i]) ^ F(k.s, l);
+    l = (l ^ k.p[i + 1]) ^ F(k.s, r);
   }
   StoreWord<Swap>(block, r ^ k.p[kRounds + 1]);
   StoreWord<Swap>(block + 4, l);
@@ -67,8 +68,8 @@ void Decode(const Schedule& k, uint8_t* block) {
   uint32_t r = LoadWord<Swap>(block + 4);
 #pragma GCC unroll 8
   for (int i = kRounds; i > 1; i -= 2) {
-    r ^= F(k.s, l) ^ k.p[i];
-    l ^= F(k.s, r) ^ k.p[i - 1];
+    r = (r ^ k.p[i]) ^ F(k.s, l);
+    l = (l ^ k.p[i - 1]) ^ F(k.s, r);
   }
   StoreWord<Swap>(block, r ^ k.p[0]);
   StoreWord<Swap>(block + 4, l);

@@ -49,24 +49,28 @@ constexpr RoundTables kDecodeTables = MakeTables(kSquareThetaInverse, kSharkSqua
 
 inline uint32_t Element(uint32_t row, int i) { return row >> (8 * i) & 0xFF; }
 
-// Row i of the next state is made of column i of this one.
-void Rounds(const RoundKeys& keys, const RoundTables& tables, const uint8_t (&sbox)[256], uint32_t (&b)[4]) {
-  for (int i = 0; i < 4; ++i) b[i] ^= keys[0][i];
+// Row i of the next state is made of column i of this one: element i of
+// every row, through the tables (or, in the last round, the S-box alone).
+template <bool Decoding>
+void Rounds(const RoundKeys& keys, uint32_t (&b)[4]) {
+  const RoundTables& t = Decoding ? kDecodeTables : kEncodeTables;
+  const uint8_t(&sbox)[256] = Decoding ? kSharkSquareSBoxInverse : kSharkSquareSBox;
+  uint32_t b0 = b[0] ^ keys[0][0], b1 = b[1] ^ keys[0][1], b2 = b[2] ^ keys[0][2], b3 = b[3] ^ keys[0][3];
+  const auto column = [&](int i) {
+    return t[0][Element(b0, i)] ^ t[1][Element(b1, i)] ^ t[2][Element(b2, i)] ^ t[3][Element(b3, i)];
+  };
+#pragma GCC unroll 7
   for (int r = 1; r < kRounds; ++r) {
-    uint32_t next[4];
-    for (int i = 0; i < 4; ++i) {
-      next[i] = tables[0][Element(b[0], i)] ^ tables[1][Element(b[1], i)] ^ tables[2][Element(b[2], i)] ^
-                tables[3][Element(b[3], i)] ^ keys[r][i];
-    }
-    std::memcpy(b, next, sizeof next);
+    const uint32_t n0 = column(0) ^ keys[r][0], n1 = column(1) ^ keys[r][1], n2 = column(2) ^ keys[r][2],
+                   n3 = column(3) ^ keys[r][3];
+    b0 = n0, b1 = n1, b2 = n2, b3 = n3;
   }
-  uint32_t last[4];
-  for (int i = 0; i < 4; ++i) {
-    last[i] = (sbox[Element(b[0], i)] | sbox[Element(b[1], i)] << 8 | sbox[Element(b[2], i)] << 16 |
-               static_cast<uint32_t>(sbox[Element(b[3], i)]) << 24) ^
-              keys[kRounds][i];
-  }
-  std::memcpy(b, last, sizeof last);
+  const auto last = [&](int i) {
+    return sbox[Element(b0, i)] | sbox[Element(b1, i)] << 8 | sbox[Element(b2, i)] << 16 |
+           static_cast<uint32_t>(sbox[Element(b3, i)]) << 24;
+  };
+  const uint32_t n0 = last(0), n1 = last(1), n2 = last(2), n3 = last(3);
+  for (int i = 0; i < 4; ++i) b[i] = (i == 0 ? n0 : i == 1 ? n1 : i == 2 ? n2 : n3) ^ keys[kRounds][i];
 }
 
 }  // namespace
@@ -87,11 +91,8 @@ void MakeEncodeKeys(const uint32_t (&key)[4], RoundKeys& encode, RoundKeys* raw)
   }
 }
 
-void Encode(const RoundKeys& keys, uint32_t (&block)[4]) { Rounds(keys, kEncodeTables, kSharkSquareSBox, block); }
-
-void Decode(const RoundKeys& keys, uint32_t (&block)[4]) {
-  Rounds(keys, kDecodeTables, kSharkSquareSBoxInverse, block);
-}
+void Encode(const RoundKeys& keys, uint32_t (&block)[4]) { Rounds<false>(keys, block); }
+void Decode(const RoundKeys& keys, uint32_t (&block)[4]) { Rounds<true>(keys, block); }
 
 }  // namespace square
 
