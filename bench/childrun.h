@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -73,5 +75,39 @@ inline double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
+
+// The summary of a benchmark: a line per runner with its median time, the
+// throughput over mib MiB, its peak memory and a note; then ratios of the
+// medians.
+class Report {
+ public:
+  explicit Report(double mib) : mib_(mib) {}
+  // Runs are anything with seconds and peakKiB.
+  template <typename Runs>
+  void Line(const std::string& name, const Runs& runs, const std::string& note = "") {
+    std::vector<double> seconds;
+    long peakKiB = 0;
+    for (const auto& run : runs) {
+      seconds.push_back(run.seconds);
+      peakKiB = std::max(peakKiB, run.peakKiB);
+    }
+    const double median = median_[name] = Median(std::move(seconds));
+    std::printf("  %-26s %7.3f s  %8.1f MiB/s  %8ld KiB  %s\n", name.c_str(), median, mib_ / median, peakKiB,
+                note.c_str());
+  }
+  // Their median over ours: how much of their throughput we reach. A goal of
+  // 0 reports only.
+  void Ratio(const std::string& ours, const std::string& theirs, double goal) {
+    const double value = median_.at(theirs) / median_.at(ours);
+    std::printf("  %s / %s: %.2f%s\n", ours.c_str(), theirs.c_str(), value,
+                goal == 0       ? " (reported only)"
+                : value >= goal ? ""
+                                : "  BELOW GOAL");
+  }
+
+ private:
+  double mib_;
+  std::map<std::string, double> median_;
+};
 
 }  // namespace kv::bench

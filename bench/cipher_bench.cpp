@@ -207,29 +207,12 @@ int main(int argc, char** argv) {
 
     std::printf("%lld MiB in memory, %d rounds, each run in a child process (median, peak RSS)\n",
                 static_cast<long long>(options.mib), options.rounds);
-    std::map<std::string, double> median;
-    for (const Runner& r : runners) {
-      std::vector<double> seconds;
-      long peak = 0;
-      for (const Measured& m : r.results) {
-        seconds.push_back(m.seconds);
-        peak = std::max(peak, m.peakKiB);
-      }
-      median[r.name] = kv::bench::Median(seconds);
-      std::printf("  %-26s %7.3f s  %8.1f MiB/s  %8ld KiB\n", r.name.c_str(), median[r.name],
-                  static_cast<double>(options.mib) / median[r.name], peak);
-    }
+    kv::bench::Report report(static_cast<double>(options.mib));
+    for (const Runner& r : runners) report.Line(r.name, r.results);
     std::printf("throughput ratios:\n");
-    const auto ratio = [&](const char* ours, const char* theirs, double goal) {
-      const double value = median[theirs] / median[ours];
-      std::printf("  %s / %s: %.2f%s\n", ours, theirs, value,
-                  goal == 0       ? " (reported only)"
-                  : value >= goal ? ""
-                                  : "  BELOW GOAL");
-    };
-    ratio("TCipher_Blowfish CBC", "openssl speed bf-cbc", 0.8);
-    ratio("TCipher_Twofish CBC", "libcrypto++ Twofish CBC", 0);
-    ratio("TCipher_Square CBC", "libcrypto++ Square CBC", 0);
+    report.Ratio("TCipher_Blowfish CBC", "openssl speed bf-cbc", 0.8);
+    report.Ratio("TCipher_Twofish CBC", "libcrypto++ Twofish CBC", 0);
+    report.Ratio("TCipher_Square CBC", "libcrypto++ Square CBC", 0);
     kv::crypto::CipherShutdown();
     return 0;
   } catch (const std::exception& e) {

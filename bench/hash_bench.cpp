@@ -186,33 +186,15 @@ int main(int argc, char** argv) {
     std::remove(file.c_str());
     CheckAgreement(runners);
 
-    const double mib = static_cast<double>(options.mib);
-    std::map<std::string, double> median;
     std::printf("file: %lld MiB in %s, %d rounds, each tool in a child process (median, peak RSS)\n",
                 static_cast<long long>(options.mib), options.dir.c_str(), options.rounds);
-    for (const Runner& r : runners) {
-      std::vector<double> seconds;
-      long peak = 0;
-      for (const Measured& m : r.results) {
-        seconds.push_back(m.seconds);
-        peak = std::max(peak, m.peakKiB);
-      }
-      median[r.name] = kv::bench::Median(seconds);
-      std::printf("  %-24s %7.3f s  %8.1f MiB/s  %7ld KiB  %s\n", r.name.c_str(), median[r.name], mib / median[r.name],
-                  peak, r.results[0].digest.c_str());
-    }
-    const auto ratio = [&](const char* ours, const char* theirs, double goal) {
-      const double value = median[theirs] / median[ours];
-      std::printf("  %s / %s: %.2f%s\n", ours, theirs, value,
-                  goal == 0       ? " (reported only)"
-                  : value >= goal ? ""
-                                  : "  BELOW GOAL");
-    };
+    kv::bench::Report report(static_cast<double>(options.mib));
+    for (const Runner& r : runners) report.Line(r.name, r.results, r.results[0].digest);
     std::printf("throughput ratios:\n");
-    ratio("THash_MD5 ProcessFile", "openssl dgst -md5", 0.8);
-    ratio("THash_MD5 ProcessFile", "md5sum", 0.9);
-    ratio("THash_SHA1 ProcessFile", "sha1sum", 0.9);
-    ratio("THash_SHA1 ProcessFile", "openssl dgst -sha1", 0);
+    report.Ratio("THash_MD5 ProcessFile", "openssl dgst -md5", 0.8);
+    report.Ratio("THash_MD5 ProcessFile", "md5sum", 0.9);
+    report.Ratio("THash_SHA1 ProcessFile", "sha1sum", 0.9);
+    report.Ratio("THash_SHA1 ProcessFile", "openssl dgst -sha1", 0);
 
     if (options.sparseGib > 0) {
       const std::string sparse = options.dir + "/kv-hash-bench-sparse-" + std::to_string(::getpid()) + ".bin";

@@ -230,76 +230,76 @@ void TCipher::EncodeByteModes(const uint8_t* in, uint8_t* out, int32_t length, b
   }
 }
 
-void TCipher::EncodeData(const void* source, void* destination, int32_t length) {
-  CheckInitialized();
+// The chaining modes, whole blocks from in to out, then the tail.
+void TCipher::EncodeChained(const uint8_t* in, uint8_t* out, int32_t length) {
   const int32_t n = blockBytes_;
-  if (length <= 0 || n <= 0) return;
-  const auto* in = static_cast<const uint8_t*>(source);
-  auto* out = static_cast<uint8_t*>(destination);
-  switch (mode_) {
-    case CipherMode::CFB8:
-    case CipherMode::OFB8:
-    case CipherMode::CFB8MAC:
-      EncodeByteModes(in, out, length, false);
-      return;
-    case CipherMode::XorChainMAC:
-    case CipherMode::CBCMAC:
-      MacBlocks(in, length);
-      return;
-    case CipherMode::ECB:
-      if (in != out) std::memmove(out, in, static_cast<size_t>(length));
-      for (; length >= n; out += n, length -= n) EncodeBlock(out);
-      if (length > 0) EncodeTail(out, out, length, false);
-      return;
-    case CipherMode::XorChain:
-    case CipherMode::CBC:
-      for (; length >= n; in += n, out += n, length -= n) {
-        XorBuffers(in, feedback_, n, out);
-        EncodeBlock(out);
-        if (mode_ == CipherMode::CBC)
-          std::memcpy(feedback_, out, static_cast<size_t>(n));
-        else
-          XorBuffers(out, feedback_, n, feedback_);
-      }
-      if (length > 0) EncodeTail(in, out, length, true);
-      return;
+  for (; length >= n; in += n, out += n, length -= n) {
+    XorBuffers(in, feedback_, n, out);
+    EncodeBlock(out);
+    if (mode_ == CipherMode::CBC)
+      std::memcpy(feedback_, out, static_cast<size_t>(n));
+    else
+      XorBuffers(out, feedback_, n, feedback_);
   }
+  if (length > 0) EncodeTail(in, out, length, true);
+}
+
+// In place: the data was copied to where it is decoded.
+void TCipher::DecodeChained(uint8_t* data, int32_t length) {
+  const int32_t n = blockBytes_;
+  for (; length >= n; data += n, length -= n) {
+    std::memcpy(work_, data, static_cast<size_t>(n));
+    DecodeBlock(data);
+    XorBuffers(data, feedback_, n, data);
+    if (mode_ == CipherMode::CBC)
+      std::memcpy(feedback_, work_, static_cast<size_t>(n));
+    else
+      XorBuffers(work_, feedback_, n, feedback_);
+  }
+  if (length > 0) EncodeTail(data, data, length, true);
+}
+
+void TCipher::EncodeData(const void* source, void* destination, int32_t length) {
+  CodeData(source, destination, length, false);
 }
 
 void TCipher::DecodeData(const void* source, void* destination, int32_t length) {
+  CodeData(source, destination, length, true);
+}
+
+void TCipher::CodeData(const void* source, void* destination, int32_t length, bool decoding) {
   CheckInitialized();
   const int32_t n = blockBytes_;
   if (length <= 0 || n <= 0) return;
   const auto* in = static_cast<const uint8_t*>(source);
   auto* out = static_cast<uint8_t*>(destination);
+  // Decoding and ECB work in place on a copy.
+  const auto copy = [&] {
+    if (in != out) std::memmove(out, in, static_cast<size_t>(length));
+  };
   switch (mode_) {
     case CipherMode::CFB8:
     case CipherMode::OFB8:
     case CipherMode::CFB8MAC:
-      EncodeByteModes(in, out, length, true);
+      EncodeByteModes(in, out, length, decoding);
       return;
     case CipherMode::XorChainMAC:
     case CipherMode::CBCMAC:
       MacBlocks(in, length);
       return;
-    case CipherMode::ECB:
-      if (in != out) std::memmove(out, in, static_cast<size_t>(length));
-      for (; length >= n; out += n, length -= n) DecodeBlock(out);
-      if (length > 0) EncodeTail(out, out, length, false);
-      return;
     case CipherMode::XorChain:
     case CipherMode::CBC:
-      if (in != out) std::memmove(out, in, static_cast<size_t>(length));
-      for (; length >= n; out += n, length -= n) {
-        std::memcpy(work_, out, static_cast<size_t>(n));
-        DecodeBlock(out);
-        XorBuffers(out, feedback_, n, out);
-        if (mode_ == CipherMode::CBC)
-          std::memcpy(feedback_, work_, static_cast<size_t>(n));
-        else
-          XorBuffers(work_, feedback_, n, feedback_);
+      if (decoding) {
+        copy();
+        DecodeChained(out, length);
+      } else {
+        EncodeChained(in, out, length);
       }
-      if (length > 0) EncodeTail(out, out, length, true);
+      return;
+    case CipherMode::ECB:
+      copy();
+      for (; length >= n; out += n, length -= n) decoding ? DecodeBlock(out) : EncodeBlock(out);
+      if (length > 0) EncodeTail(out, out, length, false);
       return;
   }
 }

@@ -192,6 +192,9 @@ class TCipher : public TProtection {
   void EncodeTail(const uint8_t* in, uint8_t* out, int32_t r, bool chained);
   void MacBlocks(const uint8_t* in, int32_t length);
   void EncodeByteModes(const uint8_t* in, uint8_t* out, int32_t length, bool decoding);
+  void EncodeChained(const uint8_t* in, uint8_t* out, int32_t length);
+  void DecodeChained(uint8_t* data, int32_t length);
+  void CodeData(const void* source, void* destination, int32_t length, bool decoding);
 
   struct AlignedDelete {
     void operator()(uint8_t* p) const;

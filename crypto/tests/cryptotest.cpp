@@ -76,8 +76,32 @@ std::vector<std::string> OracleLines(const std::string& command, const std::vect
   return results;
 }
 
+std::vector<std::vector<std::string>> RhashFields(const std::string& fields, const std::vector<std::string>& messages) {
+  kv::test::TempTree tree;
+  std::string command = "rhash --printf '" + fields + "\\n'";
+  for (size_t i = 0; i < messages.size(); ++i) {
+    tree.Write("m" + std::to_string(i), messages[i]);
+    command += " " + tree.Posix("m" + std::to_string(i));
+  }
+  int status = -1;
+  std::istringstream out(kv::test::RunCommand(command, &status));
+  EXPECT_EQ(status, 0) << "rhash failed or is missing: " << command;
+  std::vector<std::vector<std::string>> lines(messages.size());
+  for (auto& line : lines) {
+    std::string text;
+    std::getline(out, text);
+    std::istringstream words(text);
+    for (std::string w; words >> w;) line.push_back(w);
+  }
+  return lines;
+}
+
 std::string PythonOracle(const std::string& arguments) {
   return "/usr/bin/python3 " KV_SOURCE_DIR "/crypto/tests/oracle.py " + arguments;
+}
+
+std::string Digest(THash& hash) {
+  return std::string(reinterpret_cast<char*>(hash.DigestBytes()), static_cast<size_t>(hash.DigestSize()));
 }
 
 std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt19937* random, const HashSetup& configure) {
@@ -93,7 +117,7 @@ std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt1993
     at += static_cast<size_t>(piece);
   } while (at < data.size());
   hash->Finish();
-  return std::string(reinterpret_cast<const char*>(hash->DigestBytes()), static_cast<size_t>(hash->DigestSize()));
+  return Digest(*hash);
 }
 
 std::string DigestByteByByte(THashClassRef hashClass, std::string_view data) {
@@ -101,7 +125,7 @@ std::string DigestByteByByte(THashClassRef hashClass, std::string_view data) {
   hash->Init();
   for (char c : data) hash->Update(&c, 1);
   hash->Finish();
-  return std::string(reinterpret_cast<char*>(hash->DigestBytes()), static_cast<size_t>(hash->DigestSize()));
+  return Digest(*hash);
 }
 
 std::vector<std::string> OracleMessages(bool shortOnly) {

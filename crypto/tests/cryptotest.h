@@ -25,6 +25,9 @@ std::string RandomBytes(std::mt19937& random, size_t size);
 std::vector<std::string> Oracle(const std::string& command, const std::vector<std::string>& inputs);
 // The same with the lines of the file given as they are.
 std::vector<std::string> OracleLines(const std::string& command, const std::vector<std::string>& lines);
+// rhash over each message, written to a file of its own: the printf fields
+// (blank-separated, as "%{md5} %{tiger}") per message.
+std::vector<std::vector<std::string>> RhashFields(const std::string& fields, const std::vector<std::string>& messages);
 // The Python oracle script with Debian's interpreter, followed by arguments.
 std::string PythonOracle(const std::string& arguments);
 
@@ -32,6 +35,8 @@ std::string PythonOracle(const std::string& arguments);
 // in pieces whose sizes are drawn from those the frames treat specially (0,
 // 1, 55, 56, 63, 64, 65, 4096); no random generator feeds it in one piece.
 using HashSetup = std::function<void(THash&)>;
+// The DigestSize bytes at DigestBytes.
+std::string Digest(THash& hash);
 std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt19937* random = nullptr,
                      const HashSetup& configure = nullptr);
 std::string DigestByteByByte(THashClassRef hashClass, std::string_view data);

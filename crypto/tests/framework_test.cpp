@@ -119,10 +119,6 @@ TEST(SharedRoutines, KnownValuesInBothForms) {
   EXPECT_EQ(Hex(bytes), "d0952426a366");
 }
 
-std::string Digest(THash& hash) {
-  return std::string(reinterpret_cast<char*>(hash.DigestBytes()), static_cast<size_t>(hash.DigestSize()));
-}
-
 std::string CodeBuffer(THashClassRef hashClass, TProtectionRef chain, std::string data, TCodingAction action) {
   THashRef hash = hashClass->Create(std::move(chain));
   hash->ProcessBuffer(data.data(), static_cast<int32_t>(data.size()), action);
