@@ -110,6 +110,11 @@ void TCipher::EncodeBlock(void*) {}
 void TCipher::DecodeBlock(void*) {}
 
 void TCipher::Init(const void* key, int32_t length, const void* vector, int32_t vectorLength) {
+  static constexpr uint8_t kNoKey = 0;
+  if (!key) {
+    key = &kNoKey;
+    length = 0;
+  }
   BeginInit(length);
   MakeKeySchedule(static_cast<const uint8_t*>(key), length);
   FinishInit(vector, vectorLength);

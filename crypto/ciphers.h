@@ -127,6 +127,7 @@ class TCipher_TEA : public TCipher {
 
  protected:
   void MakeKeySchedule(const uint8_t* key, int32_t length) override;
+  // The four key words, then the cycles Init settled.
   const uint32_t* Key() { return ScheduleAs<uint32_t>(); }
 
  private:

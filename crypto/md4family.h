@@ -1,8 +1,9 @@
 #pragma once
 // The digests built on the MD4 frame: a byte counter, a 64-byte block buffer
 // and ten 32-bit chaining words, with MD4 (RFC 1320), MD5 (RFC 1321),
-// RIPEMD-128/160/256/320, SHA (FIPS PUB 180 of 1993) and SHA-1 (FIPS PUB
-// 180-1) as compression functions.
+// RIPEMD-128/160/256/320, SHA (FIPS PUB 180 of 1993), SHA-1 (FIPS PUB
+// 180-1) and Tiger (its three 64-bit words in the first 24 bytes) as
+// compression functions.
 //
 // Finish leaves the digest in the chaining words and the block zero, and does
 // not reset the counter: an Update after Finish continues from the finished
