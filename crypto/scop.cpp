@@ -35,7 +35,8 @@ class KeyGenerator {
  public:
   explicit KeyGenerator(uint8_t* extendedKey) : c_(extendedKey) {}
 
-  // One step: four output words; the state moves on.
+  // One step: four output words; the state moves on. The coefficients past
+  // byte 31 are state bytes, read as they stood before the step.
   void Step(uint32_t (&out)[4]) {
     uint32_t w[4], u[4];
     LoadWordsLE(w, c_ + 32, 4);
