@@ -12,13 +12,9 @@
 // Goals: MD5 at least 80% of openssl's throughput and 90% of md5sum's, SHA-1
 // at least 90% of sha1sum's.
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,14 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/childrun.h"
 #include "crypto/md4family.h"
 #include "platform/volumes.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using kv::crypto::THashClassRef;
 
 struct Options {
@@ -100,51 +94,19 @@ struct Measured {
   long peakKiB = 0;
 };
 
-// Runs body in a child whose standard output is read back; times the child
-// from start to exit and takes its peak resident size from the kernel.
-Measured RunChild(const std::function<void(int out)>& start) {
-  int pipeFds[2];
-  if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
-  const Clock::time_point begin = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    ::close(pipeFds[0]);
-    start(pipeFds[1]);
-    _exit(0);
-  }
-  ::close(pipeFds[1]);
-  std::string output;
-  char buffer[256];
-  for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<size_t>(n));
-  ::close(pipeFds[0]);
-  int status = 0;
-  struct rusage usage {};
-  ::wait4(pid, &status, 0, &usage);
-  Measured m;
-  m.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-  m.peakKiB = usage.ru_maxrss;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("child failed: " + output);
-  // The first run of hex digits in the output is the digest.
+// The first run of hex digits in the output (after a "=" when there is one)
+// is the digest.
+Measured Digest(kv::bench::ChildRun run) {
+  const std::string& output = run.output;
   const size_t at =
       output.find_first_of("0123456789abcdef", output.rfind('=') == std::string::npos ? 0 : output.rfind('='));
-  m.digest = output.substr(at, output.find_first_not_of("0123456789abcdef", at) - at);
-  return m;
+  return {output.substr(at, output.find_first_not_of("0123456789abcdef", at) - at), run.seconds, run.peakKiB};
 }
 
-Measured RunTool(std::vector<std::string> args) {
-  return RunChild([&](int out) {
-    ::dup2(out, 1);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    _exit(127);
-  });
-}
+Measured RunTool(std::vector<std::string> args) { return Digest(kv::bench::RunTool(std::move(args))); }
 
 Measured RunHashClass(THashClassRef hashClass, const std::string& path) {
-  return RunChild([&](int out) {
+  return Digest(kv::bench::RunChild([&](int out) {
     kv::crypto::THashRef hash = hashClass->Create();
     hash->ProcessFile(kv::platform::FromPosixPath(path), "", kv::crypto::caCalculate);
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -153,9 +115,8 @@ Measured RunHashClass(THashClassRef hashClass, const std::string& path) {
       hex += kDigits[hash->DigestBytes()[i] >> 4];
       hex += kDigits[hash->DigestBytes()[i] & 15];
     }
-    hex += '\n';
-    if (::write(out, hex.data(), hex.size()) != static_cast<ssize_t>(hex.size())) _exit(1);
-  });
+    kv::bench::WriteAll(out, hex + "\n");
+  }));
 }
 
 struct Runner {
@@ -164,11 +125,6 @@ struct Runner {
   std::function<Measured()> run;
   std::vector<Measured> results;
 };
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 void CheckAgreement(const std::vector<Runner>& runners) {
   std::map<std::string, std::string> digestOf;
@@ -230,33 +186,15 @@ int main(int argc, char** argv) {
     std::remove(file.c_str());
     CheckAgreement(runners);
 
-    const double mib = static_cast<double>(options.mib);
-    std::map<std::string, double> median;
     std::printf("file: %lld MiB in %s, %d rounds, each tool in a child process (median, peak RSS)\n",
                 static_cast<long long>(options.mib), options.dir.c_str(), options.rounds);
-    for (const Runner& r : runners) {
-      std::vector<double> seconds;
-      long peak = 0;
-      for (const Measured& m : r.results) {
-        seconds.push_back(m.seconds);
-        peak = std::max(peak, m.peakKiB);
-      }
-      median[r.name] = Median(seconds);
-      std::printf("  %-24s %7.3f s  %8.1f MiB/s  %7ld KiB  %s\n", r.name.c_str(), median[r.name], mib / median[r.name],
-                  peak, r.results[0].digest.c_str());
-    }
-    const auto ratio = [&](const char* ours, const char* theirs, double goal) {
-      const double value = median[theirs] / median[ours];
-      std::printf("  %s / %s: %.2f%s\n", ours, theirs, value,
-                  goal == 0       ? " (reported only)"
-                  : value >= goal ? ""
-                                  : "  BELOW GOAL");
-    };
+    kv::bench::Report report(static_cast<double>(options.mib));
+    for (const Runner& r : runners) report.Line(r.name, r.results, r.results[0].digest);
     std::printf("throughput ratios:\n");
-    ratio("THash_MD5 ProcessFile", "openssl dgst -md5", 0.8);
-    ratio("THash_MD5 ProcessFile", "md5sum", 0.9);
-    ratio("THash_SHA1 ProcessFile", "sha1sum", 0.9);
-    ratio("THash_SHA1 ProcessFile", "openssl dgst -sha1", 0);
+    report.Ratio("THash_MD5 ProcessFile", "openssl dgst -md5", 0.8);
+    report.Ratio("THash_MD5 ProcessFile", "md5sum", 0.9);
+    report.Ratio("THash_SHA1 ProcessFile", "sha1sum", 0.9);
+    report.Ratio("THash_SHA1 ProcessFile", "openssl dgst -sha1", 0);
 
     if (options.sparseGib > 0) {
       const std::string sparse = options.dir + "/kv-hash-bench-sparse-" + std::to_string(::getpid()) + ".bin";

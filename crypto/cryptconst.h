@@ -16,6 +16,7 @@ inline constexpr std::string_view sInvalidKeySize =
 inline constexpr std::string_view sNotInitialized = "%s is not initialized call Init() or InitKey() before.";
 
 // Texts of failures the library reports beyond those above.
+inline constexpr std::string_view sVectorTooShort = "Initialization vector for %s is too short, it needs %d bytes.";
 inline constexpr std::string_view sNoDigestToCode = "%s has no digest bytes and can not code data.";
 inline constexpr std::string_view sStreamOpenError = "Cannot open file \"%s\". %s";
 inline constexpr std::string_view sStreamReadError = "Read error in \"%s\". %s";

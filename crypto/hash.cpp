@@ -6,6 +6,7 @@
 
 #include "crypto/checksums.h"
 #include "crypto/cryptconst.h"
+#include "crypto/digests.h"
 #include "crypto/md4family.h"
 
 namespace kv::crypto {
@@ -45,15 +46,6 @@ int g_starts = 0;
 std::mutex g_startMutex;
 
 }  // namespace
-
-// --- THashClass ----------------------------------------------------------------------
-
-bool THashClass::InheritsFrom(THashClassRef other) const {
-  for (THashClassRef c = this; c; c = c->ClassParent()) {
-    if (c == other) return true;
-  }
-  return false;
-}
 
 // --- THash ---------------------------------------------------------------------------
 
@@ -139,63 +131,19 @@ void TMAC::FinishKeyedHash(THash& hash) {
 
 // --- Registry ------------------------------------------------------------------------
 
-std::string THashClassList::Names(int index) const {
-  const std::string& line = Strings(index);
-  return line.substr(0, line.find('='));
-}
-
-std::string THashClassList::ValueFromIndex(int index) const {
-  const std::string& line = Strings(index);
-  const size_t equals = line.find('=');
-  return equals == std::string::npos ? std::string() : line.substr(equals + 1);
-}
-
-int THashClassList::IndexOfObject(THashClassRef hashClass) const {
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].hashClass == hashClass) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 THashClassList& HashClassList() {
   if (!g_hashClasses) g_hashClasses = std::make_unique<THashClassList>();
   return *g_hashClasses;
 }
 
-namespace {
-
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-std::string DescriptionOf(THashClassRef hashClass, std::string_view description) {
-  while (!description.empty() && IsBlank(description.front())) description.remove_prefix(1);
-  while (!description.empty() && IsBlank(description.back())) description.remove_suffix(1);
-  if (!description.empty()) return std::string(description);
-  std::string_view name = hashClass->ClassName();
-  if (!name.empty() && name.front() == 'T') name.remove_prefix(1);
-  const size_t underscore = name.find('_');
-  if (underscore != std::string_view::npos) name.remove_prefix(underscore + 1);
-  return std::string(name);
-}
-
-}  // namespace
-
 bool AddHashClass(THashClassRef hashClass, std::string_view description, std::string_view group) {
   if (!hashClass) return false;
-  std::string line = DescriptionOf(hashClass, description) + "=" + std::string(group);
-  THashClassList& list = HashClassList();
-  const int index = list.IndexOfObject(hashClass);
-  if (index < 0)
-    list.Add(std::move(line), hashClass);
-  else
-    list.Put(index, std::move(line));
+  HashClassList().Register(hashClass, description, group);
   return true;
 }
 
 void DropModuleHashes(platform::ModuleHandle module) {
-  if (!g_hashClasses) return;
-  for (int i = g_hashClasses->Count() - 1; i >= 0; --i) {
-    if (g_hashClasses->Objects(i)->Module() == module) g_hashClasses->Delete(i);
-  }
+  if (g_hashClasses) g_hashClasses->DropModule(module);
 }
 
 void HashStartup() {
@@ -218,9 +166,21 @@ void HashStartup() {
       {THash_RipeMD160::Class(), "Ripe Message Digest 160", "Hash"},
       {THash_RipeMD256::Class(), "Ripe Message Digest 256", "Hash"},
       {THash_RipeMD320::Class(), "Ripe Message Digest 320", "Hash"},
-      // The further digests take their places here, in this order: Haval-128
-      // to Haval-256, Sapphire II-128 to Sapphire II-320, Snefru-256, Square
-      // and Tiger; then come the checksums.
+      {THash_Haval128::Class(), "Haval-128", "Hash"},
+      {THash_Haval160::Class(), "Haval-160", "Hash"},
+      {THash_Haval192::Class(), "Haval-192", "Hash"},
+      {THash_Haval224::Class(), "Haval-224", "Hash"},
+      {THash_Haval256::Class(), "Haval-256", "Hash"},
+      {THash_Sapphire128::Class(), "Sapphire II-128", "Hash"},
+      {THash_Sapphire160::Class(), "Sapphire II-160", "Hash"},
+      {THash_Sapphire192::Class(), "Sapphire II-192", "Hash"},
+      {THash_Sapphire224::Class(), "Sapphire II-224", "Hash"},
+      {THash_Sapphire256::Class(), "Sapphire II-256", "Hash"},
+      {THash_Sapphire288::Class(), "Sapphire II-288", "Hash"},
+      {THash_Sapphire320::Class(), "Sapphire II-320", "Hash"},
+      {THash_Snefru::Class(), "Snefru-256", "Hash"},
+      {THash_Square::Class(), "Square", "Hash"},
+      {THash_Tiger::Class(), "Tiger", "Hash"},
       {THash_XOR16::Class(), "XOR-16", "Checksum"},
       {THash_XOR32::Class(), "XOR-32", "Checksum"},
       {THash_CRC16_CCITT::Class(), "CRC-16 CCITT", "Checksum"},

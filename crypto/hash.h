@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "crypto/classlist.h"
 #include "crypto/cryptutil.h"
 #include "crypto/protection.h"
 #include "crypto/stringformat.h"
@@ -27,30 +27,20 @@ using THashClassRef = const THashClass*;
 
 // A class derived from THash, as a value: what the class-level operations
 // give for it, and how to make objects of it. Each class has exactly one.
-class THashClass {
+class THashClass : public TMetaClass<THashClass> {
  public:
   using Factory = THashRef (*)(TProtectionRef chain);
-  using ParentOf = THashClassRef (*)();
   constexpr THashClass(std::string_view name, ParentOf parent, int32_t digestSize, const uint8_t* testVector,
                        Factory factory)
-      : name_(name), parent_(parent), digestSize_(digestSize), testVector_(testVector), factory_(factory) {}
-  THashClass(const THashClass&) = delete;
-  THashClass& operator=(const THashClass&) = delete;
+      : TMetaClass(name, parent), digestSize_(digestSize), testVector_(testVector), factory_(factory) {}
 
-  std::string_view ClassName() const { return name_; }
-  THashClassRef ClassParent() const { return parent_ ? parent_() : nullptr; }
-  bool InheritsFrom(THashClassRef other) const;
   int32_t DigestSize() const { return digestSize_; }
   // The class's digest of CommonTestBlock, DigestSize bytes.
   const uint8_t* StoredTestVector() const { return testVector_; }
   // A new object whose chained protection is chain.
   THashRef Create(TProtectionRef chain = nullptr) const { return factory_(std::move(chain)); }
-  // The module (program or shared library) that defines the class.
-  platform::ModuleHandle Module() const { return platform::ModuleOfAddress(this); }
 
  private:
-  std::string_view name_;
-  ParentOf parent_;
   int32_t digestSize_;
   const uint8_t* testVector_;
   Factory factory_;
@@ -121,26 +111,7 @@ class TChecksum : public THash {
 
 // The registry: one line "description=group" per class, the class as the
 // line's object, in registration order.
-class THashClassList {
- public:
-  struct Line {
-    std::string text;
-    THashClassRef hashClass;
-  };
-  int Count() const { return static_cast<int>(lines_.size()); }
-  const std::string& Strings(int index) const { return lines_.at(static_cast<size_t>(index)).text; }
-  // The text before and after the first "=".
-  std::string Names(int index) const;
-  std::string ValueFromIndex(int index) const;
-  THashClassRef Objects(int index) const { return lines_.at(static_cast<size_t>(index)).hashClass; }
-  int IndexOfObject(THashClassRef hashClass) const;
-  void Add(std::string text, THashClassRef hashClass) { lines_.push_back({std::move(text), hashClass}); }
-  void Put(int index, std::string text) { lines_.at(static_cast<size_t>(index)).text = std::move(text); }
-  void Delete(int index) { lines_.erase(lines_.begin() + index); }
-
- private:
-  std::vector<Line> lines_;
-};
+using THashClassList = TClassList<THashClassRef>;
 
 // The registry, created when first asked for.
 THashClassList& HashClassList();

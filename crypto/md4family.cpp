@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/blockfeed.h"
 #include "crypto/md4steps.h"
 
 namespace kv::crypto {
@@ -42,31 +43,12 @@ void THash_MD4::Reset(const uint32_t (&initial)[10]) {
 void THash_MD4::Init() { Reset(kInitialWords); }
 
 void THash_MD4::Update(const void* data, int32_t size) {
-  if (size <= 0) return;
-  const auto* p = static_cast<const uint8_t*>(data);
-  auto left = static_cast<size_t>(size);
-  const size_t used = byteCount_ % 64;
-  byteCount_ += left;
-  if (used != 0) {
-    const size_t fill = 64 - used;
-    if (left < fill) {
-      std::memcpy(block_ + used, p, left);
-      return;
-    }
-    std::memcpy(block_ + used, p, fill);
-    Transform(block_);
-    p += fill;
-    left -= fill;
-  }
-  for (; left >= 64; p += 64, left -= 64) Transform(p);
-  // Read only now: when p is this object's own digest, these bytes are the
-  // ones the Transform above left.
-  std::memcpy(block_, p, left);
+  FeedBlocks(block_, byteCount_, data, size, [this](const uint8_t* block) { Transform(block); });
 }
 
-void THash_MD4::CompressLastBlock(bool bigEndian) {
+void THash_MD4::CompressLastBlock(bool bigEndian, uint8_t padding) {
   size_t at = byteCount_ % 64;
-  block_[at++] = 0x80;
+  block_[at++] = padding;
   if (at > 56) {
     std::memset(block_ + at, 0, 64 - at);
     Transform(block_);

@@ -1,8 +1,9 @@
 #pragma once
 // The digests built on the MD4 frame: a byte counter, a 64-byte block buffer
 // and ten 32-bit chaining words, with MD4 (RFC 1320), MD5 (RFC 1321),
-// RIPEMD-128/160/256/320, SHA (FIPS PUB 180 of 1993) and SHA-1 (FIPS PUB
-// 180-1) as compression functions.
+// RIPEMD-128/160/256/320, SHA (FIPS PUB 180 of 1993), SHA-1 (FIPS PUB
+// 180-1) and Tiger (its three 64-bit words in the first 24 bytes) as
+// compression functions.
 //
 // Finish leaves the digest in the chaining words and the block zero, and does
 // not reset the counter: an Update after Finish continues from the finished
@@ -38,9 +39,10 @@ class THash_MD4 : public THash {
 
   // Starts afresh with these chaining values.
   void Reset(const uint32_t (&initial)[10]);
-  // Pads the block, puts the bit count in its last 8 bytes (most significant
-  // byte first when bigEndian), compresses, and clears the block.
-  void CompressLastBlock(bool bigEndian);
+  // Pads the block (the padding byte, then zeros), puts the bit count in its
+  // last 8 bytes (most significant byte first when bigEndian), compresses,
+  // and clears the block.
+  void CompressLastBlock(bool bigEndian, uint8_t padding = 0x80);
   // Chaining word i, stored least significant byte first.
   uint32_t Word(int index) const {
     uint32_t v;
@@ -141,6 +143,26 @@ class THash_SHA1 : public THash_SHA {
   using THash_SHA::THash_SHA;
   THashClassRef ClassType() const override { return Class(); }
   void Init() override;
+};
+
+// Tiger (1996) in this frame: three 64-bit chaining words (the digest, least
+// significant byte first), the byte 0x01 where the others pad with 0x80.
+// TigerPasses from 3 to 32 stays, any other value gives 3; Init settles it.
+class THash_Tiger : public THash_MD4 {
+ public:
+  static THashClassRef Class();
+  using THash_MD4::THash_MD4;
+  THashClassRef ClassType() const override { return Class(); }
+  void Init() override;
+  void Finish() override;
+  int32_t TigerPasses() const { return passes_; }
+  void SetTigerPasses(int32_t passes) { passes_ = passes; }
+
+ protected:
+  void Transform(const uint8_t* block) override;
+
+ private:
+  int32_t passes_ = 0;
 };
 
 // Fills w[0..79] with the SHA message schedule of a 64-byte block, each word

@@ -5,23 +5,11 @@
 #include <bit>
 #include <cstdint>
 
+#include "crypto/wordorder.h"
+
 namespace kv::crypto {
 
-inline uint32_t LoadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-inline void StoreLE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-inline void LoadBlockLE(uint32_t (&x)[16], const uint8_t* block) {
-  for (int i = 0; i < 16; ++i) x[i] = LoadLE32(block + 4 * i);
-}
+inline void LoadBlockLE(uint32_t (&x)[16], const uint8_t* block) { LoadWordsLE(x, block, 16); }
 
 using StepFunction = uint32_t (*)(uint32_t, uint32_t, uint32_t);
 

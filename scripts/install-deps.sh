@@ -10,6 +10,7 @@ packages=(
   msmtp python3-aiosmtpd
   libldap-2.5-0 libwrap0  # ftp-proxy, unpacked for the proxy login tests
   php-cli rhash python3-crcmod
+  libcrypto++-dev python3-pycryptodome openssl  # cipher oracles
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -3,10 +3,17 @@
   oracle.py formats FILE       per input line (hex bytes): hex, base64, UU, XX
   oracle.py digest NAME FILE   per input line (hex bytes): the digest in hex
   oracle.py selftest           checks the SHA transcription below against hashlib
+  oracle.py modes FILE         per line "MODE KEY VECTOR DATA" ("-" for none):
+                               Blowfish in that mode (the MAC modes give the MAC)
+  oracle.py cipher NAME FILE   per line "KEY DATA": the data encoded in ECB
+                               by the transcription NAME (q128, scop)
+  oracle.py q128table          SHA-256 of Q128's table as 4096 little-endian
+                               bytes, then those bytes
 
 Digest names: md5, sha1, sha0 (FIPS PUB 180 of 1993), crc32, crc16 (ARC
-form), ccitt (shift-in CRC with the CCITT polynomial, initial 0xFFFF). Run
-with Debian's /usr/bin/python3, which has binascii, zlib and crcmod.
+form), ccitt (shift-in CRC with the CCITT polynomial, initial 0xFFFF),
+sapphireN (N digest bytes), square. Run with Debian's /usr/bin/python3,
+which has binascii, zlib, crcmod and Cryptodome.
 """
 import base64
 import binascii
@@ -16,6 +23,9 @@ import sys
 import zlib
 
 import crcmod.predefined
+from Cryptodome.Cipher import Blowfish
+
+import transcriptions
 
 UU_TABLE = "`" + "".join(chr(c) for c in range(33, 96))
 XX_TABLE = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
@@ -71,7 +81,49 @@ DIGESTS = {
     "crc32": lambda d: "%08x" % zlib.crc32(d),
     "crc16": lambda d: "%04x" % crcmod.predefined.mkCrcFun("crc-16")(d),
     "ccitt": ccitt,
+    "square": transcriptions.square_digest,
 }
+for size in range(16, 41, 4):
+    DIGESTS["sapphire%d" % size] = lambda d, n=size: transcriptions.sapphire_digest(d, n).hex()
+
+
+def blowfish_mode(mode, key, vector, data):
+    """Blowfish in one of the eight modes, from Cryptodome's ECB, CBC and
+    CFB-8; the vector defaults to E(FF..FF). A tail shorter than a block is
+    xored with E(F); the MAC modes return F."""
+    ecb = Blowfish.new(key, Blowfish.MODE_ECB)
+    e = ecb.encrypt
+    f = vector if vector else e(b"\xff" * 8)
+    xor = lambda a, b: bytes(x ^ y for x, y in zip(a, b))
+    whole = len(data) - len(data) % 8
+    blocks = [data[i:i + 8] for i in range(0, whole, 8)]
+    tail = data[whole:]
+    if mode == "CFB8":
+        return Blowfish.new(key, Blowfish.MODE_CFB, iv=f, segment_size=8).encrypt(data)
+    if mode in ("OFB8", "CFB8MAC"):
+        out = b""
+        for p in data:
+            c = p ^ e(f)[0]
+            f = f[1:] + bytes([e(f)[0] if mode == "OFB8" else c])
+            out += bytes([c])
+        return f if mode == "CFB8MAC" else out
+    if mode == "ECB":
+        return ecb.encrypt(data[:whole]) + xor(tail, e(f))
+    if mode == "CBC":
+        out = Blowfish.new(key, Blowfish.MODE_CBC, iv=f).encrypt(data[:whole]) if whole else b""
+        if whole:
+            f = out[-8:]
+        return out + xor(tail, e(f))
+    out = b""
+    for p in blocks:
+        c = e(xor(p, f))
+        f = c if mode in ("CBCMAC",) else xor(c, f)
+        out += c
+    if tail:
+        b = e(f)
+        out += xor(tail, b)
+        f = xor(b, f)
+    return f if mode.endswith("MAC") else out
 
 
 def inputs(path):
@@ -94,6 +146,22 @@ def main():
     elif command == "formats":
         for data in inputs(sys.argv[2]):
             print("\t".join([data.hex(), base64.b64encode(data).decode(), uu(data), xx(data)]))
+    elif command == "modes":
+        with open(sys.argv[2]) as f:
+            for line in f:
+                mode, key, vector, data = ["" if f == "-" else f for f in line.split()]
+                print(blowfish_mode(mode, bytes.fromhex(key), bytes.fromhex(vector) if vector else None,
+                                    bytes.fromhex(data)).hex())
+    elif command == "cipher":
+        cipher = {"q128": transcriptions.q128_encode, "scop": transcriptions.scop_encode}[sys.argv[2]]
+        with open(sys.argv[3]) as f:
+            for line in f:
+                key, data = line.split()
+                print(cipher(bytes.fromhex(key), bytes.fromhex(data)).hex())
+    elif command == "q128table":
+        table = transcriptions.q128_table()
+        print(hashlib.sha256(struct.pack("<1024I", *table)).hexdigest())
+        print(struct.pack("<1024I", *table).hex())
     elif command == "digest":
         fn = DIGESTS[sys.argv[2]]
         for data in inputs(sys.argv[3]):

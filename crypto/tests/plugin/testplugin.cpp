@@ -1,6 +1,8 @@
-// A plug-in for the registry tests. When loaded it registers a digest and a
-// string format of its own into the loading program's registries, as a
-// library of further classes would; unloading it must take them out again.
+// A plug-in for the registry tests. When loaded it registers a digest, a
+// cipher and a string format of its own into the loading program's
+// registries, as a library of further classes would; unloading it must take
+// them out again.
+#include "crypto/cipher.h"
 #include "crypto/hash.h"
 #include "crypto/stringformat.h"
 
@@ -43,9 +45,28 @@ class TStringFormat_PluginCopy : public TStringFormat {
   std::string_view ClassName() const override { return "TStringFormat_PluginCopy"; }
 };
 
+// A one-byte block that the key's first byte is xored into.
+class TCipher_PluginXor : public TCipher {
+ public:
+  static TCipherClassRef Class();
+  explicit TCipher_PluginXor(TProtectionRef chain = nullptr, THashClassRef keyHashClass = nullptr)
+      : TCipher(Class(), std::move(chain), keyHashClass) {}
+  TCipherClassRef ClassType() const override { return Class(); }
+  void EncodeBlock(void* block) override { *static_cast<uint8_t*>(block) ^= *KeySchedule(); }
+  void DecodeBlock(void* block) override { EncodeBlock(block); }
+
+ protected:
+  void MakeKeySchedule(const uint8_t* key, int32_t length) override { *KeySchedule() = length > 0 ? key[0] : 0; }
+};
+
+const TCipherClass kPluginXorClass{"TCipher_PluginXor", TCipher::Class, 1, 1, 1, CommonTestBlock,
+                                   MakeCipherObject<TCipher_PluginXor>};
+TCipherClassRef TCipher_PluginXor::Class() { return &kPluginXorClass; }
+
 struct Registration {
   Registration() {
     AddHashClass(THash_PluginSum::Class(), "Plug-in sum", "Checksum");
+    AddCipherClass(TCipher_PluginXor::Class(), "", "plug-in");
     RegisterStringFormats({TStringFormat_PluginCopy::Class()});
   }
 } registration;
