@@ -24,6 +24,7 @@ struct CopyJobSettings {
   bool hidden = false;
   bool minimized = false;
   bool ntfsAccess = false;
+  // Every copy goes through a temporary name: kept, never read.
   bool securityRename = false;
   std::string mailAddress;
   std::string analyseTime;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/errors.h"
+#include "platform/treefolder.h"
 #include "platform/text.h"
 #include "platform/time.h"
 #include "synclist/scanmasks.h"
@@ -126,6 +127,11 @@ class TDirTree::Scanner {
 
   void Run() {
     if (tree_.root_ == nullptr || tree_.IsExcluded("")) return;
+    if (tree_.maxKeyBytes < 0) {
+      tree_.Report(TScanIssueKind::PathTooLong, side_, "", "");
+      tree_.Exclude("");
+      return;
+    }
     std::vector<std::string> pending{""};
     while (!pending.empty()) {
       std::string key = std::move(pending.back());
@@ -148,6 +154,8 @@ class TDirTree::Scanner {
       return;
     }
     for (const std::string& name : listing.unnamable) tree_.Report(TScanIssueKind::UnnamableName, side_, key, name);
+    for (const std::string& name : listing.temporaries) platform::RemoveStaleTemporary(root_ + key, name);
+    for (const std::string& name : listing.brokenLinks) LeaveOutBrokenLink(*node, key, name);
 
     if (IsSource()) {
       AddSourceFiles(*node, listing.entries);
@@ -200,7 +208,21 @@ class TDirTree::Scanner {
       return;
     }
     if (tree_.IsExcluded(childKey)) return;
+    if (static_cast<int64_t>(childKey.size()) > tree_.maxKeyBytes) {
+      tree_.Report(TScanIssueKind::PathTooLong, side_, key, folder.name + '\\');
+      tree_.Exclude(childKey);
+      return;
+    }
     pending.push_back(std::move(childKey));
+  }
+
+  // A link that leads nowhere may have stood for a file or a folder: its
+  // namesake on the other side is left alone either way, as both.
+  void LeaveOutBrokenLink(TDirNode& node, const std::string& key, const std::string& name) {
+    tree_.Report(TScanIssueKind::BrokenLink, side_, key, name);
+    RemoveSourceFile(node, name);
+    Block(node, name);
+    tree_.Exclude(key + name + '\\');
   }
 
   // --- Files -------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "synclist/syncliste.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -188,6 +189,7 @@ bool RowRemoval::BlockHasFiles(size_t folderIndex) const {
 // --- Filling -------------------------------------------------------------------
 
 void TSyncListe::AddFromTree(const TDirTree& tree, std::initializer_list<int> skipEmptyStates) {
+  rows_.reserve(rows_.size() + tree.folderList().size() + static_cast<size_t>(std::max<int64_t>(tree.fileCount(), 0)));
   for (const std::string& key : tree.folderList()) {
     Tick();
     const TDirNode* node = tree.FindFolder(key);
@@ -200,12 +202,16 @@ void TSyncListe::AddFromTree(const TDirTree& tree, std::initializer_list<int> sk
   }
 }
 
-void TSyncListe::AppendFrom(const TSyncListe& other) {
-  rows_.reserve(rows_.size() + other.rows_.size());
-  for (const TSyncListItem& row : other.rows_) {
-    AddRow(row);
-    Tick();
+void TSyncListe::AppendFrom(TSyncListe&& other) {
+  Tick();
+  if (rows_.empty()) {
+    rows_.swap(other.rows_);
+  } else {
+    rows_.reserve(rows_.size() + other.rows_.size());
+    std::move(other.rows_.begin(), other.rows_.end(), std::back_inserter(rows_));
   }
+  other.rows_.clear();
+  other.rows_.shrink_to_fit();
 }
 
 // --- Old timestamps -----------------------------------------------------------
@@ -213,12 +219,15 @@ void TSyncListe::AppendFrom(const TSyncListe& other) {
 void TSyncListe::CheckOldStamps(const std::string& oldStampFile) {
   oldStampError_.clear();
   TOldStampIndex index;
+  std::vector<std::string> tails;
   try {
-    index = TOldStampIndex::Load(oldStampFile);
+    index = TOldStampIndex::Load(oldStampFile, &tails);
   } catch (const EOldStampFile& e) {
     oldStampError_ = e.what();
     return;
   }
+  // A cut-off tail loses only itself: the whole blocks before it still count.
+  for (const std::string& tail : tails) oldStampError_ += (oldStampError_.empty() ? "" : " ") + tail;
   const TOldStampTable* stamps = nullptr;
   for (TSyncListItem& row : rows_) {
     Tick();
@@ -385,19 +394,10 @@ void TSyncListe::MarkFolders() {
 }
 
 void TSyncListe::FormatTexts() {
-  for (TSyncListItem& row : rows_) {
+  for (const TSyncListItem& row : rows_) {
     Tick();
-    if (row.IsFolder()) continue;
-    const bool sourceSide = row.state != kStateOnlyInDestination;
-    const bool destinationSide = row.state != kStateOnlyInSource;
-    if (sourceSide) {
-      row.sourceTimeText = DosTimeText(row.sourceTime);
-      row.sourceDateText = DosDateText(row.sourceTime);
-    }
-    if (destinationSide) {
-      row.destinationTimeText = DosTimeText(row.destinationTime);
-      row.destinationDateText = DosDateText(row.destinationTime);
-    }
+    if (row.ShowsSourceTime()) DosDateText(row.sourceTime);
+    if (row.ShowsDestinationTime()) DosDateText(row.destinationTime);
   }
 }
 

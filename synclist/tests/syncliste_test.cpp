@@ -370,9 +370,14 @@ TEST_F(SyncListTest, AddFromTreeSkipsOnlyEmptyFoldersPresentOnBothSides) {
   EXPECT_EQ(rows, expected);
   EXPECT_EQ(list.GetRow(1).destinationSize, 2);
 
+  // The total list takes the pairs' rows over, one pair after the other.
   TSyncListe total;
-  total.AppendFrom(list);
-  total.AppendFrom(list);
+  total.AppendFrom(std::move(list));
+  TSyncListe second;
+  second.SetRoots(t.Win("src"), t.Win("dst"));
+  second.AddFromTree(tree, {kStateFolderOnBothSides});
+  total.AppendFrom(std::move(second));
+  EXPECT_EQ(list.Count() + second.Count(), 0u);
   EXPECT_EQ(total.Count(), 2 * expected.size());
   EXPECT_EQ(total.GetRow(expected.size() + 3).source, "f1.txt");
 }
