@@ -104,6 +104,10 @@ class FileCopier {
 
   // Whether a file is replaced; a folder of the target's name is not.
   bool PrepareTarget() {
+    if (request_.targetExists) {
+      replacing_ = *request_.targetExists;
+      return true;
+    }
     platform::FileStatus st;
     if (!targetFolder_->Status(targetName_, st)) {
       const int err = GetLastError();
@@ -116,9 +120,13 @@ class FileCopier {
   }
 
   bool OpenSource() {
-    if (request_.openSource) in_ = std::move(*request_.openSource);
-    else in_ = sourceFolder_->OpenForReading(sourceName_);
-    if (!in_.IsOpen() || !in_.Status(sourceStatus_)) return FailWith(kMsgOpenSourceFailed, GetLastError());
+    if (request_.openSource) {
+      in_ = std::move(*request_.openSource);
+      sourceStatus_ = request_.openSourceStatus;
+    } else {
+      in_ = sourceFolder_->OpenForReading(sourceName_, &sourceStatus_);
+    }
+    if (!in_.IsOpen()) return FailWith(kMsgOpenSourceFailed, GetLastError());
     return true;
   }
 
@@ -135,7 +143,7 @@ class FileCopier {
   // False when the copy ended early.
   bool CopyBlocks() {
     const platform::DataCopyOutcome outcome =
-        platform::CopyFileData(in_, out_, kCopyBlockSize, [this](int64_t done) { return !Step(done); });
+        platform::CopyFileData(in_, sourceStatus_, out_, kCopyBlockSize, [this](int64_t done) { return !Step(done); });
     if (outcome == platform::DataCopyOutcome::kFailed) return FailCopy(WriteErrorText(GetLastError()));
     if (outcome == platform::DataCopyOutcome::kStopped) return false;
     // The end of a copy is a step too: the bar is full and a cancel counts.

@@ -16,6 +16,7 @@
 // to be copied from the source; a new file gets the source's permission bits.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,9 +56,12 @@ struct CopyFileRequest {
   std::string sourceName;
   const platform::TreeFolder* targetFolder = nullptr;
   std::string targetName;
-  // The source, already open (the check that it did not change opened it);
-  // taken over by the copy.
+  // The source, already open, and what it was then (the check that it did
+  // not change opened it); taken over by the copy.
   platform::FileHandle* openSource = nullptr;
+  platform::FileStatus openSourceStatus;
+  // Whether that check found a file at the target; none: not looked at.
+  std::optional<bool> targetExists;
   bool copyRights = false;      // the copy object's NTFSAccess
   platform::FileTime lastWrite = 0;  // the target's last-write time (the job item's)
   int64_t size = 0;             // as the job item states it; drives the file bar

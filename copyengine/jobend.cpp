@@ -23,7 +23,7 @@ constexpr std::string_view kMsgRunFailed = "Der Abgleich wurde wegen eines Fehle
 // --- Old timestamps -------------------------------------------------------------------
 
 constexpr std::string_view kMsgStampMergeFailed =
-    "Die alten Zeitstempel konnten nicht zusammengeführt werden, die bisherigen bleiben in ";
+    "Die bisherigen Zeitstempel bleiben in dieser Datei, sie konnten nicht zusammengeführt werden: ";
 constexpr std::string_view kMsgProtocolNotDeleted = "Das leere Protokoll konnte nicht gelöscht werden: ";
 
 // The previous stamps merged into this run's, or back in place when this run
@@ -43,8 +43,7 @@ std::optional<std::string> MergeOldStamps(CopyJobFiles& files, bool hidden, bool
   } catch (const std::exception& e) {
     error = e.what();
   }
-  return std::string(kMsgStampMergeFailed) + platform::Quoted(PreviousOldStampFileName(files.oldStampPath)) +
-         " erhalten: " + error;
+  return std::string(kMsgStampMergeFailed) + error;
 }
 
 // The merge comes before the protocol is closed, so that its failure is on
@@ -52,7 +51,8 @@ std::optional<std::string> MergeOldStamps(CopyJobFiles& files, bool hidden, bool
 void MergeOldStampsOnRecord(TJobRun& run) {
   const std::optional<std::string> failure = MergeOldStamps(run.files, run.settings.hidden, run.settings.minimized);
   if (!failure || !run.files.protocol) return;
-  run.files.protocol->Append(TPtkItem::SchedulerRecord(run.files.oldStampPath, "", kPtkError, *failure));
+  run.files.protocol->Append(
+      TPtkItem::SchedulerRecord(PreviousOldStampFileName(run.files.oldStampPath), "", kPtkError, *failure));
 }
 
 // --- Protocol ---------------------------------------------------------------------------

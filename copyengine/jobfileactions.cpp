@@ -71,6 +71,8 @@ struct CopySides {
   const platform::TreeFolder* fromFolder = nullptr;
   const platform::TreeFolder* toFolder = nullptr;
   platform::FileHandle source;
+  platform::FileStatus sourceStatus;
+  bool targetExists = false;
   // What the job says about both.
   platform::DosDateTime fromTime = 0, toTime = 0;
   int64_t fromSize = 0, toSize = 0;
@@ -102,13 +104,11 @@ CopySides SidesOf(const TSyncItem& item) {
 // The source is opened for the check and read by the copy: what was checked
 // is what gets copied.
 bool FilesUnchanged(CopySides& sides) {
-  sides.source = sides.fromFolder->OpenForReading(sides.fromName);
-  platform::FileStatus from;
-  if (!sides.source.IsOpen() || !sides.source.Status(from) || !Unchanged(from, sides.fromTime, sides.fromSize)) {
-    return false;
-  }
+  sides.source = sides.fromFolder->OpenForReading(sides.fromName, &sides.sourceStatus);
+  if (!sides.source.IsOpen() || !Unchanged(sides.sourceStatus, sides.fromTime, sides.fromSize)) return false;
   platform::FileStatus to;
   if (!sides.toFolder->Status(sides.toName, to)) return sides.toMayBeMissing && IsMissing(platform::GetLastError());
+  sides.targetExists = true;
   return Unchanged(to, sides.toTime, sides.toSize);
 }
 
@@ -157,6 +157,8 @@ CopyFileRequest MakeCopyRequest(const TJobRun& run, CopySides& sides, platform::
   request.targetFolder = sides.toFolder;
   request.targetName = sides.toName;
   request.openSource = &sides.source;
+  request.openSourceStatus = sides.sourceStatus;
+  request.targetExists = sides.targetExists;
   request.copyRights = run.settings.ntfsAccess;
   request.lastWrite = lastWrite;
   request.size = sides.fromSize;

@@ -218,7 +218,7 @@ int OpenRegularForReading(const std::string& posix, struct stat& st) {
 
 bool WriteCopy(const FileHandle& in, const struct stat& src, FileHandle& out, bool durable) {
   constexpr size_t kBlock = size_t{1} << 30;
-  if (CopyFileData(in, out, kBlock, {}) != DataCopyOutcome::kDone) return false;
+  if (CopyFileData(in, detail::StatusOf(src, {}), out, kBlock, {}) != DataCopyOutcome::kDone) return false;
   if (!out.SetMode(src.st_mode & 0777)) return false;
   if (!out.SetLastWriteTime(FileTimeFromTimespec(src.st_mtim))) return false;
   return !durable || out.Sync();

@@ -225,19 +225,20 @@ class DataCopy {
            const std::function<bool(int64_t)>& step)
       : in_(in), out_(out), mover_(in.fd(), out.fd(), blockSize), blockSize_(blockSize), step_(step) {}
 
-  DataCopyOutcome Run(bool sparse) {
+  DataCopyOutcome Run(const FileStatus& inStatus) {
+    const off_t size = static_cast<off_t>(inStatus.size);
     // A file without holes is one range to its end: no search for holes.
-    if (!sparse) return Range(0, std::numeric_limits<off_t>::max()) ? EndOfSource(position_) : outcome_;
+    if (!inStatus.sparse) return Range(0, size) ? EndOfSource(position_) : outcome_;
     while (std::optional<DataRange> range = NextDataRange(in_.fd(), position_)) {
+      if (range->start >= size) break;
       if (range->start > position_) {
         position_ = range->start;
         if (!Step()) return outcome_;
       }
-      if (!Range(range->start, range->end)) return outcome_;
+      if (!Range(range->start, std::min(range->end, size))) return outcome_;
       if (ended_) return EndOfSource(position_);
     }
-    FileStatus st;
-    return EndOfSource(std::max<off_t>(position_, in_.Status(st) ? st.size : 0));
+    return EndOfSource(std::max<off_t>(position_, size));
   }
 
  private:
@@ -294,11 +295,9 @@ class DataCopy {
 
 }  // namespace
 
-DataCopyOutcome CopyFileData(const FileHandle& in, const FileHandle& out, size_t blockSize,
-                             const std::function<bool(int64_t bytesDone)>& step) {
-  FileStatus st;
-  if (!in.Status(st)) return DataCopyOutcome::kFailed;
-  return DataCopy(in, out, std::max<size_t>(blockSize, 1), step).Run(st.sparse);
+DataCopyOutcome CopyFileData(const FileHandle& in, const FileStatus& inStatus, const FileHandle& out,
+                             size_t blockSize, const std::function<bool(int64_t bytesDone)>& step) {
+  return DataCopy(in, out, std::max<size_t>(blockSize, 1), step).Run(inStatus);
 }
 
 }  // namespace kv::platform

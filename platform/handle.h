@@ -75,13 +75,15 @@ class FileHandle : public Handle {
 // How a copy of a file's data ended.
 enum class DataCopyOutcome { kDone, kStopped, kFailed };
 
-// Copies the whole content of in (from its start) to the same offsets of
-// out, which must be empty, in blocks of at most blockSize bytes, letting
-// the kernel move the data where it can. A sparse source keeps its holes.
-// After every block step(bytesDone) runs; when it returns false the copy
-// stops there. kFailed leaves the reason in GetLastError() (ENOSPC also
-// for a write that took fewer bytes than it was given).
-DataCopyOutcome CopyFileData(const FileHandle& in, const FileHandle& out, size_t blockSize,
-                             const std::function<bool(int64_t bytesDone)>& step);
+// Copies the content of in (from its start) to the same offsets of out,
+// which must be empty, in blocks of at most blockSize bytes, letting the
+// kernel move the data where it can. inStatus is in's status when it was
+// opened: its size is what gets copied (a file cut shorter since ends
+// earlier), and a sparse source keeps its holes. After every block
+// step(bytesDone) runs; when it returns false the copy stops there. kFailed
+// leaves the reason in GetLastError() (ENOSPC also for a write that took
+// fewer bytes than it was given).
+DataCopyOutcome CopyFileData(const FileHandle& in, const FileStatus& inStatus, const FileHandle& out,
+                             size_t blockSize, const std::function<bool(int64_t bytesDone)>& step);
 
 }  // namespace kv::platform

@@ -31,16 +31,29 @@ constexpr std::string_view kTempPrefix = ".kvtmp-";
 constexpr size_t kTempRandomLength = 10;
 constexpr char kTempAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-std::string NewSystemTempName() {
+// Unguessable enough for names that are created exclusively anyway: one
+// random seed per process, then a counter through a mixing function (a
+// system call per name would cost more than the file it names).
+uint64_t NextNameBits() {
+  static const uint64_t seed = [] {
+    uint64_t s = 0;
+    if (getrandom(&s, sizeof s, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof s)) {
+      s = static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(time(nullptr));
+    }
+    return s;
+  }();
   static std::atomic<uint64_t> counter{0};
-  unsigned char bytes[kTempRandomLength];
-  if (getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
-    uint64_t x = static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(time(nullptr)) ^
-                 (counter.fetch_add(1) << 32);
-    for (unsigned char& b : bytes) b = static_cast<unsigned char>((x = x * 6364136223846793005ull + 1) >> 56);
-  }
+  uint64_t x = seed + 0x9E3779B97F4A7C15ull * (counter.fetch_add(1) + 1);
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+std::string NewSystemTempName() {
+  constexpr uint64_t kLetters = sizeof kTempAlphabet - 1;
+  uint64_t bits = NextNameBits();
   std::string name(kTempPrefix);
-  for (unsigned char b : bytes) name += kTempAlphabet[b % (sizeof kTempAlphabet - 1)];
+  for (size_t i = 0; i < kTempRandomLength; ++i, bits /= kLetters) name += kTempAlphabet[bits % kLetters];
   return name;
 }
 
@@ -220,8 +233,9 @@ bool TreeFolder::Status(std::string_view name, FileStatus& out) const {
 
 namespace {
 
-// Opened without blocking on a fifo; anything but a regular file is refused.
-FileHandle OpenRegular(int dirFd, std::string_view name, int flags) {
+// Opened without blocking on a fifo; anything but a regular file is
+// refused. (O_NONBLOCK stays: it changes nothing for a regular file.)
+FileHandle OpenRegular(int dirFd, std::string_view name, int flags, FileStatus* status) {
   if (!IsPlainName(name)) {
     SetLastError(EINVAL);
     return {};
@@ -237,16 +251,18 @@ FileHandle OpenRegular(int dirFd, std::string_view name, int flags) {
     SetLastError(st.isFolder ? EISDIR : EINVAL);
     return {};
   }
-  fcntl(file.fd(), F_SETFL, fcntl(file.fd(), F_GETFL) & ~O_NONBLOCK);
+  if (status) *status = st;
   return file;
 }
 
 }  // namespace
 
-FileHandle TreeFolder::OpenForReading(std::string_view name) const { return OpenRegular(fd_, name, O_RDONLY); }
+FileHandle TreeFolder::OpenForReading(std::string_view name, FileStatus* status) const {
+  return OpenRegular(fd_, name, O_RDONLY, status);
+}
 
-FileHandle TreeFolder::OpenForWriting(std::string_view name) const {
-  return OpenRegular(fd_, name, O_RDWR | O_NOFOLLOW);
+FileHandle TreeFolder::OpenForWriting(std::string_view name, FileStatus* status) const {
+  return OpenRegular(fd_, name, O_RDWR | O_NOFOLLOW, status);
 }
 
 Handle TreeFolder::OpenForRights(std::string_view name) const {

@@ -33,10 +33,11 @@ class TreeFolder : public Handle {
   // nothing has isLink set and nothing else.
   [[nodiscard]] bool Status(std::string_view name, FileStatus& out) const;
   using Handle::Status;
-  // A regular file for reading (a link to a file is read through).
-  FileHandle OpenForReading(std::string_view name) const;
+  // A regular file for reading (a link to a file is read through); status,
+  // when given, gets what the file was when it was opened.
+  FileHandle OpenForReading(std::string_view name, FileStatus* status = nullptr) const;
   // An existing regular file for writing; never through a link.
-  FileHandle OpenForWriting(std::string_view name) const;
+  FileHandle OpenForWriting(std::string_view name, FileStatus* status = nullptr) const;
   // The entry itself for reading its rights (no data is read); never
   // through a link.
   Handle OpenForRights(std::string_view name) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <iterator>
 
 #include "platform/errors.h"
 #include "platform/treefolder.h"
@@ -228,6 +229,10 @@ class TDirTree::Scanner {
   // --- Files -------------------------------------------------------------------
 
   void AddSourceFiles(TDirNode& node, std::vector<platform::DirEntry>& entries) {
+    // Exactly as many places as there are files: a tree of many folders
+    // would otherwise carry the spare room of every folder's list.
+    node.files.reserve(static_cast<size_t>(
+        std::count_if(entries.begin(), entries.end(), [](const platform::DirEntry& e) { return !e.isFolder; })));
     for (platform::DirEntry& e : entries) {
       if (e.isFolder || IsSkippedEntry(e) || !tree_.TakesFile(e.name)) continue;
       TFileObj& file = node.files.emplace_back();
@@ -331,7 +336,10 @@ class TDirTree::Scanner {
         ++i;
       }
     }
-    files.swap(merged_);
+    // A list of its own size: equal files left it, and the spare room of
+    // the merge stays with the scanner for the next folder.
+    std::vector<TFileObj>(std::make_move_iterator(merged_.begin()), std::make_move_iterator(merged_.end()))
+        .swap(files);
   }
 
   TFileObj DestinationOnly(platform::DirEntry& e) {

@@ -93,12 +93,12 @@ TSyncListItem FolderRow(const TDirTree& tree, const TDirNode& node, const std::s
   return row;
 }
 
-TSyncListItem FileRow(const TFileObj& file) {
+TSyncListItem FileRow(TFileObj&& file) {
   TSyncListItem row;
   row.rowKind = file.rowKind;
   row.direction = file.direction;
-  row.source = file.srcName;
-  row.destination = file.destName;
+  row.source = std::move(file.srcName);
+  row.destination = std::move(file.destName);
   row.sourceSize = file.srcSize;
   row.destinationSize = file.destSize;
   row.sourceTime = file.srcTime;
@@ -188,17 +188,20 @@ bool RowRemoval::BlockHasFiles(size_t folderIndex) const {
 
 // --- Filling -------------------------------------------------------------------
 
-void TSyncListe::AddFromTree(const TDirTree& tree, std::initializer_list<int> skipEmptyStates) {
+void TSyncListe::AddFromTree(TDirTree& tree, std::initializer_list<int> skipEmptyStates) {
   rows_.reserve(rows_.size() + tree.folderList().size() + static_cast<size_t>(std::max<int64_t>(tree.fileCount(), 0)));
   for (const std::string& key : tree.folderList()) {
     Tick();
-    const TDirNode* node = tree.FindFolder(key);
+    TDirNode* node = tree.FindFolder(key);
     if (!node) continue;
     const bool skippable = std::find(skipEmptyStates.begin(), skipEmptyStates.end(), node->state) !=
                            skipEmptyStates.end();
     if (node->files.empty() && skippable) continue;
     AddRow(FolderRow(tree, *node, sourceRoot_, destinationRoot_));
-    for (const TFileObj& file : node->files) AddRow(FileRow(file));
+    for (TFileObj& file : node->files) AddRow(FileRow(std::move(file)));
+    // The tree's copy goes as the rows come, so the two never both hold
+    // every file.
+    std::vector<TFileObj>().swap(node->files);
   }
 }
 

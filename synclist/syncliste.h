@@ -106,8 +106,10 @@ class TSyncListe {
   // --- Filling ----------------------------------------------------------------
   // Appends the tree's folders in its folder-list order, each followed by its
   // files; a folder without files whose state is in skipEmptyStates gives no
-  // row (the runner passes {10}).
-  void AddFromTree(const TDirTree& tree, std::initializer_list<int> skipEmptyStates);
+  // row (the runner passes {10}). The files are taken out of the tree on the
+  // way (its folders stay), so that a list and its tree never hold every
+  // file twice.
+  void AddFromTree(TDirTree& tree, std::initializer_list<int> skipEmptyStates);
   // Takes over the rows of other, which is left empty.
   void AppendFrom(TSyncListe&& other);
 

@@ -363,6 +363,69 @@ TEST_F(BuildSyncListTest, UnreadableSourceFolderIsReported) {
   EXPECT_EQ(result, 0);
 }
 
+// A filter file that is there but cannot be read is no "no filters": a
+// mirror would delete the folders the user had excluded. That pair's
+// deletions are withheld and the problem is reported; its copies go on.
+TEST_F(BuildSyncListTest, AnUnreadableFilterFileWithholdsThatPairsDeletions) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to run the build as another user";
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  test::WriteFilters(ProfilePosix("Filters.kst"), {FilterSpec{t_.WinFolder("src"), t_.WinFolder("dst"),
+                                                               {t_.Win("src/excluded")}, {}}});
+  Tree({"src/new.txt=n", "dst/excluded/kept.txt=k"});
+  ASSERT_EQ(::chmod(t_.Posix().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(ProfilePosix("Filters.kst").c_str(), 0600), 0);  // root's alone
+  for (const char* rel : {"work", "work/Profile", "work/Profile/0000001", "src", "src/new.txt", "dst", "dst/excluded",
+                          "dst/excluded/kept.txt"}) {
+    ASSERT_EQ(::chown(t_.Posix(rel).c_str(), 65534, 65534), 0) << rel;
+  }
+  const std::string driveTable = SaveDriveTable();
+  ASSERT_EQ(::chown(platform::ToPosixPath(driveTable)->c_str(), 65534, 65534), 0);
+  const int result = test::RunUnprivileged([&] {
+    std::string job;
+    std::vector<std::string> report;
+    BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable, job, vanished_, moved_, limit_,
+                  nullptr, &report);
+    const bool reported = std::any_of(report.begin(), report.end(), [](const std::string& l) {
+      return l.find("Filters.kst") != std::string::npos && l.find("Permission denied") != std::string::npos;
+    });
+    const auto records = test::DecodeJobFile(*platform::ToPosixPath(job));
+    const bool deletes = std::any_of(records.begin(), records.end(), [](const JobRecord& r) { return r.action == kActionDelete; });
+    const bool copies = std::any_of(records.begin(), records.end(), [](const JobRecord& r) { return r.source == "new.txt"; });
+    return (reported ? 0 : 1) | (deletes ? 2 : 0) | (copies ? 0 : 4);
+  });
+  EXPECT_EQ(result, 0);
+}
+
+// A folder whose path is longer than the 255 bytes a job file holds for it
+// is left out of both scans with a report line; the rest of the profile is
+// built (it used to fail the whole job, on every run).
+TEST_F(BuildSyncListTest, AFolderPathTooLongForTheJobFileLeavesOnlyThatFolderOut) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  const std::string root = t_.WinFolder("src");
+  const std::string deep = std::string(120, 'a') + "/" + std::string(270 - root.size() - 122, 'b');
+  Tree({"src/ok.txt=o", std::string("src/") + deep + "/far.txt=f", "dst/" + deep + "/old.txt=o"});
+  ASSERT_GT(root.size() + deep.size() + 1, 255u);
+  Build();
+  EXPECT_EQ(FileNames(), std::vector<std::string>{"ok.txt"});
+  EXPECT_TRUE(ReportMentions("länger als 255")) << ::testing::PrintToString(report_);
+  EXPECT_TRUE(ReportMentions(std::string(120, 'a') + "\\" + std::string(10, 'b'))) << ::testing::PrintToString(report_);
+}
+
+// Job files, pair copies and temporary files of runs that were killed are
+// cleared away by the next run of the profile; nothing else of the folder is.
+TEST_F(BuildSyncListTest, TheNextRunRemovesWhatKilledRunsLeftInTheProfileFolder) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  for (const char* leftover : {"$0C1D.tmp", "$FFFF.tmp", ".kvtmp-K1lledRun0"}) t_.Write("work/Profile/0000001/" + std::string(leftover), "x");
+  Build();
+  for (const char* leftover : {"$0C1D.tmp", "$FFFF.tmp", ".kvtmp-K1lledRun0"})
+    EXPECT_FALSE(t_.Exists("work/Profile/0000001/" + std::string(leftover))) << leftover;
+  EXPECT_TRUE(platform::FileExists(jobFile_));
+  EXPECT_TRUE(t_.Exists("work/Profile/0000001/SrcDest.kst"));
+}
+
 TEST_F(BuildSyncListTest, ProfileFolderThatCannotTakeTheJobFileIsAnError) {
   test::ProfileSpec spec;
   spec.profilePath = t_.WinFolder("missing");

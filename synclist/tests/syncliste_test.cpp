@@ -373,9 +373,15 @@ TEST_F(SyncListTest, AddFromTreeSkipsOnlyEmptyFoldersPresentOnBothSides) {
   // The total list takes the pairs' rows over, one pair after the other.
   TSyncListe total;
   total.AppendFrom(std::move(list));
+  TDirTree again;
+  again.recurse = true;
+  again.SetFolderKind(1);
+  again.ScanSource(t.WinFolder("src"));
+  again.ScanDestination(t.WinFolder("dst"));
+  again.SortFolderList();
   TSyncListe second;
   second.SetRoots(t.Win("src"), t.Win("dst"));
-  second.AddFromTree(tree, {kStateFolderOnBothSides});
+  second.AddFromTree(again, {kStateFolderOnBothSides});
   total.AppendFrom(std::move(second));
   EXPECT_EQ(list.Count() + second.Count(), 0u);
   EXPECT_EQ(total.Count(), 2 * expected.size());
