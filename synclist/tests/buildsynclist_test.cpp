@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -133,6 +134,27 @@ class BuildSyncListTest : public ::testing::Test {
     for (const auto& [name, r] : JobFiles())
       rows.push_back(name + " " + std::to_string(r.stateCode) + " " + std::to_string(r.action));
     return rows;
+  }
+
+  // Builds as the unprivileged user, to whom the folders given belong (with
+  // the drive table); judge gets the report and the job and returns what
+  // the child exits with.
+  int BuildAsAnotherUser(std::initializer_list<const char*> owned,
+                         const std::function<int(const std::vector<std::string>&, const std::vector<JobRecord>&)>& judge) {
+    for (const char* rel : owned) EXPECT_EQ(::chown(t_.Posix(rel).c_str(), 65534, 65534), 0) << rel;
+    const std::string driveTable = SaveDriveTable();
+    EXPECT_EQ(::chown(platform::ToPosixPath(driveTable)->c_str(), 65534, 65534), 0);
+    return test::RunUnprivileged([&] {
+      std::string job;
+      std::vector<std::string> report;
+      BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable, job, vanished_, moved_, limit_,
+                    nullptr, &report);
+      return judge(report, test::DecodeJobFile(*platform::ToPosixPath(job)));
+    });
+  }
+
+  static bool AnyLine(const std::vector<std::string>& lines, const std::function<bool(const std::string&)>& pred) {
+    return std::any_of(lines.begin(), lines.end(), pred);
   }
 
   bool ReportMentions(const std::string& text) const {
@@ -340,26 +362,16 @@ TEST_F(BuildSyncListTest, UnreadableSourceFolderIsReported) {
   ASSERT_EQ(::chmod(t_.Posix().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(t_.Posix("src/locked").c_str(), 0700), 0);
   // Everything but the locked folder belongs to the unprivileged user.
-  for (const char* rel : {"work", "work/Profile", "work/Profile/0000001", "src", "dst", "dst/locked",
-                          "dst/locked/a.txt", "src/open.txt"}) {
-    ASSERT_EQ(::chown(t_.Posix(rel).c_str(), 65534, 65534), 0) << rel;
-  }
-  const std::string driveTable = SaveDriveTable();
-  ASSERT_EQ(::chown(platform::ToPosixPath(driveTable)->c_str(), 65534, 65534), 0);
-  const int result = test::RunUnprivileged([&] {
-    std::string job;
-    std::vector<std::string> report;
-    BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable, job, vanished_, moved_, limit_,
-                  nullptr, &report);
-    const bool reported = std::any_of(report.begin(), report.end(), [&](const std::string& l) {
-      return l.find(t_.WinFolder("src/locked")) != std::string::npos;
-    });
-    const auto jobRecords = test::DecodeJobFile(*platform::ToPosixPath(job));
-    // The destination's copy must not be marked for deletion.
-    const bool deletes = std::any_of(jobRecords.begin(), jobRecords.end(),
-                                     [](const JobRecord& r) { return r.action == kActionDelete; });
-    return (reported ? 0 : 1) | (deletes ? 2 : 0);
-  });
+  const int result = BuildAsAnotherUser(
+      {"work", "work/Profile", "work/Profile/0000001", "src", "dst", "dst/locked", "dst/locked/a.txt", "src/open.txt"},
+      [&](const std::vector<std::string>& report, const std::vector<JobRecord>& job) {
+        const bool reported =
+            AnyLine(report, [&](const std::string& l) { return l.find(t_.WinFolder("src/locked")) != std::string::npos; });
+        // The destination's copy must not be marked for deletion.
+        const bool deletes =
+            std::any_of(job.begin(), job.end(), [](const JobRecord& r) { return r.action == kActionDelete; });
+        return (reported ? 0 : 1) | (deletes ? 2 : 0);
+      });
   EXPECT_EQ(result, 0);
 }
 
@@ -375,25 +387,18 @@ TEST_F(BuildSyncListTest, AnUnreadableFilterFileWithholdsThatPairsDeletions) {
   Tree({"src/new.txt=n", "dst/excluded/kept.txt=k"});
   ASSERT_EQ(::chmod(t_.Posix().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(ProfilePosix("Filters.kst").c_str(), 0600), 0);  // root's alone
-  for (const char* rel : {"work", "work/Profile", "work/Profile/0000001", "src", "src/new.txt", "dst", "dst/excluded",
-                          "dst/excluded/kept.txt"}) {
-    ASSERT_EQ(::chown(t_.Posix(rel).c_str(), 65534, 65534), 0) << rel;
-  }
-  const std::string driveTable = SaveDriveTable();
-  ASSERT_EQ(::chown(platform::ToPosixPath(driveTable)->c_str(), 65534, 65534), 0);
-  const int result = test::RunUnprivileged([&] {
-    std::string job;
-    std::vector<std::string> report;
-    BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable, job, vanished_, moved_, limit_,
-                  nullptr, &report);
-    const bool reported = std::any_of(report.begin(), report.end(), [](const std::string& l) {
-      return l.find("Filters.kst") != std::string::npos && l.find("Permission denied") != std::string::npos;
-    });
-    const auto records = test::DecodeJobFile(*platform::ToPosixPath(job));
-    const bool deletes = std::any_of(records.begin(), records.end(), [](const JobRecord& r) { return r.action == kActionDelete; });
-    const bool copies = std::any_of(records.begin(), records.end(), [](const JobRecord& r) { return r.source == "new.txt"; });
-    return (reported ? 0 : 1) | (deletes ? 2 : 0) | (copies ? 0 : 4);
-  });
+  const int result = BuildAsAnotherUser(
+      {"work", "work/Profile", "work/Profile/0000001", "src", "src/new.txt", "dst", "dst/excluded",
+       "dst/excluded/kept.txt"},
+      [](const std::vector<std::string>& report, const std::vector<JobRecord>& job) {
+        const bool reported = AnyLine(report, [](const std::string& l) {
+          return l.find("Filters.kst") != std::string::npos && l.find("Permission denied") != std::string::npos;
+        });
+        const bool deletes =
+            std::any_of(job.begin(), job.end(), [](const JobRecord& r) { return r.action == kActionDelete; });
+        const bool copies = std::any_of(job.begin(), job.end(), [](const JobRecord& r) { return r.source == "new.txt"; });
+        return (reported ? 0 : 1) | (deletes ? 2 : 0) | (copies ? 0 : 4);
+      });
   EXPECT_EQ(result, 0);
 }
 
