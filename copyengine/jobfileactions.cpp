@@ -224,7 +224,8 @@ Outcome DeleteNamedFile(TJobRun& run, TSide side, const std::string& name) {
   // even be reached (a drive not mounted, a link where a folder was) is an
   // error.
   const platform::TreeFolder* folder = run.current.Open(run, side, false);
-  if (!folder) {
+  platform::FileStatus st;
+  if (!folder || !folder->Status(name, st)) {
     const int err = platform::GetLastError();
     if (IsMissing(err)) return deleted;
     return {kPtkError, FileDeleterMessage(kMsgFileNotDeleted) + " " + platform::SysErrorMessage(err)};

@@ -83,14 +83,14 @@ bool IsPairToBuild(const TFolderPair& pair, bool activeOnly, TDriveList& drives)
   return drives.IsAvailable(pair.sourceRoot, true) && drives.IsAvailable(pair.destinationRoot, true);
 }
 
-// False when the filter file is there but cannot be read: the pair then
-// runs without masks.
-bool SetPairMasks(TtfKestronize& form, const TFolderPair& pair, const std::string& filterFile) {
+// Why the filter file cannot be read ("" when it can): the pair then runs
+// without masks.
+std::string SetPairMasks(TtfKestronize& form, const TFolderPair& pair, const std::string& filterFile) {
   const TFilterMasks masks = ReadFilterMasks(filterFile, pair.sourceRoot, pair.destinationRoot);
   form.excludeFolderMasks = masks.folderMasks;
   form.excludeFileMasks = pair.ExcludesMatchingFiles() ? masks.fileMasks : std::string();
   form.includeMasks = pair.ExcludesMatchingFiles() ? std::string() : masks.fileMasks;
-  return masks.readable;
+  return masks.unreadable;
 }
 
 void ClearPairMasks(TtfKestronize& form) {
@@ -123,11 +123,11 @@ class ListBuild {
       form_.SetRoots(pair.sourceRoot, pair.destinationRoot);
       form_.recurse = pair.ScansSubfolders();
       total_.SetRoots(pair.sourceRoot, pair.destinationRoot);
-      bool filtersKnown = true;
-      if (useFilters) filtersKnown = SetPairMasks(form_, pair, filterFile);
+      std::string unreadable;
+      if (useFilters) unreadable = SetPairMasks(form_, pair, filterFile);
       else ClearPairMasks(form_);
       form_.strategy = SetStrategy(pair.strategy.Bytes());
-      RunPair(report, filtersKnown ? std::string() : UnreadableFiltersLine(filterFile, pair));
+      RunPair(report, unreadable.empty() ? std::string() : UnreadableFiltersLine(filterFile, pair, unreadable));
     }
   }
 
@@ -180,10 +180,10 @@ class ListBuild {
     total_.destinationEntries += form_.destinationEntriesSeen();
   }
 
-  static std::string UnreadableFiltersLine(const std::string& filterFile, const TFolderPair& pair) {
-    return "Die Filterdatei " + platform::Quoted(filterFile) + " ist nicht lesbar (" +
-           platform::SysErrorMessage(platform::GetLastError()) + "): Löschungen zwischen " + pair.sourceRoot +
-           " und " + pair.destinationRoot + " wurden nicht ausgeführt.";
+  static std::string UnreadableFiltersLine(const std::string& filterFile, const TFolderPair& pair,
+                                           const std::string& why) {
+    return "Die Filterdatei " + platform::Quoted(filterFile) + " ist nicht lesbar (" + why +
+           "): Löschungen zwischen " + pair.sourceRoot + " und " + pair.destinationRoot + " wurden nicht ausgeführt.";
   }
 
   TtfKestronize& form_;
@@ -200,7 +200,7 @@ TFilterMasks ReadFilterMasks(const std::string& filterFile, std::string_view sou
   TFilterMasks masks;
   const platform::IniFile ini(filterFile);
   if (!ini.IsReadable()) {
-    masks.readable = false;
+    masks.unreadable = platform::SysErrorMessage(platform::GetLastError());
     return masks;
   }
   const std::string roots = std::string(sourceRoot) + std::string(destinationRoot);

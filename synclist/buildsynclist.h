@@ -49,9 +49,9 @@ void BuildSyncList(bool useFilters, bool activeOnly, bool hideWindow, bool minim
 struct TFilterMasks {
   std::string folderMasks;  // comma text of quoted "rest*" masks
   std::string fileMasks;    // comma text of the quoted file masks
-  // False when the filter file is there but cannot be read (GetLastError()
-  // says why): no masks are known, which is not the same as none.
-  bool readable = true;
+  // Why the filter file, which is there, cannot be read; "" when it can (or
+  // is not there). No masks are known then, which is not the same as none.
+  std::string unreadable;
 };
 
 // The masks of one pair from "Filters.kst": the key names of the sections

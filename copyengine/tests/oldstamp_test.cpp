@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "copyengine/tests/fake_windows.h"
-#include "platform/files.h"
 #include "platform/volumes.h"
 #include "testsupport/goldenrecords.h"
 #include "testsupport/temptree.h"
@@ -225,27 +224,6 @@ TEST_F(OldStampRunTest, WithoutAMergeBothFilesEndAsTheyShould) {
   test::MergeViewRecorder view(calls);
   EXPECT_THROW(UpdateOldStamps(path_, false, false, &view), EOldStampFile);
   EXPECT_EQ(calls, (std::vector<std::string>{"Begin shown", "End"}));
-}
-
-// A merge that cannot write its result (a full disk) loses nothing: this
-// run's stamps stay in P and the earlier ones beside it in P + "1".
-TEST_F(OldStampRunTest, AFailedMergeKeepsBothFiles) {
-  const std::string x = Folder("src/x"), xd = Folder("dst/x");
-  tree_.Write("src/x/a.txt", "a");
-  const std::string previous = GoldenOldStamps().Block(x, xd, 1).Entry("a.txt", kOld).text();
-  tree_.Write("prof/OS.vrl", previous);
-  ASSERT_TRUE(Run({{x, xd, "b.txt", kNew}}));
-  const std::string written = Stored();
-  const std::string path = path_;
-  // The merged file holds one entry more than this run's: one byte short of it.
-  const int outcome = test::RunWithFileSizeLimit(written.size() + TOldStampEntry::kSize - 1, [&] {
-    const OldStampMergeResult r = UpdateOldStamps(path, true, false);
-    return r.outcome == OldStampMergeOutcome::Failed && !r.error.empty() ? 0 : 1;
-  });
-  EXPECT_EQ(outcome, 0);
-  EXPECT_EQ(Stored(), written);
-  EXPECT_EQ(tree_.Read("prof/OS.vrl1"), previous);
-  EXPECT_TRUE(platform::ListFolder(Folder("prof")).temporaries.empty());
 }
 
 }  // namespace
