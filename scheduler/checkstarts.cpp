@@ -1,0 +1,198 @@
+#include "scheduler/checkstarts.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "platform/inifile.h"
+#include "platform/text.h"
+#include "platform/ui/windowthread.h"
+#include "scheduler/schedulefile.h"
+
+namespace kv {
+namespace {
+
+constexpr auto kPassInterval = std::chrono::milliseconds(10);
+
+// Monday 0 ... Sunday 6; day 0 (30.12.1899) was a Saturday.
+size_t WeekdayOf(int64_t day) { return static_cast<size_t>(((day + 5) % 7 + 7) % 7); }
+
+int DayOfMonth(int64_t day) { return platform::CivilFromDateTime(static_cast<DateTime>(day)).day; }
+
+bool Later(const TLocalTime& now, DateTime timeOfDay) { return now.msOfDay > MsOfDay(timeOfDay); }
+
+}  // namespace
+
+TthCheckStarts::TthCheckStarts(TTimerList& list, TTimerGrid* grid, ISchedulerClock& clock, TRunLauncher& launcher,
+                               std::string timerLog)
+    : list_(list), grid_(grid), clock_(clock), launcher_(launcher), log_(std::move(timerLog)) {}
+
+TthCheckStarts::~TthCheckStarts() { TerminateAndWait(); }
+
+std::string TthCheckStarts::ScheduleFile() const {
+  return list_.userOptions.profileFolder + std::string(kScheduleFileName);
+}
+
+void TthCheckStarts::Execute() {
+  for (int i = 0; i < 11; ++i) {
+    if (!Sleep(std::chrono::milliseconds(2))) return;
+  }
+  while (!Terminated()) {
+    if (!paused_) Guarded("Die Prüfung der Zeitpläne", [this] { Pass(); });
+    if (!Sleep(kPassInterval)) return;
+  }
+}
+
+void TthCheckStarts::Pass() {
+  Starts starts;
+  {
+    std::lock_guard lock(listMutex_);
+    log_.Clean(LocalNow(clock_).day);
+    // A once entry that leaves the list lets the next one move into its
+    // row, which the next pass examines.
+    for (int i = 0; i < list_.Count(); ++i) CheckEntry(i, starts);
+  }
+  for (const TStart& start : starts) StartProfile(start);
+  log_.SetActive("");
+}
+
+void TthCheckStarts::CheckEntry(int index, Starts& starts) {
+  TTimerItem item = list_.Get(index);
+  const TLocalTime now = LocalNow(clock_);
+  auto start = [&](bool markDone) { starts.push_back({item.profileNo, item.name, item.mail, item.kind, markDone}); };
+  auto notDoneToday = [&] { return !log_.IsDoneToday(item.profileNo, now.day); };
+  switch (item.kind) {
+    case kKindOnce:
+      if (now.day != DayOf(item.startDate) || !Later(now, item.startTime)) return;
+      if (notDoneToday()) start(true);
+      list_.Delete(index);
+      return;
+    case kKindInterval:
+      CheckInterval(item, now, starts);
+      break;
+    case kKindDaily:
+      if (now.day != DayOf(item.startDate)) {
+        item.started = false;
+        item.startDate = static_cast<DateTime>(now.day);
+      }
+      // A start recorded today (before a restart of the program) counts.
+      if (Later(now, item.startTime) && !item.started) {
+        if (notDoneToday()) start(true);
+        item.started = true;
+      }
+      break;
+    case kKindWeekly:
+      CheckWeekDay(item, now, starts);
+      break;
+    case kKindMonthly:
+      if (item.monthDay != DayOfMonth(now.day)) {
+        item.started = false;
+      } else if (!item.started && Later(now, item.monthTime)) {
+        if (notDoneToday()) start(true);
+        item.started = true;
+      }
+      break;
+    default:
+      return;  // network and shutdown kinds start elsewhere
+  }
+  StoreIfChanged(index, item);
+}
+
+void TthCheckStarts::CheckInterval(TTimerItem& item, const TLocalTime& now, Starts& starts) {
+  if (!Later(now, item.startTime) || now.day != DayOf(item.startDate)) return;
+  const platform::IniFile schedule(ScheduleFile());
+  if (ReadInterval(schedule, item.profileNo) <= 0) {
+    // As written, an interval of nothing started a run on every pass. Such
+    // an entry never falls due: yesterday's date does not come again, and a
+    // new schedule reaches the list with the editor's change message.
+    std::fprintf(stderr, "Horavex: Profil %s \"%s\": Intervall 0 oder unlesbar, wird nicht gestartet\n",
+                 platform::OneLine(item.profileNo).c_str(), platform::OneLine(item.name).c_str());
+    item.startDate = static_cast<DateTime>(now.day - 1);
+    return;
+  }
+  starts.push_back({item.profileNo, item.name, item.mail, item.kind, false});
+  item.startDate = static_cast<DateTime>(now.day);
+  item.startTime = now.value - static_cast<DateTime>(now.day);
+  NextInterval(schedule, item);
+}
+
+void TthCheckStarts::CheckWeekDay(TTimerItem& item, const TLocalTime& now, Starts& starts) {
+  const size_t today = WeekdayOf(now.day);
+  TWeekSlot& slot = item.week[today];
+  if (slot.dayActive && !slot.dayDone && Later(now, slot.dayTime)) {
+    if (!log_.IsDoneToday(item.profileNo, now.day)) {
+      starts.push_back({item.profileNo, item.name, item.mail, item.kind, true});
+    }
+    slot.dayDone = true;
+  }
+  for (size_t d = 0; d < item.week.size(); ++d) {
+    if (d != today) item.week[d].dayDone = false;
+  }
+}
+
+// Most passes change nothing: the row is rewritten only when they do.
+void TthCheckStarts::StoreIfChanged(int index, const TTimerItem& item) {
+  if (!(item == list_.At(index))) list_.Put(index, item);
+}
+
+void TthCheckStarts::NetChanged(bool up) {
+  Starts starts;
+  {
+    std::lock_guard lock(listMutex_);
+    if (up) {
+      NetworkUp(starts);
+    } else {
+      NetworkDown();
+    }
+  }
+  for (const TStart& start : starts) StartProfile(start);
+}
+
+void TthCheckStarts::NetworkUp(Starts& starts) {
+  for (int i = 0; i < list_.Count(); ++i) {
+    TTimerItem item = list_.Get(i);
+    if ((item.kind != kKindHotplug && item.kind != kKindHotplugShutdown) || item.started) continue;
+    starts.push_back({item.profileNo, item.name, item.mail, item.kind, false});
+    item.started = true;
+    list_.Put(i, item);
+  }
+}
+
+void TthCheckStarts::NetworkDown() {
+  for (int i = 0; i < list_.Count(); ++i) {
+    TTimerItem item = list_.Get(i);
+    if (item.kind != kKindHotplug && item.kind != kKindHotplugShutdown) continue;
+    item.started = false;
+    StoreIfChanged(i, item);
+  }
+}
+
+void TthCheckStarts::StartProfile(const TStart& start) {
+  std::fprintf(stderr, "Horavex: Start von Profil %s \"%s\" (%s)\n", platform::OneLine(start.profileNo).c_str(),
+               platform::OneLine(start.name).c_str(), KindName(start.kind).c_str());
+  log_.SetActive(start.profileNo);
+  // No record in "Pro.kst": no run, and neither LastStart nor a done mark;
+  // the entry counts as started all the same, or it would be tried on every
+  // pass. A refused run (the profile still runs) counts as started too.
+  if (launcher_.Launch(start.profileNo, start.mail, list_.userOptions)) {
+    try {
+      platform::ui::WindowThread::Synchronize([&] { AfterStart(start.profileNo, start.markDone); });
+    } catch (...) {
+    }
+  }
+  log_.SetActive("");
+}
+
+void TthCheckStarts::AfterStart(const std::string& profileNo, bool markDone) {
+  try {
+    const int row = grid_ != nullptr ? grid_->FindRow(profileNo) : -1;
+    if (row < 0) return;
+    const TLocalTime now = LocalNow(clock_);
+    grid_->SetCell(TTimerGrid::kColLastStart, row, DateTimeText(now.value));
+    platform::IniFile(ScheduleFile()).WriteDateTime(profileNo, "LastStart", now.value);
+    if (markDone) log_.MarkDone(profileNo, now.day);
+  } catch (...) {
+    // The grid and the files are the user's view only; the run is going.
+  }
+}
+
+}  // namespace kv
