@@ -28,6 +28,9 @@ class NetworkPresence {
   // The state now; the interface list is read again only when the kernel
   // reported a change since the last call. One thread at a time.
   NetworkState Query();
+  // Readable when the kernel reported a change (or lost a report); -1 when
+  // there are no reports, and Query must be asked regularly.
+  int NoticeFd() const { return notices_; }
 
  private:
   bool ChangedSinceLastQuery();

@@ -28,6 +28,22 @@ TthCheckStarts::TthCheckStarts(TTimerList& list, TTimerGrid* grid, ISchedulerClo
 
 TthCheckStarts::~TthCheckStarts() { TerminateAndWait(); }
 
+TLocalTime TthCheckStarts::Now() {
+  const platform::FileTime utc = clock_.UtcNow();
+  constexpr int64_t kTicksPerSecond = 10000000;
+  const int64_t second = utc >= 0 ? utc / kTicksPerSecond : (utc - kTicksPerSecond + 1) / kTicksPerSecond;
+  std::lock_guard lock(clockMutex_);
+  if (second != cachedUtcSecond_) {
+    cachedLocalSecond_ = platform::DateTimeFromFileTime(second * kTicksPerSecond);
+    cachedUtcSecond_ = second;
+  }
+  const int64_t ms = (utc - second * kTicksPerSecond) / 10000;
+  TLocalTime now = LocalTimeOf(cachedLocalSecond_);
+  now.msOfDay += ms;
+  now.value += static_cast<DateTime>(ms) / 86400000.0;
+  return now;
+}
+
 std::string TthCheckStarts::ScheduleFile() const {
   return list_.userOptions.profileFolder + std::string(kScheduleFileName);
 }
@@ -42,22 +58,31 @@ void TthCheckStarts::Execute() {
   }
 }
 
+// Only this program writes the run log, so it is cleaned when the day
+// changes (and at the first pass) rather than read on every pass.
 void TthCheckStarts::Pass() {
   Starts starts;
+  bool newDay = false;
   {
     std::lock_guard lock(listMutex_);
-    log_.Clean(LocalNow(clock_).day);
+    const int64_t today = Now().day;
+    newDay = today != cleanedDay_;
+    if (newDay) {
+      log_.Clean(today);
+      cleanedDay_ = today;
+    }
     // A once entry that leaves the list lets the next one move into its
     // row, which the next pass examines.
     for (int i = 0; i < list_.Count(); ++i) CheckEntry(i, starts);
   }
   for (const TStart& start : starts) StartProfile(start);
-  log_.SetActive("");
+  if (newDay || !starts.empty()) log_.SetActive("");
 }
 
 void TthCheckStarts::CheckEntry(int index, Starts& starts) {
-  TTimerItem item = list_.Get(index);
-  const TLocalTime now = LocalNow(clock_);
+  TTimerItem& item = scratch_;
+  item = list_.At(index);
+  const TLocalTime now = Now();
   auto start = [&](bool markDone) { starts.push_back({item.profileNo, item.name, item.mail, item.kind, markDone}); };
   auto notDoneToday = [&] { return !log_.IsDoneToday(item.profileNo, now.day); };
   switch (item.kind) {
@@ -186,7 +211,7 @@ void TthCheckStarts::AfterStart(const std::string& profileNo, bool markDone) {
   try {
     const int row = grid_ != nullptr ? grid_->FindRow(profileNo) : -1;
     if (row < 0) return;
-    const TLocalTime now = LocalNow(clock_);
+    const TLocalTime now = Now();
     grid_->SetCell(TTimerGrid::kColLastStart, row, DateTimeText(now.value));
     platform::IniFile(ScheduleFile()).WriteDateTime(profileNo, "LastStart", now.value);
     if (markDone) log_.MarkDone(profileNo, now.day);

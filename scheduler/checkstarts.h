@@ -69,6 +69,7 @@ class TthCheckStarts : public TWorkerThread {
   using Starts = std::vector<TStart>;
 
   std::string ScheduleFile() const;
+  TLocalTime Now();
   void CheckEntry(int index, Starts& starts);
   void CheckWeekDay(TTimerItem& item, const TLocalTime& now, Starts& starts);
   void CheckInterval(TTimerItem& item, const TLocalTime& now, Starts& starts);
@@ -84,6 +85,16 @@ class TthCheckStarts : public TWorkerThread {
   TTimerLog log_;
   std::mutex listMutex_;
   std::atomic<bool> paused_{false};
+  // The pass's working copy of an entry: assigning into it reuses its texts'
+  // memory, so a pass that changes nothing allocates nothing.
+  TTimerItem scratch_;
+  int64_t cleanedDay_ = INT64_MIN;  // the day the run log was last cleaned for
+  // The local time of the last whole UTC second the clock gave: the zone's
+  // offset changes only at whole seconds, so one conversion a second serves
+  // every entry of every pass within it.
+  int64_t cachedUtcSecond_ = INT64_MIN;
+  DateTime cachedLocalSecond_ = 0;
+  std::mutex clockMutex_;
 };
 
 }  // namespace kv

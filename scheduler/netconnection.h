@@ -19,12 +19,16 @@ class INetworkProbe {
  public:
   virtual ~INetworkProbe() = default;
   virtual platform::NetworkState Probe() = 0;
+  // A descriptor that becomes readable when the answer may have changed,
+  // so the watcher need not wake every 10 ms; -1: poll.
+  virtual int ChangeNotices() { return -1; }
 };
 
 // The machine's own network (platform/netpresence.h).
 class TSystemNetworkProbe final : public INetworkProbe {
  public:
   platform::NetworkState Probe() override { return presence_.Query(); }
+  int ChangeNotices() override { return presence_.NoticeFd(); }
 
  private:
   platform::NetworkPresence presence_;
@@ -34,6 +38,8 @@ class TthCheckNetConnection : public TWorkerThread {
  public:
   static constexpr std::chrono::milliseconds kPollInterval{10};
   static constexpr std::chrono::milliseconds kSettleTime{20000};
+  // With change notices, the watcher still looks this often.
+  static constexpr std::chrono::milliseconds kNoticeCheckInterval{1000};
 
   // onProbeError gets the error number of a failed probe, once per streak
   // of failures (the program shows it through the window thread).

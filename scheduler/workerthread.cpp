@@ -1,5 +1,7 @@
 #include "scheduler/workerthread.h"
 
+#include <poll.h>
+
 #include <cstdio>
 #include <exception>
 
@@ -11,17 +13,19 @@ TWorkerThread::~TWorkerThread() { TerminateAndWait(); }
 
 void TWorkerThread::Start() {
   thread_ = std::thread([this] {
+    {
+      std::lock_guard lock(mutex_);
+      loop_ = platform::MessageLoop::Current().Ref();
+    }
     Execute();
     finished_ = true;
   });
 }
 
 void TWorkerThread::Terminate() {
-  {
-    std::lock_guard lock(mutex_);
-    terminated_ = true;
-  }
-  wake_.notify_all();
+  terminated_ = true;
+  std::lock_guard lock(mutex_);
+  loop_.Wake();
 }
 
 void TWorkerThread::WaitFor() {
@@ -34,8 +38,25 @@ void TWorkerThread::TerminateAndWait() {
 }
 
 bool TWorkerThread::Sleep(std::chrono::milliseconds span) {
-  std::unique_lock lock(mutex_);
-  return !wake_.wait_for(lock, span, [this] { return terminated_.load(); });
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + span;
+  platform::MessageLoop& loop = platform::MessageLoop::Current();
+  while (!terminated_) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return true;
+    loop.WaitMessage(static_cast<int>(left.count()));
+    loop.ProcessMessages();
+  }
+  return false;
+}
+
+bool TWorkerThread::WaitReadable(int fd, std::chrono::milliseconds span) {
+  platform::MessageLoop& loop = platform::MessageLoop::Current();
+  const platform::WatchId watch = loop.AddWatch(fd, POLLIN, [](int, short) {});
+  if (!terminated_) loop.WaitMessage(static_cast<int>(span.count()));
+  loop.RemoveWatch(watch);
+  loop.ProcessMessages();
+  return !terminated_;
 }
 
 void TWorkerThread::Guarded(const char* what, const std::function<void()>& round) {

@@ -1,14 +1,16 @@
 #pragma once
 // A thread of the scheduler that runs until it is asked to stop: the
-// schedule checker and the network watcher. Its sleeps end at once when it
-// is asked to stop, so the program never waits out a long pause.
+// schedule checker and the network watcher. It waits in its message loop, so
+// its sleeps end at once when it is asked to stop, and it can wait for a
+// descriptor to become readable instead of polling.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "platform/msgloop.h"
 
 namespace kv {
 
@@ -37,6 +39,8 @@ class TWorkerThread {
   virtual void Execute() = 0;
   // False, at once, when the thread is asked to stop.
   bool Sleep(std::chrono::milliseconds span);
+  // Waits until fd is readable, at most span; false when asked to stop.
+  bool WaitReadable(int fd, std::chrono::milliseconds span);
   // Runs one round of the thread's work. A failure is written to standard
   // error, once until a round succeeds again, and the thread goes on: a
   // thread that ended silently would leave the schedules unwatched.
@@ -47,8 +51,8 @@ class TWorkerThread {
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
   std::mutex mutex_;
-  std::condition_variable wake_;
-  bool failing_ = false;  // the thread's own
+  platform::LoopRef loop_;  // the thread's, once it runs
+  bool failing_ = false;    // the thread's own
 };
 
 }  // namespace kv
