@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/inifile.h"
 
@@ -15,7 +16,6 @@ namespace kv {
 class TTimerLog {
  public:
   explicit TTimerLog(std::string path) : ini_(std::move(path)) {}
-  const std::string& path() const { return ini_.fileName(); }
 
   // The section name of a day: "DD.MM.YY".
   static std::string SectionOf(int64_t day);

@@ -89,7 +89,6 @@ class TtfTimerMain {
   const std::string& scheduleFile() const { return scheduleFile_; }
   // The folder of "Timer.dat", which the options window works in.
   std::string ScheduleFolder() const;
-  const std::string& programFolder() const { return programFolder_; }
   TTimerGrid& grid() { return grid_; }
   TTimerList& list() { return list_; }
   TRunLauncher& launcher() { return launcher_; }

@@ -59,24 +59,13 @@ TEST_F(WindowMessages, ADatagramIsTheTagTheNumberAndBothParameters) {
   EXPECT_TRUE(listener->Receive().empty());
 }
 
-TEST_F(WindowMessages, ALiveListenerIsKeptAndAStaleSocketReplaced) {
+// (A killed listener's socket is replaced: see the scheduler's process tests.)
+TEST_F(WindowMessages, ALiveListenersSocketAndOtherFilesOfItsNameStay) {
   std::optional<WindowMessageListener> first = WindowMessageListener::Create("TtfTest");
   ASSERT_TRUE(first);
   EXPECT_FALSE(WindowMessageListener::Create("TtfTest"));
-  // A socket file without a listener, as a killed program leaves it.
-  const int stale = socket(AF_UNIX, SOCK_DGRAM, 0);
-  first.reset();
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strcpy(address.sun_path, WindowSocketPath("TtfTest").c_str());
-  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  close(stale);
-  EXPECT_FALSE(FindWindow("TtfTest"));
-  std::optional<WindowMessageListener> second = WindowMessageListener::Create("TtfTest");
-  ASSERT_TRUE(second);
   EXPECT_TRUE(FindWindow("TtfTest"));
-  // Anything else of that name is no socket of ours and stays.
-  second.reset();
+  first.reset();
   test::WriteFileText(WindowSocketPath("TtfTest"), "nicht löschen");
   EXPECT_FALSE(WindowMessageListener::Create("TtfTest"));
   EXPECT_EQ(test::ReadFileText(WindowSocketPath("TtfTest")), "nicht löschen");

@@ -2,7 +2,6 @@
 // starts, the run log, and the starts that must not happen.
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <optional>
@@ -44,13 +43,6 @@ class CheckStarts : public test::SchedulerFixture {
     checker.emplace(list, &grid, clock, *launcher, TimerLog());
   }
 
-  void Set(const std::string& when) {
-    if (when.back() != 'Z') return clock.SetLocal(when);
-    int d, mo, y, h, mi, s;
-    std::sscanf(when.c_str(), "%d.%d.%d %d:%d:%d", &d, &mo, &y, &h, &mi, &s);
-    clock.SetUtc(y, mo, d, h, mi, s);
-  }
-
   // The entry with a grid row, as loaded now.
   void Load(const std::string& number) {
     if (const int i = list.IndexOf(number); i >= 0) list.Delete(i);
@@ -59,8 +51,6 @@ class CheckStarts : public test::SchedulerFixture {
     if (!grid.Cell(TTimerGrid::kColId, grid.RowCount() - 1).empty()) grid.SetRowCount(grid.RowCount() + 1);
     grid.SetCell(TTimerGrid::kColId, grid.RowCount() - 1, number);
   }
-
-  std::vector<std::string> LogSections() { return platform::IniFile(TimerLog()).ReadSections(); }
 };
 
 TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
@@ -114,7 +104,7 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
     WriteSchedule("0000001", c.keys);
     WriteProfiles({"0000001"});
     const size_t before = runs.Count();
-    Set(c.loadedAt);
+    clock.Set(c.loadedAt);
     Load("0000001");
     bool restart = false;
     for (const Step& step : c.steps) {
@@ -122,7 +112,7 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
         restart = true;
         continue;
       }
-      Set(step.when);
+      clock.Set(step.when);
       if (std::exchange(restart, false)) Load("0000001");
       checker->Pass();
       EXPECT_EQ(runs.Count() - before, step.starts) << "after the pass at " << step.when;
@@ -134,7 +124,7 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
 
 TEST_F(CheckStarts, TheIntervalRuleKeepsTheDayAndTheTimeOfTheNextStart) {
   WriteSchedule("0000001", {{"Kind", "2"}, {"Intervall", "01:00:00"}});
-  clock.SetLocal("07.12.2026 23:30:00.700");
+  clock.Set("07.12.2026 23:30:00.700");
   Load("0000001");
   EXPECT_EQ(list.Cell(2, 0), "08.12.26");
   EXPECT_EQ(list.Cell(3, 0), "00:30:00");
@@ -144,13 +134,13 @@ TEST_F(CheckStarts, AStartRecordsLastStartAndTheDoneMarkAndYesterdaysSectionGoes
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}, {"Mail", "ops@example.org"}});
   WriteProfiles({"0000001"});
   platform::IniFile(TimerLog()).WriteString("11.01.26", "0000009", "Done");
-  clock.SetLocal("12.01.2026 09:15:00");
+  clock.Set("12.01.2026 09:15:00");
   Load("0000001");
   checker->Pass();
   EXPECT_EQ(runs.Started(), std::vector<std::string>{"0000001 ops@example.org"});
   EXPECT_EQ(grid.Cell(TTimerGrid::kColLastStart, 1), "12.01.26 09:15:00");
   EXPECT_EQ(Schedule().ReadString("0000001", "LastStart", ""), "12.01.26 09:15:00");
-  EXPECT_EQ(LogSections(), (std::vector<std::string>{"State", "12.01.26"}));
+  EXPECT_EQ(platform::IniFile(TimerLog()).ReadSections(), (std::vector<std::string>{"State", "12.01.26"}));
   EXPECT_EQ(platform::IniFile(TimerLog()).ReadString("State", "Active", "x"), "");
 }
 
@@ -159,7 +149,7 @@ TEST_F(CheckStarts, PassesWithNothingToDoLeaveTheFilesAlone) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000002", {{"Kind", "4"}, {"Week1Active", "1"}, {"Week1", "23:00:00"}});
   WriteProfiles({"0000001", "0000002"});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   Load("0000001");
   Load("0000002");
   checker->Pass();
@@ -184,7 +174,7 @@ TEST_F(CheckStarts, AStartWithoutARecordOrARefusedRunCountsAsStarted) {
   WriteSchedule("0000002", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteProfiles({"0000002"});
   runs.outcome = TRunOutcome::Refused;
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   Load("0000001");
   Load("0000002");
   testing::internal::CaptureStderr();
@@ -206,7 +196,7 @@ TEST_F(CheckStarts, ConcurrentStartsRecordOnlyTheirOwnProfile) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000006", {{"Kind", "6"}});
   WriteProfiles({"0000001", "0000006"});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   Load("0000001");
   Load("0000006");
   std::promise<void> dailyDone;
@@ -251,8 +241,8 @@ TEST_F(CheckStarts, AFailingPassIsReportedOnceAndTheCheckerGoesOn) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteProfiles({"0000001"});
   ThrowingClock failing;
-  failing.SetLocal("12.01.2026 09:00:00");
-  clock.SetLocal("12.01.2026 09:00:00");
+  failing.Set("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   Load("0000001");
   failing.failures = 5;
   checker.emplace(list, &grid, failing, *launcher, TimerLog());

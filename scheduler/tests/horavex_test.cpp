@@ -67,7 +67,7 @@ class Horavex : public test::SchedulerFixture {
   int started_ = 0;
 };
 
-TEST_F(Horavex, ASecondInstanceEndsAtOnceAndAKilledOneIsReplaced) {
+TEST_F(Horavex, OneInstancePerUserAndAKilledOneIsReplaced) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "23:59:59"}});
   const Instance first = Start();
   ASSERT_TRUE(test::Eventually(Listening));
@@ -79,11 +79,18 @@ TEST_F(Horavex, ASecondInstanceEndsAtOnceAndAKilledOneIsReplaced) {
   // Its socket stays behind; nobody listens there.
   EXPECT_TRUE(fs::exists(platform::WindowSocketPath(kTimerMainClass)));
   EXPECT_FALSE(Listening());
+  // The new one also ends a log-off with the log-off command, and ends
+  // itself on SIGTERM, taking its socket along.
+  const std::string done = tree.Posix("logoff.txt");
+  test::ScopedEnv logoff{platform::kLogOffCommandVariable, ("/bin/sh -c 'echo logoff >> " + done + "'").c_str()};
   const Instance third = Start();
   ASSERT_TRUE(test::Eventually(Listening));
+  kill(third.process.Pid(), SIGUSR1);
+  ASSERT_TRUE(test::Eventually([&] { return fs::exists(done); }));
   EXPECT_EQ(EndWith(third, SIGTERM), 0);
   EXPECT_NE(Err(third).find("Horavex: wird beendet"), std::string::npos) << Err(third);
   EXPECT_FALSE(fs::exists(platform::WindowSocketPath(kTimerMainClass)));
+  EXPECT_EQ(test::ReadFileText(done), "logoff\n");
 }
 
 TEST_F(Horavex, APythonClientPostsTheEditorsMessages) {
@@ -157,18 +164,6 @@ TEST_F(Horavex, TheSessionEndsAfterTheShutdownProfilesOneAfterTheOther) {
   const std::string lines = test::ReadFileText(order);
   EXPECT_EQ(lines.substr(0, 16), "0000007\n0000009\n") << lines;
   EXPECT_EQ(lines.find("poweroff"), lines.rfind("poweroff")) << lines;
-}
-
-TEST_F(Horavex, ALogOffRequestEndsWithTheLogOffCommand) {
-  WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "23:59:59"}});
-  const std::string done = tree.Posix("logoff.txt");
-  test::ScopedEnv logoff{platform::kLogOffCommandVariable, ("/bin/sh -c 'echo logoff >> " + done + "'").c_str()};
-  const Instance h = Start();
-  ASSERT_TRUE(test::Eventually(Listening));
-  kill(h.process.Pid(), SIGUSR1);
-  ASSERT_TRUE(test::Eventually([&] { return fs::exists(done); }));
-  EXPECT_EQ(EndWith(h, SIGTERM), 0);
-  EXPECT_EQ(test::ReadFileText(done), "logoff\n");
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ class NetConnection : public test::SchedulerFixture {
     WriteSchedule("0000008", {{"Kind", "8"}});
     WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "23:59:59"}});
     WriteProfiles({"0000006", "0000008", "0000003"});
-    clock.SetLocal("12.01.2026 09:00:00");
+    clock.Set("12.01.2026 09:00:00");
     list.userOptions = LoadUserOptions(ScheduleFile());
     for (const char* number : {"0000006", "0000008", "0000003"}) list.Add(Loaded(number));
     launcher.emplace(tree.Win("bin/Timer.ini"), runs.Factory());

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <deque>
 #include <functional>
@@ -31,22 +32,18 @@ namespace kv::test {
 class FakeClock : public ISchedulerClock {
  public:
   platform::FileTime UtcNow() override { return now_.load(); }
-  // "DD.MM.YYYY HH:NN:SS" with an optional ".mmm": local time; a time that
-  // the autumn switch repeats means its first occurrence.
-  void SetLocal(const std::string& text) {
-    const size_t dot = text.find('.', 11);
-    const int ms = dot == std::string::npos ? 0 : std::stoi(text.substr(dot + 1));
-    const platform::DateTime local = platform::ParseDateTime(text.substr(0, dot)).value();
-    now_ = platform::FileTimeFromDateTime(local) + ms * 10000LL;
-  }
-  void SetUtc(int year, int month, int day, int hour, int minute, int second, int ms = 0) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
+  // "DD.MM.YYYY HH:NN:SS" with an optional ".mmm": local time (a time that
+  // the autumn switch repeats means its first occurrence); with the suffix
+  // "Z" the same in UTC.
+  void Set(const std::string& text) {
+    int d = 0, mo = 0, y = 0, h = 0, mi = 0, sec = 0, ms = 0;
+    std::sscanf(text.c_str(), "%d.%d.%d %d:%d:%d.%d", &d, &mo, &y, &h, &mi, &sec, &ms);
+    if (text.back() != 'Z') {
+      const platform::DateTime local = platform::DateTimeFromCivil({y, mo, d, h, mi, sec, 0});
+      now_ = platform::FileTimeFromDateTime(local) + ms * 10000LL;
+      return;
+    }
+    std::tm tm{.tm_sec = sec, .tm_min = mi, .tm_hour = h, .tm_mday = d, .tm_mon = mo - 1, .tm_year = y - 1900};
     now_ = platform::kFileTimeOfUnixEpoch + timegm(&tm) * 10000000LL + ms * 10000LL;
   }
 

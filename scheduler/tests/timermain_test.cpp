@@ -41,8 +41,9 @@ class TestView : public ITimerMainView {
 
 class NoNetwork : public INetworkProbe {
  public:
-  platform::NetworkState Probe() override { return {up.load(), 0}; }
+  platform::NetworkState Probe() override { return {up.load(), error.load()}; }
   std::atomic<bool> up{false};
+  std::atomic<int> error{0};
 };
 
 class TimerMain : public test::SchedulerFixture {
@@ -129,8 +130,12 @@ TEST_F(TimerMain, StartUpFillsTheGridAndTheListInFileOrder) {
   WriteSchedule("0000002", {{"Kind", "0"}});
   WriteSchedule("0000001", {{"Kind", "1"}, {"OnceDate", "01.02.26"}, {"OnceTime", "12:00:00"}});
   WriteSchedule("0000009", {{"Kind", "9"}, {"Mail", "a@example.org"}});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
+  network.error = 10050;
   ASSERT_EQ(Create(), std::nullopt);
+  // The watcher's box opens on the window thread.
+  EXPECT_TRUE(Serve([&] { return !window.Boxes().empty(); }));
+  EXPECT_EQ(window.Boxes(), std::vector<std::string>{"WinSock Error 10050"});
   EXPECT_EQ(Rows(), (std::vector<std::string>{"ID|Name|Timer|Letzter Start",
                                               "0000003|Profil 0000003|Täglich|11.01.26 23:00:05",
                                               "0000001|Profil 0000001|Einmalig|", "0000009|Profil 0000009|-|"}));
@@ -144,7 +149,7 @@ TEST_F(TimerMain, StartUpFillsTheGridAndTheListInFileOrder) {
 
 TEST_F(TimerMain, ChangeMessagesFollowTheEditor) {
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   ASSERT_EQ(Create(), std::nullopt);
   ASSERT_TRUE(Serve([&] { return model->grid().Cell(TTimerGrid::kColLastStart, 1) == "12.01.26 09:00:00"; }));
 
@@ -176,7 +181,7 @@ TEST_F(TimerMain, ChangeMessagesFollowTheEditor) {
 TEST_F(TimerMain, RemoveMessagesTakeTheRowAndTheEntry) {
   WriteSchedule("0000001", {{"Kind", "1"}, {"OnceDate", "12.01.26"}, {"OnceTime", "08:00:00"}});
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "23:00:00"}});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   ASSERT_EQ(Create(), std::nullopt);
   // The once entry starts and leaves the list; its row stays.
   ASSERT_TRUE(Serve([&] { return runs.Count() == 1; }));
@@ -198,7 +203,7 @@ TEST_F(TimerMain, TheEndOfTheSessionRunsTheShutdownProfilesOneByOne) {
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000007", {{"Kind", "7"}, {"Mail", "a@example.org"}});
   WriteSchedule("0000008", {{"Kind", "8"}});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   runs.hold = true;
   ASSERT_EQ(Create(), std::nullopt);
   ASSERT_TRUE(Serve([&] { return runs.Count() == 1; }));  // the daily run, still going
@@ -228,7 +233,7 @@ TEST_F(TimerMain, ClosingStopsTheWatcherTheCheckerAndTheRuns) {
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000006", {{"Kind", "6"}});
   WriteProfiles({"0000003", "0000006"});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   runs.hold = true;
   ASSERT_EQ(Create(), std::nullopt);
   network.up = true;  // comes up after the start: 20 seconds to settle
@@ -284,7 +289,7 @@ TEST_F(TimerMain, ClosingDuringACopyEndsTheRunCleanly) {
   tree.Write("src/z.bin", std::string(64 << 20, 'z'));
   tree.Mkdir("dst");
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
-  clock.SetLocal("12.01.2026 09:00:00");
+  clock.Set("12.01.2026 09:00:00");
   std::atomic<bool> copying{false};
   const CopyWindowViewFactory previous = SetCopyWindowViewFactory(
       [&](const CopyWindowLink&) -> std::unique_ptr<ICopyWindowView> { return std::make_unique<HoldingCopyView>(copying); });

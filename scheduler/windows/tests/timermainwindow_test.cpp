@@ -10,11 +10,9 @@
 #include <QMenuBar>
 #include <QTableWidget>
 
-#include <chrono>
-#include <functional>
 #include <memory>
-#include <thread>
 
+#include "copyengine/windows/tests/widget_support.h"
 #include "platform/registry.h"
 #include "platform/ui/jobstop.h"
 #include "testsupport/temptree.h"
@@ -22,15 +20,7 @@
 namespace kv {
 namespace {
 
-bool WaitUntil(const std::function<bool()>& cond) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using test::WaitUntil;
 
 class NoNetwork : public INetworkProbe {
  public:
