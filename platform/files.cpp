@@ -505,6 +505,12 @@ std::optional<int64_t> GetFileSize(std::string_view path) {
   return static_cast<int64_t>(st.st_size);
 }
 
+std::optional<FileIdentity> GetFileIdentity(std::string_view path) {
+  struct stat st;
+  if (!StatPath(path, st)) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 // --- Temporary files -------------------------------------------------------------
 
 std::string GetTempFileName(std::string_view folder, std::string_view prefix) {

@@ -76,6 +76,16 @@ std::optional<FileTime> GetLastWriteTime(std::string_view path);
 bool SetLastWriteTime(std::string_view path, FileTime ft);  // access time untouched
 std::optional<int64_t> GetFileSize(std::string_view path);  // regular files only
 
+// Which file a path names after links are followed. Two paths name one file
+// exactly when their identities are equal: other spellings and hard links
+// give the same identity, names that differ only in case give two.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> GetFileIdentity(std::string_view path);  // nullopt when missing
+
 // Creates an empty file (mode 0600) named prefix + 4 upper-case hex digits +
 // ".tmp" in folder, trying further numbers on a clash, and returns its full
 // path; "" on failure.
