@@ -41,7 +41,11 @@ class TestView : public ITimerMainView {
 
 class NoNetwork : public INetworkProbe {
  public:
-  platform::NetworkState Probe() override { return {up.load(), error.load()}; }
+  platform::NetworkState Probe() override {
+    ++probes;
+    return {up.load(), error.load()};
+  }
+  std::atomic<int> probes{0};
   std::atomic<bool> up{false};
   std::atomic<int> error{0};
 };
@@ -236,8 +240,11 @@ TEST_F(TimerMain, ClosingStopsTheWatcherTheCheckerAndTheRuns) {
   clock.Set("12.01.2026 09:00:00");
   runs.hold = true;
   ASSERT_EQ(Create(), std::nullopt);
-  network.up = true;  // comes up after the start: 20 seconds to settle
-  ASSERT_TRUE(test::Eventually([&] { return runs.Count() == 1; }));
+  // The network comes up after the start: the watcher waits 20 seconds.
+  ASSERT_TRUE(test::Eventually([&] { return network.probes > 0; }));
+  network.up = true;
+  const int seen = network.probes;
+  ASSERT_TRUE(test::Eventually([&] { return network.probes > seen && runs.Count() == 1; }));
   std::thread stopper([&] {
     test::Eventually([] { return platform::ui::AllJobsStopping(); });
     runs.ReleaseOne();
