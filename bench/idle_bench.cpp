@@ -165,7 +165,8 @@ int main(int argc, char** argv) {
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
-    const double share = 100.0 * static_cast<double>(ticks) / (static_cast<double>(sysconf(_SC_CLK_TCK)) * options.seconds);
+    const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
+    const double share = 100.0 * static_cast<double>(ticks) / (ticksPerSecond * options.seconds);
     std::printf("Horavex idle, %d entries, %d s: CPU %.2f %% of a core, peak memory%s\n", options.entries,
                 options.seconds, share, peak.c_str());
     std::printf("Timer.log kept: %s, Timer.dat kept: %s, exit status %d\n", logKept ? "yes" : "NO",

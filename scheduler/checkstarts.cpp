@@ -79,51 +79,54 @@ void TthCheckStarts::Pass() {
   if (newDay || !starts.empty()) log_.SetActive("");
 }
 
+// Most passes change nothing: an entry is read in place and copied, changed
+// and stored back only when it falls due or a mark must change.
 void TthCheckStarts::CheckEntry(int index, Starts& starts) {
-  TTimerItem& item = scratch_;
-  item = list_.At(index);
+  const TTimerItem& entry = list_.At(index);
   const TLocalTime now = Now();
-  auto start = [&](bool markDone) { starts.push_back({item.profileNo, item.name, item.mail, item.kind, markDone}); };
-  auto notDoneToday = [&] { return !log_.IsDoneToday(item.profileNo, now.day); };
-  switch (item.kind) {
+  auto start = [&](bool markDone) {
+    if (markDone && log_.IsDoneToday(entry.profileNo, now.day)) return;
+    starts.push_back({entry.profileNo, entry.name, entry.mail, entry.kind, markDone});
+  };
+  switch (entry.kind) {
     case kKindOnce:
-      if (now.day != DayOf(item.startDate) || !Later(now, item.startTime)) return;
-      if (notDoneToday()) start(true);
+      if (now.day != DayOf(entry.startDate) || !Later(now, entry.startTime)) return;
+      start(true);
       list_.Delete(index);
       return;
     case kKindInterval:
-      CheckInterval(item, now, starts);
-      break;
-    case kKindDaily:
-      if (now.day != DayOf(item.startDate)) {
-        item.started = false;
-        item.startDate = static_cast<DateTime>(now.day);
-      }
+      return CheckInterval(index, now, starts);
+    case kKindDaily: {
       // A start recorded today (before a restart of the program) counts.
-      if (Later(now, item.startTime) && !item.started) {
-        if (notDoneToday()) start(true);
-        item.started = true;
-      }
-      break;
+      const bool newDay = now.day != DayOf(entry.startDate);
+      const bool due = Later(now, entry.startTime) && (newDay || !entry.started);
+      if (!newDay && !due) return;
+      if (due) start(true);
+      TTimerItem item = entry;
+      item.startDate = static_cast<DateTime>(now.day);
+      item.started = due || (!newDay && entry.started);
+      return list_.Put(index, item);
+    }
     case kKindWeekly:
-      CheckWeekDay(item, now, starts);
-      break;
-    case kKindMonthly:
-      if (item.monthDay != DayOfMonth(now.day)) {
-        item.started = false;
-      } else if (!item.started && Later(now, item.monthTime)) {
-        if (notDoneToday()) start(true);
-        item.started = true;
-      }
-      break;
+      return CheckWeekDay(index, now, starts);
+    case kKindMonthly: {
+      const bool thatDay = entry.monthDay == DayOfMonth(now.day);
+      const bool due = thatDay && !entry.started && Later(now, entry.monthTime);
+      if (!due && (thatDay || !entry.started)) return;
+      if (due) start(true);
+      TTimerItem item = entry;
+      item.started = due;
+      return list_.Put(index, item);
+    }
     default:
       return;  // network and shutdown kinds start elsewhere
   }
-  StoreIfChanged(index, item);
 }
 
-void TthCheckStarts::CheckInterval(TTimerItem& item, const TLocalTime& now, Starts& starts) {
-  if (!Later(now, item.startTime) || now.day != DayOf(item.startDate)) return;
+void TthCheckStarts::CheckInterval(int index, const TLocalTime& now, Starts& starts) {
+  const TTimerItem& entry = list_.At(index);
+  if (!Later(now, entry.startTime) || now.day != DayOf(entry.startDate)) return;
+  TTimerItem item = entry;
   const platform::IniFile schedule(ScheduleFile());
   if (ReadInterval(schedule, item.profileNo) <= 0) {
     // As written, an interval of nothing started a run on every pass. Such
@@ -132,29 +135,31 @@ void TthCheckStarts::CheckInterval(TTimerItem& item, const TLocalTime& now, Star
     std::fprintf(stderr, "Horavex: Profil %s \"%s\": Intervall 0 oder unlesbar, wird nicht gestartet\n",
                  platform::OneLine(item.profileNo).c_str(), platform::OneLine(item.name).c_str());
     item.startDate = static_cast<DateTime>(now.day - 1);
-    return;
+  } else {
+    starts.push_back({item.profileNo, item.name, item.mail, item.kind, false});
+    item.startDate = static_cast<DateTime>(now.day);
+    item.startTime = now.value - static_cast<DateTime>(now.day);
+    NextInterval(schedule, item);
   }
-  starts.push_back({item.profileNo, item.name, item.mail, item.kind, false});
-  item.startDate = static_cast<DateTime>(now.day);
-  item.startTime = now.value - static_cast<DateTime>(now.day);
-  NextInterval(schedule, item);
+  list_.Put(index, item);
 }
 
-void TthCheckStarts::CheckWeekDay(TTimerItem& item, const TLocalTime& now, Starts& starts) {
+void TthCheckStarts::CheckWeekDay(int index, const TLocalTime& now, Starts& starts) {
+  const TTimerItem& entry = list_.At(index);
   const size_t today = WeekdayOf(now.day);
-  TWeekSlot& slot = item.week[today];
-  if (slot.dayActive && !slot.dayDone && Later(now, slot.dayTime)) {
-    if (!log_.IsDoneToday(item.profileNo, now.day)) {
-      starts.push_back({item.profileNo, item.name, item.mail, item.kind, true});
-    }
-    slot.dayDone = true;
+  const TWeekSlot& slot = entry.week[today];
+  const bool due = slot.dayActive && !slot.dayDone && Later(now, slot.dayTime);
+  bool otherDayDone = false;
+  for (size_t d = 0; d < entry.week.size(); ++d) otherDayDone |= d != today && entry.week[d].dayDone;
+  if (!due && !otherDayDone) return;
+  if (due && !log_.IsDoneToday(entry.profileNo, now.day)) {
+    starts.push_back({entry.profileNo, entry.name, entry.mail, entry.kind, true});
   }
-  for (size_t d = 0; d < item.week.size(); ++d) {
-    if (d != today) item.week[d].dayDone = false;
-  }
+  TTimerItem item = entry;
+  for (size_t d = 0; d < item.week.size(); ++d) item.week[d].dayDone = d == today && (due || slot.dayDone);
+  list_.Put(index, item);
 }
 
-// Most passes change nothing: the row is rewritten only when they do.
 void TthCheckStarts::StoreIfChanged(int index, const TTimerItem& item) {
   if (!(item == list_.At(index))) list_.Put(index, item);
 }

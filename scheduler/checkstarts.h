@@ -71,8 +71,8 @@ class TthCheckStarts : public TWorkerThread {
   std::string ScheduleFile() const;
   TLocalTime Now();
   void CheckEntry(int index, Starts& starts);
-  void CheckWeekDay(TTimerItem& item, const TLocalTime& now, Starts& starts);
-  void CheckInterval(TTimerItem& item, const TLocalTime& now, Starts& starts);
+  void CheckWeekDay(int index, const TLocalTime& now, Starts& starts);
+  void CheckInterval(int index, const TLocalTime& now, Starts& starts);
   void StoreIfChanged(int index, const TTimerItem& item);
   void NetworkUp(Starts& starts);
   void NetworkDown();
@@ -85,9 +85,6 @@ class TthCheckStarts : public TWorkerThread {
   TTimerLog log_;
   std::mutex listMutex_;
   std::atomic<bool> paused_{false};
-  // The pass's working copy of an entry: assigning into it reuses its texts'
-  // memory, so a pass that changes nothing allocates nothing.
-  TTimerItem scratch_;
   int64_t cleanedDay_ = INT64_MIN;  // the day the run log was last cleaned for
   // The local time of the last whole UTC second the clock gave: the zone's
   // offset changes only at whole seconds, so one conversion a second serves

@@ -27,7 +27,9 @@ bool TTimerLog::IsDoneToday(std::string_view profileNo, int64_t day) const {
   return ini_.ValueExists(SectionOf(day), profileNo);
 }
 
-void TTimerLog::MarkDone(std::string_view profileNo, int64_t day) { ini_.WriteString(SectionOf(day), profileNo, "Done"); }
+void TTimerLog::MarkDone(std::string_view profileNo, int64_t day) {
+  ini_.WriteString(SectionOf(day), profileNo, "Done");
+}
 
 void TTimerLog::SetActive(std::string_view profileNo) {
   // The write re-reads the file and replaces it only when the value differs.

@@ -131,7 +131,8 @@ void TtfTimerMain::StartThreads() {
     ownNetwork_ = std::make_unique<TSystemNetworkProbe>();
     network_ = ownNetwork_.get();
   }
-  watcher_ = std::make_unique<TthCheckNetConnection>(*checker_, *network_, [this](int error) { ShowProbeError(error); });
+  watcher_ = std::make_unique<TthCheckNetConnection>(*checker_, *network_,
+                                                     [this](int error) { ShowProbeError(error); });
   watcher_->Start();
 }
 
@@ -245,7 +246,8 @@ void TtfTimerMain::TimerShutTimer() {
     std::unique_lock lock = checker_ ? checker_->LockList() : std::unique_lock<std::mutex>();
     for (int i = 0; i < list_.Count(); ++i) {
       const TTimerItem& item = list_.At(i);
-      if (item.kind == kKindShutdown || item.kind == kKindHotplugShutdown) profiles.emplace_back(item.profileNo, item.mail);
+      if (item.kind != kKindShutdown && item.kind != kKindHotplugShutdown) continue;
+      profiles.emplace_back(item.profileNo, item.mail);
     }
   }
   // One after the other, each alone: no other run is going when one starts.
@@ -275,7 +277,7 @@ bool TtfTimerMain::ShutdownWindows() {
 void TtfTimerMain::FormClose() {
   if (closing_) return;
   closing_ = true;
-  Log("wird beendet");
+  if (checker_) Log("wird beendet");
   if (watcher_) {
     watcher_->Terminate();
     view_.WaitUntil([this] { return watcher_->Finished(); });

@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     TtfTimerMainWidget window;
     if (std::optional<int> early = window.FormCreate()) return *early;
     QSocketNotifier signalNotifier(sessionSignals.Fd(), QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window, [&] { TakeSignals(sessionSignals, window); });
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &window,
+                     [&] { TakeSignals(sessionSignals, window); });
     std::optional<QSocketNotifier> messageNotifier;
     if (listener) {
       messageNotifier.emplace(listener->Fd(), QSocketNotifier::Read);

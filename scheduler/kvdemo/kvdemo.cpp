@@ -89,7 +89,8 @@ int WriteDemo(const fs::path& folder) {
   profile.profileName = "Demo";
   profile.profilePath = profileFolder;
   WriteIfMissing(folder / "Profile" / "Pro.kst", profile.Encode());
-  WriteIfMissing(folder / "Profile" / kProfileNo / "SrcDest.kst", DemoPair(work + "Quelle\\", work + "Ziel\\").Encode());
+  WriteIfMissing(folder / "Profile" / kProfileNo / "SrcDest.kst",
+                 DemoPair(work + "Quelle\\", work + "Ziel\\").Encode());
   WriteSchedule(work + "Profile\\Timer.dat");
 
   WriteTextIfMissing(folder / "Quelle" / "Willkommen.txt", "Horavex gleicht diesen Ordner nach \"Ziel\" ab.\n");

@@ -41,8 +41,8 @@ class Horavex : public test::SchedulerFixture {
     const std::string err = tree.Posix("err-" + std::to_string(started_++) + ".txt");
     std::optional<platform::StartedProcess> p = platform::StartProcess(
         {"/usr/bin/env", "QT_QPA_PLATFORM=offscreen",
-         "LSAN_OPTIONS=use_tls=0:print_suppressions=0:suppressions=" KV_SCHEDULER_TESTS_DIR "/lsan_qt.supp", "/bin/sh", "-c",
-         "exec \"$0\" 2>\"$1\"", tree.Posix("bin/Horavex"), err},
+         "LSAN_OPTIONS=use_tls=0:print_suppressions=0:suppressions=" KV_SCHEDULER_TESTS_DIR "/lsan_qt.supp",
+         "/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", tree.Posix("bin/Horavex"), err},
         "");
     if (!p) throw std::runtime_error("Horavex did not start");
     return {*p, err};

@@ -298,8 +298,10 @@ TEST_F(TimerMain, ClosingDuringACopyEndsTheRunCleanly) {
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   clock.Set("12.01.2026 09:00:00");
   std::atomic<bool> copying{false};
-  const CopyWindowViewFactory previous = SetCopyWindowViewFactory(
-      [&](const CopyWindowLink&) -> std::unique_ptr<ICopyWindowView> { return std::make_unique<HoldingCopyView>(copying); });
+  const CopyWindowViewFactory previous =
+      SetCopyWindowViewFactory([&](const CopyWindowLink&) -> std::unique_ptr<ICopyWindowView> {
+        return std::make_unique<HoldingCopyView>(copying);
+      });
   model.emplace(view, TTimerMainSetup{tree.WinFolder("bin"), &clock, &network, {}, {}});
   ASSERT_EQ(model->FormCreate(), std::nullopt);
   ASSERT_TRUE(Serve([&] { return copying.load(); }));

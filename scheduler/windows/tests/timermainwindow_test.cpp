@@ -91,8 +91,9 @@ TEST_F(TimerMainWindow, ShowsTheScheduleGridWithItsMenusAndColumns) {
   EXPECT_EQ(scaled->size(), QSize(587, 326));
   EXPECT_EQ(scaled->tsgTimerItems()->verticalHeader()->defaultSectionSize(), 12);
   scaled->show();
-  ASSERT_TRUE(WaitUntil([&] { return scaled->tsgTimerItems()->columnWidth(1) == scaled->tsgTimerItems()->width() - 278; }));
-  EXPECT_EQ(scaled->tsgTimerItems()->columnWidth(0), 75);
+  QTableWidget* scaledGrid = scaled->tsgTimerItems();
+  ASSERT_TRUE(WaitUntil([&] { return scaledGrid->columnWidth(1) == scaledGrid->width() - 278; }));
+  EXPECT_EQ(scaledGrid->columnWidth(0), 75);
 }
 
 TEST_F(TimerMainWindow, HidesAfterTheStartAndOnCloseAndEndsWithF12) {
