@@ -1,5 +1,7 @@
-// The schedule list's column store and the kind texts.
-#include "scheduler/tests/scheduler_fixture.h"
+// The schedule list's column store.
+#include <gtest/gtest.h>
+
+#include "scheduler/clock.h"
 #include "scheduler/timerlist.h"
 
 namespace kv {
@@ -37,13 +39,6 @@ TEST(TimerList, StoresEveryFieldAsTextAndReadsItBackToTheSecond) {
   list.Delete(0);
   EXPECT_EQ(list.IndexOf("0000007"), 0);
   EXPECT_THROW(list.Get(1), std::out_of_range);
-}
-
-TEST(TimerList, KindNames) {
-  const std::vector<std::pair<int, std::string>> names = {
-      {0, "-"}, {1, "Einmalig"}, {2, "Intervall"}, {3, "Täglich"}, {4, "Wöchentlich"}, {5, "Monatlich"},
-      {6, "Hotplug"}, {7, "Shutdown"}, {8, "Hotplug + Shutdown"}, {9, "-"}, {-1, "-"}};
-  for (const auto& [kind, name] : names) EXPECT_EQ(KindName(kind), name) << kind;
 }
 
 }  // namespace
