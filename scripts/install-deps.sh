@@ -11,6 +11,7 @@ packages=(
   libldap-2.5-0 libwrap0  # ftp-proxy, unpacked for the proxy login tests
   php-cli rhash python3-crcmod
   libcrypto++-dev python3-pycryptodome openssl  # cipher oracles
+  iproute2  # veth pairs in the network watcher's namespace test
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/paths.h"
 #include "platform/time.h"
+#include "platform/ui/jobstop.h"
 #include "platform/ui/pathfit.h"
 #include "platform/ui/question.h"
 #include "platform/ui/viewfactory.h"
@@ -235,6 +236,8 @@ void TtfKestronize::ShowProgress(const std::string& currentFolder) {
   snapshot_.timeText = "Vergangene Zeit: " + ElapsedText(platform::TickCount64() - startTick_);
   Publish();
   platform::MessageLoop::Current().ProcessMessages();
+  // A program that closes stops the build as the abort button does.
+  if (ui::AllJobsStopping()) abortFlag_->Request();
   if (abortRequested()) throw EAbort();
 }
 
