@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "copyengine/windows/copywidget.h"
+#include "crypto/cipher.h"
 #include "platform/beep.h"
 #include "platform/errors.h"
 #include "platform/filelock.h"
@@ -84,6 +85,9 @@ void TakeSignals(platform::SessionSignals& sessionSignals, TtfTimerMainWidget& w
 int main(int argc, char** argv) {
   const std::optional<platform::ExclusiveLock> instance = CheckSingleInstance();
   if (!instance) return 0;
+  // The program carries the class library: its digests, checksums, ciphers
+  // and text formats are registered for the program's whole life.
+  crypto::CipherStartup();
   platform::SessionSignals& sessionSignals = platform::SessionSignals::Install();
   if (!HasDisplay()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
