@@ -2,12 +2,16 @@
 // New content for a file, written through a stream and put under the file's
 // name only when it is complete. Until Commit the target stays as it was; a
 // replacement that is discarded (or destroyed uncommitted) leaves nothing
-// behind. The content is written to a hidden, uniquely named file created
-// exclusively beside the target (".kvnew-XXXX.tmp", mode 0666 less the umask).
+// behind. The content is written to a temporary file of the system's own
+// beside the target (IsSystemTempName: created exclusively, mode 0666 less
+// the umask, locked while it is written), so that the leftover of a killed
+// process is never taken for data, is left out of the scans and is removed
+// by the next clean-up of its folder.
 #include <string>
 #include <string_view>
 
 #include "platform/filestream.h"
+#include "platform/treefolder.h"
 
 namespace kv::platform {
 
@@ -33,8 +37,9 @@ class FileReplacement {
   void Discard();
 
  private:
-  std::string target_;
-  std::string temporary_;  // Windows path; empty when nothing is pending
+  TreeFolder folder_;      // the target's folder
+  std::string name_;       // the target's name in it
+  std::string temporary_;  // empty when nothing is pending
   FileStream stream_;
 };
 

@@ -87,6 +87,12 @@ bool FileStream::Open(std::string_view winPath, OpenMode mode) {
   return true;
 }
 
+void FileStream::Adopt(FileHandle file) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = file.Release();
+  position_ = 0;
+}
+
 bool FileStream::Read(void* buffer, size_t count, size_t& got) {
   got = 0;
   if (fd_ < 0) return Fail(EBADF);

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/handle.h"
+
 namespace kv::platform {
 
 enum class OpenMode {
@@ -34,6 +36,9 @@ class FileStream {
   // EINVAL, without blocking on it). New files get mode 0666 less the umask.
   // The position starts at 0. An open stream is closed first (silently).
   [[nodiscard]] bool Open(std::string_view winPath, OpenMode mode);
+  // Takes over a regular file opened elsewhere, closed with the stream from
+  // now on. The position starts at 0; an open stream is closed first.
+  void Adopt(FileHandle file);
   bool IsOpen() const { return fd_ >= 0; }
 
   // Reads up to count bytes from the position and advances it by what was

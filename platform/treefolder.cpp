@@ -275,35 +275,44 @@ Handle TreeFolder::OpenForRights(std::string_view name) const {
   return entry;
 }
 
-FileHandle TreeFolder::CreateTemporary(std::string& name) const {
-  FileHandle file(detail::CreateSystemTempAt(fd_, name, 0600));
+FileHandle TreeFolder::CreateTemporary(std::string& name, unsigned mode) const {
+  FileHandle file(detail::CreateSystemTempAt(fd_, name, mode));
   if (!file.IsOpen()) SetLastError(errno);
   return file;
 }
 
+namespace {
+
+// Never replaces anything: where a file system lacks the flag, a hard link
+// (which cannot replace either) and the unlink of the old name.
+bool MoveNoReplaceAt(int fromDir, const std::string& from, int toDir, const std::string& to) {
+  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL) return FailErrno();
+  if (linkat(fromDir, from.c_str(), toDir, to.c_str(), 0) != 0) return FailErrno();
+  if (unlinkat(fromDir, from.c_str(), 0) == 0) return true;
+  const int err = errno;
+  unlinkat(toDir, to.c_str(), 0);
+  return Fail(err);
+}
+
+}  // namespace
+
 bool TreeFolder::Rename(std::string_view from, std::string_view to, bool replace) const {
   if (!IsPlainName(from) || !IsPlainName(to)) return RefuseName();
   const std::string f(from), t(to);
-  if (renameat2(fd_, f.c_str(), fd_, t.c_str(), replace ? 0 : RENAME_NOREPLACE) == 0) return true;
-  if (replace || errno != EINVAL) return FailErrno();
-  // A file system without the flag: a hard link cannot replace anything.
-  if (linkat(fd_, f.c_str(), fd_, t.c_str(), 0) != 0) return FailErrno();
-  if (unlinkat(fd_, f.c_str(), 0) == 0) return true;
-  const int err = errno;
-  unlinkat(fd_, t.c_str(), 0);
-  return Fail(err);
+  if (!replace) return MoveNoReplaceAt(fd_, f, fd_, t);
+  return renameat(fd_, f.c_str(), fd_, t.c_str()) == 0 || FailErrno();
+}
+
+bool TreeFolder::MoveInto(std::string_view name, const TreeFolder& to) const {
+  if (!IsPlainName(name)) return RefuseName();
+  const std::string n(name);
+  return MoveNoReplaceAt(fd_, n, to.fd_, n);
 }
 
 bool TreeFolder::MoveOut(std::string_view name, const std::string& posixTarget) const {
   if (!IsPlainName(name)) return RefuseName();
-  const std::string n(name);
-  if (renameat2(fd_, n.c_str(), AT_FDCWD, posixTarget.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL) return FailErrno();
-  if (linkat(fd_, n.c_str(), AT_FDCWD, posixTarget.c_str(), 0) != 0) return FailErrno();
-  if (unlinkat(fd_, n.c_str(), 0) == 0) return true;
-  const int err = errno;
-  unlink(posixTarget.c_str());
-  return Fail(err);
+  return MoveNoReplaceAt(fd_, std::string(name), AT_FDCWD, posixTarget);
 }
 
 bool TreeFolder::Remove(std::string_view name) const {

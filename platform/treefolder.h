@@ -42,13 +42,17 @@ class TreeFolder : public Handle {
   // through a link.
   Handle OpenForRights(std::string_view name) const;
   // A new empty file under a name of the system's own (IsSystemTempName),
-  // created exclusively with mode 0600 and locked while it is open, so that
-  // no clean-up takes it for the leftover of a killed run. name gets its name.
-  FileHandle CreateTemporary(std::string& name) const;
+  // created exclusively with mode (less the umask) and locked while it is
+  // open, so that no clean-up takes it for the leftover of a killed run.
+  // name gets its name.
+  FileHandle CreateTemporary(std::string& name, unsigned mode = 0600) const;
 
   // Within this folder. Without replace, an existing target is never
   // replaced (EEXIST).
   [[nodiscard]] bool Rename(std::string_view from, std::string_view to, bool replace) const;
+  // Into another open folder under the same name; never replaces, never
+  // across devices (EXDEV).
+  [[nodiscard]] bool MoveInto(std::string_view name, const TreeFolder& to) const;
   // To a POSIX path outside the tree; never replaces, never across devices.
   [[nodiscard]] bool MoveOut(std::string_view name, const std::string& posixTarget) const;
   // A file or a link (never what it points to); folders are refused.

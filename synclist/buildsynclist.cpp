@@ -122,7 +122,6 @@ class ListBuild {
       if (!IsPairToBuild(pair, activeOnly, drives_)) continue;
       form_.SetRoots(pair.sourceRoot, pair.destinationRoot);
       form_.recurse = pair.ScansSubfolders();
-      total_.SetRoots(pair.sourceRoot, pair.destinationRoot);
       std::string unreadable;
       if (useFilters) unreadable = SetPairMasks(form_, pair, filterFile);
       else ClearPairMasks(form_);
@@ -133,11 +132,11 @@ class ListBuild {
 
   // Returns false when the critical delete share was reached.
   bool Finish(TDriveNameList& vanishedDrives, TMoveList& movedFiles, int& criticalLimit,
-              TInStableDriveList* unstableDrives, const std::string& jobFile) {
+              TInStableDriveList* unstableDrives, const std::string& jobFile, std::vector<std::string>& report) {
     total_.CollectDrives(vanishedDrives);
     if (profile_.findMovedFiles) {
       form_.SetStepText("Suchen verschobener Dateien");
-      total_.FindMoved();
+      total_.FindMoved(&report);
       movedFiles.FillFrom(total_.movedFiles());
     }
     form_.SetStepText("Prüfen der kritischen Löschmenge");
@@ -278,7 +277,7 @@ void BuildSyncList(bool useFilters, bool activeOnly, bool hideWindow, bool minim
 
   ListBuild build(form, profile, profileFolder, drives);
   build.BuildPairs(useFilters, activeOnly, report);
-  build.Finish(vanishedDrives, movedFiles, criticalLimit, unstableDrives, cleanUp.jobFile);
+  build.Finish(vanishedDrives, movedFiles, criticalLimit, unstableDrives, cleanUp.jobFile, report);
 }
 
 }  // namespace kv

@@ -37,7 +37,8 @@ namespace kv {
 //                  left out that the user should hear of: folders and names
 //                  the scans skipped, an unusable old-timestamp file, an
 //                  unreadable or cut-off "SrcDest.kst", an unreadable
-//                  "Filters.kst" (that pair's deletions are withheld)
+//                  "Filters.kst" (that pair's deletions are withheld), a
+//                  move of a moved file refused for a link on its way
 // Leftovers of killed runs of the profile (job files, pair copies, temporary
 // files) are removed first.
 // An abort (EAbort) or an error passes on to the caller after the clean-up.

@@ -1,35 +1,43 @@
 #include "synclist/movedfiles.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <unordered_map>
 
-#include "platform/files.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "synclist/syncliste.h"
 
 namespace kv {
 
-bool CreatedFolders::Create(std::string_view folder) {
-  std::vector<std::string> missing;
-  std::string path = platform::ExcludeTrailingBackslash(folder);
-  while (!path.empty() && !platform::DirectoryExists(path)) {
-    missing.push_back(path);
-    const std::string parent = platform::ExcludeTrailingBackslash(platform::ExtractFilePath(path));
-    if (parent == path) break;
-    path = parent;
+platform::TreeFolder CreatedFolders::Open(const platform::TreeFolder& root, std::string_view rel, bool create) {
+  platform::TreeFolder folder = root.OpenFolder(rel, false);
+  if (folder.IsOpen() || !create || platform::GetLastError() != ENOENT) return folder;
+  // One name at a time from the root, so that each folder made is known
+  // with the folder it was made in.
+  folder = root.OpenFolder("", false);
+  for (size_t start = 0; folder.IsOpen() && start < rel.size();) {
+    const size_t end = std::min(rel.find('\\', start), rel.size());
+    const std::string name(rel.substr(start, end - start));
+    start = end + 1;
+    if (name.empty()) continue;
+    platform::TreeFolder next = folder.OpenFolder(name, false);
+    if (!next.IsOpen() && platform::GetLastError() == ENOENT) {
+      next = folder.OpenFolder(name, true);
+      if (next.IsOpen()) made_.push_back({std::move(folder), name});
+    }
+    folder = std::move(next);
   }
-  const bool ok = platform::ForceDirectories(folder);
-  // Deepest first, the order Undo removes them in.
-  for (std::string& created : missing)
-    if (platform::DirectoryExists(created)) created_.push_back(std::move(created));
-  return ok;
+  return folder;
 }
 
 void CreatedFolders::Undo() {
-  for (const std::string& folder : created_) platform::RemoveDir(folder);
-  created_.clear();
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it) (void)it->parent.RemoveFolder(it->name);
+  made_.clear();
 }
 
 namespace {
@@ -76,8 +84,9 @@ int OppositeState(int state) {
 // file to delete finds its candidates without walking the whole list again.
 class MoveSearch {
  public:
-  MoveSearch(TSyncListe& list, std::vector<TSyncListItem>& rows, RowRemoval& removal)
-      : list_(list), rows_(rows), removal_(removal), folderOf_(rows.size(), kNoRow) {
+  MoveSearch(TSyncListe& list, std::vector<TSyncListItem>& rows, RowRemoval& removal,
+             std::vector<std::string>* report)
+      : list_(list), rows_(rows), removal_(removal), report_(report), folderOf_(rows.size(), kNoRow) {
     size_t folder = kNoRow;
     for (size_t k = 0; k < rows_.size(); ++k) {
       if (rows_[k].IsFolder()) folder = k;
@@ -108,19 +117,47 @@ class MoveSearch {
     const std::string& fromFolder = FolderOnSideOf(rows_[folderOf_[i]], row);
     const std::string& toFolder = FolderOnSideOf(rows_[folderOf_[j]], row);
     const std::string& name = ExistingName(row);
-    CreatedFolders created;
-    if (UncDriveOf(fromFolder) == UncDriveOf(toFolder) && !platform::DirectoryExists(toFolder))
-      created.Create(toFolder);
     std::string from = fromFolder + name;
     std::string to = toFolder + name;
-    if (!platform::MoveFileNoReplace(from, to)) {
+    CreatedFolders created;
+    const platform::TreeFolder source = OpenBelowRoot(folderOf_[i], row, created, false);
+    const platform::TreeFolder target =
+        source.IsOpen() ? OpenBelowRoot(folderOf_[j], row, created, UncDriveOf(fromFolder) == UncDriveOf(toFolder))
+                        : platform::TreeFolder();
+    if (!target.IsOpen() || !source.MoveInto(name, target)) {
+      const int err = platform::GetLastError();
       created.Undo();
+      // A link where a folder was (or a name that leads up) is worth a
+      // word; a file that is gone or a target that exists is not.
+      if (report_ && (err == ELOOP || err == EINVAL))
+        report_->push_back("Die Datei " + platform::Quoted(from) + " wurde nicht nach " + platform::Quoted(to) +
+                           " verschoben: " + platform::SysErrorMessage(err));
       return false;
     }
     created.Keep();
     list_.AddMovedFile(std::move(from), std::move(to));
     DropMovedRows(i, j);
     return true;
+  }
+
+  // The folder of a folder row on the side where row's file exists, opened
+  // from its pair's root; EINVAL when no pair of the list holds it.
+  platform::TreeFolder OpenBelowRoot(size_t folder, const TSyncListItem& row, CreatedFolders& created,
+                                     bool create) {
+    const TPairRoots* roots = list_.RootsOf(rows_[folder]);
+    if (!roots) {
+      platform::SetLastError(EINVAL);
+      return {};
+    }
+    const std::string& root = ExistsInDestination(row) ? roots->destination : roots->source;
+    auto it = openRoots_.find(root);
+    if (it == openRoots_.end()) {
+      platform::TreeFolder opened = platform::TreeFolder::OpenRoot(root, false);
+      if (!opened.IsOpen()) return {};
+      it = openRoots_.emplace(root, std::move(opened)).first;
+    }
+    const std::string& path = FolderOnSideOf(rows_[folder], row);
+    return created.Open(it->second, std::string_view(path).substr(root.size()), create);
   }
 
   void DropMovedRows(size_t i, size_t j) {
@@ -140,8 +177,11 @@ class MoveSearch {
   TSyncListe& list_;
   std::vector<TSyncListItem>& rows_;
   RowRemoval& removal_;
+  std::vector<std::string>* report_;
   std::vector<size_t> folderOf_;
   std::unordered_map<std::string, std::vector<size_t>> candidates_;
+  // The roots met so far, open for the whole search.
+  std::map<std::string, platform::TreeFolder> openRoots_;
 };
 
 void TSyncListe::AddMovedFile(std::string oldPath, std::string newPath) {
@@ -149,9 +189,9 @@ void TSyncListe::AddMovedFile(std::string oldPath, std::string newPath) {
   movedFiles_->Add(std::move(oldPath), std::move(newPath));
 }
 
-void TSyncListe::FindMoved() {
+void TSyncListe::FindMoved(std::vector<std::string>* report) {
   RowRemoval removal(*this);
-  MoveSearch search(*this, rows_, removal);
+  MoveSearch search(*this, rows_, removal, report);
   for (size_t i = 0; i < rows_.size(); ++i) {
     Tick();
     if (rows_[i].IsFolder() && !removal.IsDropped(i)) ShowFolder(rows_[i].source);

@@ -4,21 +4,29 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/treefolder.h"
+
 namespace kv {
 
-// Creates a folder with its missing parents and remembers which ones it
-// created, so that a move that fails afterwards leaves no empty folders behind.
+// Opens a folder below a pair's root (never through a link) and, when asked,
+// makes it with its missing parents, remembering the ones it made so that a
+// move that fails afterwards leaves no empty folders behind.
 class CreatedFolders {
  public:
-  // True when the folder exists afterwards.
-  bool Create(std::string_view folder);
-  // Removes the folders Create made, deepest first (only while empty).
+  // The folder rel ("a\b\") below root; create: missing folders are made.
+  // Not open, with the last error set, when it cannot be had.
+  platform::TreeFolder Open(const platform::TreeFolder& root, std::string_view rel, bool create);
+  // Removes the folders Open made, deepest first (only while empty).
   void Undo();
   // Keeps the folders: the move they were made for succeeded.
-  void Keep() { created_.clear(); }
+  void Keep() { made_.clear(); }
 
  private:
-  std::vector<std::string> created_;
+  struct Made {
+    platform::TreeFolder parent;
+    std::string name;
+  };
+  std::vector<Made> made_;  // in the order they were made
 };
 
 }  // namespace kv

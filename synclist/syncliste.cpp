@@ -152,8 +152,20 @@ void TSyncListe::Tick(bool force) {
 }
 
 void TSyncListe::SetRoots(std::string_view sourceRoot, std::string_view destinationRoot) {
-  sourceRoot_ = platform::IncludeTrailingBackslash(sourceRoot);
-  destinationRoot_ = platform::IncludeTrailingBackslash(destinationRoot);
+  roots_.source = platform::IncludeTrailingBackslash(sourceRoot);
+  roots_.destination = platform::IncludeTrailingBackslash(destinationRoot);
+}
+
+const TPairRoots* TSyncListe::RootsOf(const TSyncListItem& folderRow) const {
+  // Folder rows are made of their pair's roots and the folder's key.
+  auto holds = [&folderRow](const TPairRoots& roots) {
+    return !roots.source.empty() && folderRow.source.starts_with(roots.source) &&
+           folderRow.destination.starts_with(roots.destination);
+  };
+  if (holds(roots_)) return &roots_;
+  for (const TPairRoots& roots : appendedRoots_)
+    if (holds(roots)) return &roots;
+  return nullptr;
 }
 
 // --- Row removal during a pass ---------------------------------------------
@@ -197,7 +209,7 @@ void TSyncListe::AddFromTree(TDirTree& tree, std::initializer_list<int> skipEmpt
     const bool skippable = std::find(skipEmptyStates.begin(), skipEmptyStates.end(), node->state) !=
                            skipEmptyStates.end();
     if (node->files.empty() && skippable) continue;
-    AddRow(FolderRow(tree, *node, sourceRoot_, destinationRoot_));
+    AddRow(FolderRow(tree, *node, roots_.source, roots_.destination));
     for (TFileObj& file : node->files) AddRow(FileRow(std::move(file)));
     // The tree's copy goes as the rows come, so the two never both hold
     // every file.
@@ -215,6 +227,10 @@ void TSyncListe::AppendFrom(TSyncListe&& other) {
   }
   other.rows_.clear();
   other.rows_.shrink_to_fit();
+  if (!other.roots_.source.empty()) appendedRoots_.push_back(std::move(other.roots_));
+  std::move(other.appendedRoots_.begin(), other.appendedRoots_.end(), std::back_inserter(appendedRoots_));
+  other.roots_ = {};
+  other.appendedRoots_.clear();
 }
 
 // --- Old timestamps -----------------------------------------------------------

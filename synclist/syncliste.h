@@ -55,6 +55,12 @@ struct TSyncListItem {
   bool ShowsDestinationTime() const { return !IsFolder() && state != kStateOnlyInSource; }
 };
 
+// The roots of one folder pair, each ending in "\".
+struct TPairRoots {
+  std::string source;
+  std::string destination;
+};
+
 // A pair's strategy as the runner unpacks it: per pair the direction already
 // turned into a list flag, and the action byte unchanged.
 struct TStrategyStep {
@@ -94,8 +100,8 @@ class TSyncListe {
   // --- Members ----------------------------------------------------------------
   // The pair's roots; a missing trailing "\" is added.
   void SetRoots(std::string_view sourceRoot, std::string_view destinationRoot);
-  const std::string& sourceRoot() const { return sourceRoot_; }
-  const std::string& destinationRoot() const { return destinationRoot_; }
+  const std::string& sourceRoot() const { return roots_.source; }
+  const std::string& destinationRoot() const { return roots_.destination; }
   // The folder the progress window shows.
   const std::string& currentFolder() const { return currentFolder_; }
   // Sum over the pairs of the destination scans' entries seen.
@@ -110,7 +116,8 @@ class TSyncListe {
   // way (its folders stay), so that a list and its tree never hold every
   // file twice.
   void AddFromTree(TDirTree& tree, std::initializer_list<int> skipEmptyStates);
-  // Takes over the rows of other, which is left empty.
+  // Takes over the rows of other, which is left empty, and the roots of
+  // the pairs they come from.
   void AppendFrom(TSyncListe&& other);
 
   // --- Per-pair passes ------------------------------------------------------
@@ -137,8 +144,10 @@ class TSyncListe {
   // lists the drive (vanished.cpp).
   void CollectDrives(TDriveNameList& vanishedDrives);
   // Moves files that were moved on one side the same way on the other side
-  // (movedfiles.cpp).
-  void FindMoved();
+  // (movedfiles.cpp), each from its pair's root without following a link.
+  // report, when given, gets a line for every move refused because a
+  // folder on the way is a link now or a path holds "." or "..".
+  void FindMoved(std::vector<std::string>* report = nullptr);
   // True when the file rows to delete make up limit percent or more of total.
   bool CriticalDeleteShare(int limit, int64_t total);
   // Drops every block on a drive where a file marked for deletion as "only on
@@ -161,10 +170,14 @@ class TSyncListe {
   void SetBlockAction(size_t folderIndex, int action);
   void MarkFolder(size_t folderIndex);
   void AddMovedFile(std::string oldPath, std::string newPath);
+  // The roots of the pair a folder row belongs to; nullptr when no pair of
+  // the list holds both its paths.
+  const TPairRoots* RootsOf(const TSyncListItem& folderRow) const;
 
   std::vector<TSyncListItem> rows_;
-  std::string sourceRoot_;
-  std::string destinationRoot_;
+  TPairRoots roots_;
+  // The roots of the pairs whose rows AppendFrom took over.
+  std::vector<TPairRoots> appendedRoots_;
   std::string currentFolder_;
   ProgressCallback progress_;
   uint64_t nextTick_ = 0;

@@ -71,7 +71,7 @@ TEST_F(ProcessFileTest, NamesDifferingInCaseAreTwoFiles) {
   EXPECT_EQ(tree_.Read("a.bin"), Coded(data_, caEncode));
 }
 
-TEST_F(ProcessFileTest, SeparateDestinationKeepsTheReplacedFilesMode) {
+TEST_F(ProcessFileTest, SeparateDestinationKeepsTheReplacedFilesModeAndANewFileGetsTheUsualOne) {
   tree_.Write("source", data_);
   tree_.Write("target", "old");
   fs::permissions(tree_.Posix("target"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -81,6 +81,10 @@ TEST_F(ProcessFileTest, SeparateDestinationKeepsTheReplacedFilesMode) {
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   CodeFile("source", tree_.Win("new"), caEncode);
   EXPECT_EQ(tree_.Read("new"), Coded(data_, caEncode));
+  // A new file gets the mode of any file the program creates.
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(static_cast<mode_t>(fs::status(tree_.Posix("new")).permissions() & fs::perms::all), 0666 & ~mask);
   EXPECT_EQ(Names(), (std::vector<std::string>{"new", "source", "target"}));
 }
 

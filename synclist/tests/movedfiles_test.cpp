@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <filesystem>
+#include <tuple>
 
+#include "platform/errors.h"
+#include "platform/text.h"
 #include "synclist/dirtree.h"
 #include "synclist/movelist.h"
 #include "synclist/syncliste.h"
@@ -59,6 +63,16 @@ class MovedFiles : public ::testing::Test {
     return moves;
   }
 
+  // An empty list that holds the roots of the pairs given.
+  static TSyncListe Pairs(std::initializer_list<TPairRoots> pairs) {
+    TSyncListe list;
+    for (const TPairRoots& roots : pairs) {
+      TSyncListe pair;
+      pair.SetRoots(roots.source, roots.destination);
+      list.AppendFrom(std::move(pair));
+    }
+    return list;
+  }
   test::ScopedRegistry registry_;
   test::ScopedEnv tz_{"TZ", "Europe/Berlin"};
   test::TempTree t_;
@@ -161,7 +175,7 @@ TEST_F(MovedFiles, NoMoveWithoutAnExactPartnerOnTheSameDrive) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TSyncListe list;
+    TSyncListe list = Pairs({{t_.WinFolder("src"), t_.WinFolder("dst")}, {"V:\\src\\", "V:\\dst\\"}});
     AddRows(list, {Folder(c.fromSource, c.fromDestination, kOnBoth), OnlyDestination(c.name, kActionDelete, 5, kTime),
                    Folder(t_.WinFolder("src/B/C"), t_.WinFolder("dst/B/C"), kStateFolderOnlyInSource),
                    OnlySource(c.name, kActionCopy, c.size, c.time)});
@@ -172,6 +186,55 @@ TEST_F(MovedFiles, NoMoveWithoutAnExactPartnerOnTheSameDrive) {
   }
   EXPECT_TRUE(t_.Exists("dst/A/f.txt"));
   EXPECT_TRUE(t_.Exists("v/dst/A/f.txt"));
+}
+
+// A folder swapped for a link to a folder outside between the scan and the
+// move (or a link where a folder is to be made): the move is refused and
+// reported, nothing outside changes, and the rows stay for the copy engine.
+TEST_F(MovedFiles, AFolderSwappedForALinkAfterTheScanLeadsNowhereOutside) {
+  struct Case {
+    const char* madeBefore;  // a destination folder of the scan
+    const char* link;        // a link to "outside" after the scan
+  };
+  for (const Case& c : {Case{"dst/B/C", "dst/B/C"}, Case{"dst/X", "dst/B"}, Case{"dst/B/C", "dst/A"}}) {
+    SCOPED_TRACE(c.link);
+    for (const char* rel : {"src", "dst", "outside"}) std::filesystem::remove_all(t_.Posix(rel));
+    // A namesake outside is what a move from there would take.
+    const bool fromOutside = std::string_view(c.link) == "dst/A";
+    Tree({"src/B/C/f.txt=hello", "dst/A/f.txt=hello", c.madeBefore, fromOutside ? "outside/f.txt=outside" : "outside"});
+    TSyncListe list = Scan();
+    const size_t rows = list.Count();
+    if (t_.Exists(c.link)) std::filesystem::rename(t_.Posix(c.link), t_.Posix(std::string(c.link) + "-aside"));
+    std::filesystem::create_directory_symlink(t_.Posix("outside"), t_.Posix(c.link));
+    std::vector<std::string> report;
+    list.FindMoved(&report);
+    EXPECT_TRUE(fromOutside ? t_.Read("outside/f.txt") == "outside" : std::filesystem::is_empty(t_.Posix("outside")));
+    EXPECT_EQ(list.movedFiles(), nullptr);
+    EXPECT_EQ(list.Count(), rows);
+    EXPECT_EQ(report, Names{"Die Datei " + platform::Quoted(t_.Win("dst/A/f.txt")) + " wurde nicht nach " +
+                            platform::Quoted(t_.Win("dst/B/C/f.txt")) + " verschoben: " +
+                            platform::SysErrorMessage(ELOOP)});
+  }
+}
+
+// "." and ".." lead nowhere, whether among a row's folders or as its name.
+TEST_F(MovedFiles, DotNamesAreRefusedAndReported) {
+  Tree({"dst/A/f.txt=12345", "dst/B", "outside"});
+  const std::string a = t_.WinFolder("dst/A"), b = t_.WinFolder("dst/B");
+  for (const auto& [from, to, name] : {std::tuple{a, t_.WinFolder("dst") + "..\\outside\\", "f.txt"},
+                                       std::tuple{a + ".\\", b, "f.txt"}, std::tuple{a, b, ".."}}) {
+    SCOPED_TRACE(from + " -> " + to + name);
+    TSyncListe list = Pairs({{t_.WinFolder("src"), t_.WinFolder("dst")}});
+    AddRows(list, {Folder(t_.WinFolder("src/A"), from, kOnBoth), OnlyDestination(name, kActionDelete, 5, kTime),
+                   Folder(t_.WinFolder("src/B"), to, kStateFolderOnlyInSource), OnlySource(name, kActionCopy, 5, kTime)});
+    std::vector<std::string> report;
+    list.FindMoved(&report);
+    EXPECT_EQ(list.Count(), 4u);
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_TRUE(report[0].ends_with(platform::SysErrorMessage(EINVAL))) << report[0];
+  }
+  EXPECT_EQ(t_.Read("dst/A/f.txt"), "12345");
+  EXPECT_TRUE(std::filesystem::is_empty(t_.Posix("outside")) && std::filesystem::is_empty(t_.Posix("dst/B")));
 }
 
 // --- Move and unstable-drive lists -------------------------------------------------------
