@@ -34,6 +34,11 @@ class FileStream {
   // EINVAL, without blocking on it). New files get mode 0666 less the umask.
   // The position starts at 0. An open stream is closed first (silently).
   [[nodiscard]] bool Open(std::string_view winPath, OpenMode mode);
+  // Creates and opens (read-write) a new, empty file in the folder of
+  // winTarget under a hidden name of its own: "." + prefix + six random
+  // characters, never an existing name. Its Windows path goes to created.
+  // For content that is to replace winTarget once it is complete.
+  [[nodiscard]] bool CreateBeside(std::string_view winTarget, std::string_view prefix, std::string& created);
   bool IsOpen() const { return fd_ >= 0; }
 
   // Reads up to count bytes from the position and advances it by what was
