@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "ftp/ftp.h"
+#include "testsupport/fakeftpserver.h"
 #include "testsupport/ftpserver.h"
 #include "testsupport/pump.h"
 
@@ -85,6 +86,24 @@ struct FtpProbe {
   std::vector<std::string> sizes;
   int progressReports = 0;
 };
+
+// A component aimed at the scripted fake server, with short time limits.
+inline void Aim(TMFtp& ftp, uint16_t port) {
+  ftp.SetServer("127.0.0.1");
+  ftp.Port = port;
+  ftp.TimeOut = 1;  // connects and lookups 1 s, replies 3 s
+  ftp.Retries = 0;
+  ftp.RetryInterval = 0;
+  ftp.SetNoopInterval(0);
+  ftp.Username = "joe";
+  ftp.Password = "secret";
+}
+
+// The fake's side of a login, up to a command with the verb (unanswered).
+inline void LoginUntil(test::FakeFtpPeer& peer, const char* verb) {
+  peer.Reply("220 fake ready");
+  test::ConverseUntil(peer, test::AcceptingReplies(), verb);
+}
 
 // A component aimed at one of the real server fixtures, without retries or
 // keep-alive.

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -66,6 +68,7 @@ class ServerSession : public testing::TestWithParam<Mode> {
   }
 
   test::TempTree tree_;
+  test::ScopedEnv cache_{"XDG_CACHE_HOME", tree_.Posix("cache").c_str()};
   std::unique_ptr<test::FtpServer> server_;
   TMFtp ftp_;
   FtpProbe probe_{ftp_};
@@ -131,7 +134,107 @@ TEST_P(ServerTransfer, TypeIsSentOnlyWhenItChanges) {
   EXPECT_EQ(tree_.Read("local/a4"), "a");
 }
 
+// ---- Listings and folder commands ----------------------------------------------------
+
+TEST_P(ServerTransfer, TheListingAgreesWithTheFileSystem) {
+  BuildTree(tree_);
+  KV_LOG_IN();
+  Expect([&] { ftp_.ChangeDirectory(Remote("")); }, "changed");
+  Expect([&] { ftp_.List(); }, "listed");
+  const std::map<std::string, OracleEntry> oracle = StatOracle(tree_.Posix("srv"));
+  std::set<std::string> listed;
+  for (const TMFtpFileInfoList* list : {&ftp_.Files(), &ftp_.Directories()}) {
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      const MFtpFileInfo& e = list->Item(i);
+      SCOPED_TRACE(e.name);
+      const auto it = oracle.find(e.name);
+      ASSERT_NE(it, oracle.end());
+      EXPECT_EQ(list == &ftp_.Directories(), it->second.followed.isDirectory);
+      const StatFacts& shown = e.link.empty() ? it->second.followed : it->second.itself;
+      if (list == &ftp_.Files()) {
+        EXPECT_EQ(e.size, shown.size);
+        ExpectSameDate(e.date, shown.date);
+      } else {
+        EXPECT_EQ(e.date, "");
+      }
+      listed.insert(e.name);
+    }
+  }
+  std::set<std::string> present;
+  for (const auto& [name, facts] : oracle) present.insert(name);
+  EXPECT_EQ(listed, present);
+  EXPECT_EQ(ftp_.IndexOfFile("notes.txt"), ftp_.Files().IndexOf("notes.txt"));
+  EXPECT_GE(ftp_.IndexOfFile("notes.txt"), 0);
+  EXPECT_EQ(ftp_.IndexOfFile("sub"), -1);
+}
+
+TEST_P(ServerTransfer, FolderCommandsChangeTheServer) {
+  tree_.Write("srv/old.txt", "o");
+  tree_.Write("srv/gone.txt", "g");
+  tree_.Mkdir("srv/empty");
+  KV_LOG_IN();
+  Expect([&] { ftp_.ChangeDirectory(Remote("sub")); }, "changed");
+  EXPECT_EQ(ftp_.Directory(), Remote("sub"));
+  Expect([&] { ftp_.ChangeDirectory(Remote("")); }, "changed");
+  EXPECT_EQ(ftp_.Directory(), Remote(""));
+  Expect([&] { ftp_.CreateDirectory("made"); }, "created");
+  Expect([&] { ftp_.RemoveDirectory("empty"); }, "removed");
+  Expect([&] { ftp_.DeleteFile("gone.txt"); }, "deleted");
+  Expect([&] { ftp_.RenameFile("old.txt", "new.txt"); }, "renamed");
+  Expect([&] { ftp_.SendCommand("NOOP"); }, "ready");
+  EXPECT_TRUE(fs::is_directory(tree_.Posix("srv/made")));
+  EXPECT_FALSE(fs::exists(tree_.Posix("srv/empty")));
+  EXPECT_FALSE(fs::exists(tree_.Posix("srv/gone.txt")));
+  EXPECT_FALSE(fs::exists(tree_.Posix("srv/old.txt")));
+  EXPECT_EQ(tree_.Read("srv/new.txt"), "o");
+  EXPECT_LT(probe_.TrafficIndex("> Rnto new.txt"), probe_.traffic.size());
+  EXPECT_EQ(ftp_.LastType(), "");  // a command of the caller may have changed it
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, ServerTransfer, testing::ValuesIn(AllModes()), ModeName);
+
+// ---- Resuming beyond 4 GiB ----------------------------------------------------------------
+
+class ServerResume : public ServerSession {};
+
+// The server's file and the local one are the same pattern file, one of them
+// cut at 4.5 GB: resuming either way must give the whole file.
+TEST_P(ServerResume, ResumesBothWaysFromBeyond4GiB) {
+  constexpr int64_t kCut = 4'500'000'000;
+  tree_.Mkdir("srv");
+  test::WriteSparsePatternFile(tree_.Posix("srv/big"), kFiveGB);
+  test::WriteSparsePatternFile(tree_.Posix("srv/up"), kFiveGB);
+  test::ResizeFile(tree_.Posix("srv/up"), kCut);
+  tree_.Mkdir("local");
+  test::WriteSparsePatternFile(tree_.Posix("local/big"), kFiveGB);
+  test::WriteSparsePatternFile(tree_.Posix("local/part"), kFiveGB);
+  test::ResizeFile(tree_.Posix("local/part"), kCut);
+  const std::string whole = test::Sha256OfFile(tree_.Posix("srv/big"));
+  KV_LOG_IN();
+  ftp_.OnFtpNeedInfo = [](TMFtp&, TMFtpInfoNeeded need, std::string& answer) {
+    if (need == niResume) answer = kAnswerResume;
+  };
+
+  Expect([&] { ftp_.GetFile(Remote("big"), tree_.Win("local/part")); }, "received");
+  EXPECT_EQ(ftp_.RemoteSize(), kFiveGB);
+  EXPECT_EQ(ftp_.ResumeOffset(), kCut);
+  EXPECT_EQ(ftp_.BytesTransferred(), kFiveGB - kCut);
+  EXPECT_LT(probe_.TrafficIndex("> REST 4500000000"), probe_.traffic.size());
+  EXPECT_EQ(test::Sha256OfFile(tree_.Posix("local/part")), whole);
+
+  Expect([&] { ftp_.PutFile(tree_.Win("local/big"), Remote("up")); }, "stored");
+  EXPECT_EQ(ftp_.ResumeOffset(), kCut);
+  EXPECT_EQ(ftp_.BytesTransferred(), kFiveGB - kCut);
+  EXPECT_EQ(probe_.sizes, std::vector<std::string>{"5000000000"});
+  EXPECT_EQ(test::Sha256OfFile(tree_.Posix("srv/up")), whole);
+}
+
+// pure-ftpd serves its tree as another user, who cannot write the files
+// made here; the others resume both ways.
+INSTANTIATE_TEST_SUITE_P(Kinds, ServerResume,
+                         testing::Values(Mode{FtpServerKind::Pyftpdlib, true}, Mode{FtpServerKind::Vsftpd, false},
+                                         Mode{FtpServerKind::Proftpd, true}),
+                         ModeName);
 
 }  // namespace
 }  // namespace kv
