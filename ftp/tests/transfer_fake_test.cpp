@@ -17,6 +17,9 @@
 #include "testsupport/fakeftpserver.h"
 #include "testsupport/loopback.h"
 #include "testsupport/pump.h"
+#include "platform/files.h"
+#include "platform/msgloop.h"
+#include "testsupport/patternfile.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
@@ -61,6 +64,12 @@ Serve SendAll(std::string bytes, const char* opening = kOpening) {
     std::this_thread::sleep_for(100ms);
     p.Reply("226 Transfer complete");
   };
+}
+
+// A PASV reply naming a listener of the test, which never accepts: the
+// client's connection completes in its queue, and nothing flows.
+std::string PasvReplyFor(uint16_t port) {
+  return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ")";
 }
 
 class FakeTransfer : public testing::Test {
@@ -291,8 +300,7 @@ TEST_P(CommandRefused, IsError29ThenReadyAndItsOwnEvent) {
   uint16_t dataPort = 0;
   const int listener = test::ListenOnLoopback(dataPort);
   FakeReplies replies = test::AcceptingReplies();
-  replies["PASV"] = "227 Entering Passive Mode (127,0,0,1," + std::to_string(dataPort / 256) + "," +
-                    std::to_string(dataPort % 256) + ")";
+  replies["PASV"] = PasvReplyFor(dataPort);
   for (const auto& [verb, reply] : GetParam().replies) replies[verb] = reply;
   tree_.Write("up.txt", "up");
   LogIn([=](FakeFtpPeer& p) { test::Converse(p, replies); });
@@ -324,6 +332,313 @@ const Refusal kRefusals[] = {
 };
 INSTANTIATE_TEST_SUITE_P(FakeServer, CommandRefused, testing::ValuesIn(kRefusals),
                          [](const testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+
+// ---- Resuming --------------------------------------------------------------------------------
+
+// A local file of 1000 bytes resumed against what SIZE says of the remote
+// one: complete, longer (REST), shorter (fetched whole), or unknown (REST
+// from the local size: the server's REST decides).
+TEST_F(FakeTransfer, ADownloadResumesOnlyWhereTheServerHasMore) {
+  struct Row {
+    const char* sizeReply;
+    std::string served;
+    const char* rest;  // the REST sent, or nullptr
+    std::string result;
+    Events events;
+  };
+  const std::string local(1000, 'L');
+  const Row rows[] = {
+      {"213 1000", "", nullptr, local, {"busy", "info 20", "ready", "received"}},
+      {"213 1500", std::string(500, 'n'), "REST 1000", local + std::string(500, 'n'), kReceived},
+      {"213 800", std::string(800, 'n'), nullptr, std::string(800, 'n'),
+       {"busy", "info 17", "info 10", "ready", "received"}},
+      {"500 SIZE not understood", std::string(500, 'n'), "REST 1000", local + std::string(500, 'n'), kReceived},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.sizeReply);
+    tree_.Write("local/f", local);
+    FakeReplies replies = test::AcceptingReplies();
+    replies["SIZE"] = row.sizeReply;
+    LogIn(Transfer("RETR", SendAll(row.served), replies));
+    ftp_.OnFtpNeedInfo = [](TMFtp&, TMFtpInfoNeeded, std::string& answer) { answer = kAnswerResume; };
+    ftp_.GetFile("f", tree_.Win("local/f"));
+    probe_.Expect(row.events);
+    EXPECT_EQ(tree_.Read("local/f"), row.result);
+    EXPECT_EQ(WasSent("RETR f"), !row.served.empty());
+    EXPECT_EQ(WasSent("REST 1000"), row.rest != nullptr);
+    ftp_.Logout();
+    test::PumpUntil([&] { return !ftp_.Connected(); });
+  }
+}
+
+// An upload resumes only onto a shorter remote file; onto a longer one it
+// overwrites, and an empty one is not asked about.
+TEST_F(FakeTransfer, AnUploadResumesOnlyOntoAShorterRemoteFile) {
+  struct Row {
+    const char* sizeReply;
+    bool asked;
+    std::string received;
+    const char* rest;
+  };
+  const std::string local = std::string(500, 'a') + std::string(500, 'b');
+  const Row rows[] = {
+      {"213 500", true, std::string(500, 'b'), "REST 500"},
+      {"213 1500", true, local, nullptr},
+      {"213 0", false, local, nullptr},
+      {"550 No such file", false, local, nullptr},
+  };
+  tree_.Write("local/f", local);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.sizeReply);
+    FakeReplies replies = test::AcceptingReplies();
+    replies["SIZE"] = row.sizeReply;
+    auto received = std::make_shared<std::string>();
+    LogIn(Transfer("STOR", [received](FakeFtpPeer& p, FakeData& d) {
+      p.Reply(kOpening);
+      *received = d.ReceiveAll();
+      p.Reply("226 Transfer complete");
+    }, replies));
+    bool asked = false;
+    ftp_.OnFtpNeedInfo = [&](TMFtp&, TMFtpInfoNeeded, std::string& answer) {
+      asked = true;
+      answer = kAnswerResume;
+    };
+    ASSERT_TRUE(probe_.Run([&] { ftp_.PutFile(tree_.Win("local/f"), "f"); }, "stored"));
+    EXPECT_EQ(asked, row.asked);
+    EXPECT_EQ(*received, row.received);
+    EXPECT_EQ(WasSent("REST 500"), row.rest != nullptr);
+    EXPECT_TRUE(probe_.errorTexts.empty());
+    ftp_.Logout();
+    test::PumpUntil([&] { return !ftp_.Connected(); });
+  }
+}
+
+// ---- The listing cache ------------------------------------------------------------------------
+
+TEST_F(FakeTransfer, AFreshCacheAnswersAListingWithoutACommand) {
+  LogIn([](FakeFtpPeer& p) { test::Converse(p, test::AcceptingReplies()); });
+  TMFtpFileInfoList files, directories;
+  files.Add("cached.txt", "-rw-r--r--", "15/01/2001 12:00", "5", "", "user", "group", "");
+  directories.Add("sub", "drwxr-xr-x", "", "0", "", "user", "group", "");
+  const int port = ftp_.Port;
+  ASSERT_TRUE(SaveCacheFile(GetCacheFileName("127.0.0.1", "joe", "/", port, false), files));
+  ASSERT_TRUE(SaveCacheFile(GetCacheFileName("127.0.0.1", "joe", "/", port, true), directories));
+  const size_t sent = Sent().size();
+  ftp_.List();
+  probe_.Expect({"ready", "listed"});
+  EXPECT_TRUE(ftp_.FromCache());
+  EXPECT_EQ(ftp_.IndexOfFile("cached.txt"), 0);
+  EXPECT_EQ(ftp_.Directories().Item(0).name, "sub");
+  EXPECT_EQ(Sent().size(), sent);
+}
+
+// A second listing that fails leaves nothing of the first one.
+TEST_F(FakeTransfer, AFailedListingLeavesNoEntries) {
+  uint16_t dataPort = 0;
+  const int listener = test::ListenOnLoopback(dataPort);
+  FakeReplies replies = test::AcceptingReplies();
+  replies["LIST"] = "450 Folder busy";
+  replies["PASV"] = PasvReplyFor(dataPort);  // the second listing's
+  LogIn(Transfer("LIST", SendAll(Line("a.txt") + "\r\n"), replies));
+  ftp_.Cache = false;
+  ASSERT_TRUE(probe_.Run([&] { ftp_.List(); }, "listed"));
+  ASSERT_EQ(ftp_.Files().Count(), 1);
+  ASSERT_TRUE(probe_.Run([&] { ftp_.List(); }, "listed"));
+  EXPECT_EQ(probe_.events, (Events{"busy", "info 14", "error 29", "ready", "listed"}));
+  EXPECT_EQ(ftp_.Files().Count(), 0);
+  close(listener);
+}
+
+// RMD deletes the cached listings of the folder it removed: the name in the
+// current folder, in the root, or taken whole when it begins with "/".
+TEST_F(FakeTransfer, RemovingAFolderDeletesItsCachedListings) {
+  LogIn([](FakeFtpPeer& p) {
+    p.Reply("220 fake ready");
+    FakeReplies replies = test::AcceptingReplies();
+    replies["RMD"] = "250 Removed";
+    while (std::optional<std::string> line = p.Command()) {
+      if (line->starts_with("CWD ")) {
+        p.Reply("250 \"" + line->substr(4) + "\" is the current folder");
+        continue;
+      }
+      const auto it = replies.find(line->substr(0, line->find(' ')));
+      p.Reply(it == replies.end() ? "502 Not here" : it->second);
+    }
+  });
+  struct Row {
+    const char* current;
+    const char* name;
+    const char* removed;
+  };
+  const Row rows[] = {{"/pub", "x", "/pub/x"}, {"/", "x", "/x"}, {"/pub", "/abs", "/abs"}};
+  const int port = ftp_.Port;
+  const auto cacheFile = [&](const std::string& folder, bool directories) {
+    return GetCacheFileName("127.0.0.1", "joe", folder, port, directories);
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.removed);
+    for (const std::string& folder : {std::string(row.removed), std::string("/pub/y")})
+      for (const bool directories : {true, false}) ASSERT_TRUE(SaveCacheFile(cacheFile(folder, directories), {}));
+    ASSERT_TRUE(probe_.Run([&] { ftp_.ChangeDirectory(row.current); }, "changed"));
+    ASSERT_TRUE(probe_.Run([&] { ftp_.RemoveDirectory(row.name); }, "removed"));
+    EXPECT_FALSE(platform::FileExists(cacheFile(row.removed, true)));
+    EXPECT_FALSE(platform::FileExists(cacheFile(row.removed, false)));
+    EXPECT_TRUE(platform::FileExists(cacheFile("/pub/y", true)));
+  }
+}
+
+
+// ---- The operation model --------------------------------------------------------------------
+
+TEST_F(FakeTransfer, CommandsOfTheCallerAndRenamesThatChangeNothing) {
+  LogIn([](FakeFtpPeer& p) {
+    LoginUntil(p, "CWD");
+    std::this_thread::sleep_for(300ms);
+    p.Reply("250 OK");
+    FakeReplies replies = test::AcceptingReplies();
+    replies["SITE"] = "200 Done";
+    test::Converse(p, replies, "");
+  });
+  // An empty command while busy is refused and leaves the running one be.
+  ftp_.ChangeDirectory("x");
+  ftp_.SendCommand("");
+  probe_.Expect({"busy", "info 5", "ready", "changed"});
+
+  // With a handler of its own the caller ends the operation.
+  std::string reply;
+  probe_.events.clear();
+  ftp_.SendCommand("SITE X", [&](const std::string& r) { reply = r; });
+  ASSERT_TRUE(test::PumpUntil([&] { return !reply.empty(); }));
+  test::PumpFor(200ms);
+  EXPECT_EQ(reply, "200 Done");
+  EXPECT_TRUE(ftp_.Busy());
+  ftp_.ClearBusy();
+  EXPECT_FALSE(ftp_.Busy());
+  EXPECT_EQ(probe_.events, Events{"busy"});
+
+  const size_t sent = Sent().size();
+  ftp_.RenameFile("same", "same");
+  ftp_.RenameFile("", "new");
+  ftp_.DeleteFile("");
+  ftp_.RemoveDirectory("");
+  test::PumpFor(200ms);
+  EXPECT_EQ(Sent().size(), sent);
+  EXPECT_FALSE(ftp_.Busy());
+  EXPECT_EQ(probe_.events, Events{"busy"});
+}
+
+TEST(TMFtpListeners, FourOfEachKindHearEveryReportInSlotOrder) {
+  TMFtp ftp;
+  std::vector<std::string> heard;
+  ftp.OnFtpInfo = [&](TMFtp&, FtpInfo, const std::string&) { heard.push_back("event"); };
+  const auto listener = [&](const std::string& name) {
+    return [&heard, name](TMFtp&, FtpInfo, const std::string& text) { heard.push_back(name + " " + text); };
+  };
+  for (int slot = 1; slot <= kFtpListenerSlots; ++slot) EXPECT_EQ(ftp.AddInfoListener(listener(std::to_string(slot))), slot);
+  EXPECT_EQ(ftp.AddInfoListener(listener("fifth")), -1);
+  EXPECT_EQ(ftp.AddInfoListener(nullptr), -1);
+  ftp.RemoveListener(2);
+  ftp.RemoveListener(0);
+  ftp.RemoveListener(5);
+  int selfRemoving = 0;
+  EXPECT_EQ(ftp.AddInfoListener([&](TMFtp& f, FtpInfo, const std::string&) { f.RemoveListener(2), ++selfRemoving; }), 2);
+  ftp.DoInfo(ftpInfoLoggedIn);
+  ftp.DoInfo(ftpInfoLoggedIn);
+  EXPECT_EQ(heard, (std::vector<std::string>{"event", "1 Logged in", "3 Logged in", "4 Logged in", "event", "1 Logged in",
+                                             "3 Logged in", "4 Logged in"}));
+  EXPECT_EQ(selfRemoving, 1);
+
+  std::vector<std::string> errors;
+  const auto errorListener = [&](TMFtp&, FtpError error, const std::string&) { errors.push_back(std::to_string(error)); };
+  for (int slot = 1; slot <= kFtpListenerSlots; ++slot) EXPECT_EQ(ftp.AddErrorListener(errorListener), slot);
+  EXPECT_EQ(ftp.AddErrorListener(errorListener), -1);
+  ftp.RemoveListener(1);  // an info slot: the error listeners stay
+  ftp.RemoveErrorListener(3);
+  ftp.DoError(ftpErrCommandRefused);
+  EXPECT_EQ(errors, (std::vector<std::string>{"29", "29", "29"}));
+}
+
+// A caller that processes messages while it hears of progress must not run
+// the next round of the upload inside the current one.
+TEST_F(FakeTransfer, AnUploadRoundNeverRunsInsideAnother) {
+  const int64_t size = (8 << 20) + 17;
+  test::WritePatternFile(tree_.Posix("up"), size);
+  auto received = std::make_shared<std::string>();
+  LogIn(Transfer("STOR", [received](FakeFtpPeer& p, FakeData& d) {
+    p.Reply(kOpening);
+    *received = d.ReceiveAll();
+    p.Reply("226 Transfer complete");
+  }));
+  int reports = 0;
+  int depth = 0;
+  int deepest = 0;
+  ftp_.AddInfoListener([&](TMFtp&, FtpInfo info, const std::string&) {
+    if (info != ftpInfoProgress) return;
+    ++reports;
+    deepest = std::max(deepest, ++depth);
+    platform::MessageLoop::Current().ProcessMessages();
+    --depth;
+  });
+  ftp_.PutFile(tree_.Win("up"), "up");
+  probe_.Expect({"busy", "info 10", "ready", "stored"});
+  EXPECT_GT(reports, 1);
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(*received, tree_.Read("up"));
+  EXPECT_EQ(ftp_.BytesTransferred(), size);
+}
+
+// ---- Local files that fail ---------------------------------------------------------------------
+
+// Runs fn in the child the runner makes, with a component logged in to the
+// fake; the child's exit status says what went wrong (0: nothing).
+int InChild(const std::function<int(const std::function<int()>&)>& runner, uint16_t port,
+            const std::function<int(TMFtp&, FtpProbe&)>& fn) {
+  return runner([&] {
+    TMFtp ftp;
+    FtpProbe probe(ftp);
+    Aim(ftp, port);
+    if (!probe.Run([&] { ftp.Login(); }, "loggedin")) return 100;
+    probe.events.clear();
+    return fn(ftp, probe);
+  });
+}
+
+// The disk fills up while the file is written: error 21, the download goes
+// on to its end, and the file that was there is kept.
+TEST_F(FakeTransfer, AFullDiskIsError21AndKeepsTheFile) {
+  tree_.Write("local/target", "old");
+  server_ = std::make_unique<FakeFtpServer>(Transfer("RETR", SendAll(std::string(1 << 20, 'x'))));
+  const int status = InChild(
+      [](const std::function<int()>& fn) { return test::RunWithFileSizeLimit(64 << 10, fn); }, server_->Port(),
+      [&](TMFtp& ftp, FtpProbe& probe) {
+        ftp.Passive = true;
+        if (!probe.Run([&] { ftp.GetFile("f", tree_.Win("local/target")); }, "received")) return 1;
+        test::PumpFor(200ms);
+        if (probe.events != Events{"busy", "error 21", "info 10", "ready", "received"}) return 2;
+        if (probe.errorTexts != std::vector<std::string>{"File too large"}) return 3;
+        return 0;
+      });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(tree_.Read("local/target"), "old");
+  EXPECT_EQ(FolderEntries(tree_.Posix("local")), std::set<std::string>{"target"});
+}
+
+// A file the user may not read is error 20, and nothing is sent for it.
+TEST_F(FakeTransfer, AnUnreadableFileIsError20AndNothingIsSent) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to give the file to another user";
+  tree_.Write("secret", "s");
+  std::filesystem::permissions(tree_.Posix(), std::filesystem::perms(0755));
+  std::filesystem::permissions(tree_.Posix("secret"), std::filesystem::perms(0600));
+  server_ = std::make_unique<FakeFtpServer>([](FakeFtpPeer& p) { test::Converse(p, test::AcceptingReplies()); });
+  const int status = InChild(test::RunUnprivileged, server_->Port(), [&](TMFtp& ftp, FtpProbe& probe) {
+    if (!probe.Run([&] { ftp.PutFile(tree_.Win("secret"), "secret"); }, "stored")) return 1;
+    return probe.events == Events{"busy", "error 20", "ready", "stored"} ? 0 : 2;
+  });
+  EXPECT_EQ(status, 0);
+  const std::vector<std::string> sent = server_->Transcripts().at(0);
+  EXPECT_EQ(sent.back(), "PWD");  // the login's last command
+}
 
 }  // namespace
 }  // namespace kv
