@@ -16,6 +16,7 @@ enum FtpInfo : uint8_t {
   ftpInfoSent = 4,           // a command line (passwords masked)
   ftpInfoBusy = 5,
   ftpInfoResumable = 6,
+  ftpInfoDebug = 7,          // a log view shows it as a debug line; the component never reports it
   ftpInfoProgress = 8,
   ftpInfoTransferDone = 10,
   ftpInfoListingClosed = 11,
