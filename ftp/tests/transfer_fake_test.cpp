@@ -528,6 +528,14 @@ TEST_F(FakeTransfer, CommandsOfTheCallerAndRenamesThatChangeNothing) {
   EXPECT_EQ(probe_.events, Events{"busy"});
 }
 
+TEST_F(FakeTransfer, WithoutAsynchronousAnOperationReturnsWhenItEnded) {
+  LogIn(Transfer("RETR", SendAll(kContent)));
+  ftp_.SetAsynchronous(false);
+  ftp_.GetFile("f", tree_.Win("f"));
+  EXPECT_EQ(probe_.events, kReceived);
+  EXPECT_EQ(tree_.Read("f"), kContent);
+}
+
 TEST(TMFtpListeners, FourOfEachKindHearEveryReportInSlotOrder) {
   TMFtp ftp;
   std::vector<std::string> heard;

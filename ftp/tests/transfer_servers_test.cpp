@@ -2,6 +2,7 @@
 // fixtures, over passive and active data connections. Files are compared
 // by SHA-256 (sha256sum) and listings by what os.stat says of the tree.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -108,6 +109,11 @@ TEST_P(ServerTransfer, FilesOfEverySizeArriveUnchangedBothWays) {
     Expect([&] { ftp_.GetFile(Remote(name), tree_.Win("local/back-" + name)); }, "received");
     EXPECT_EQ(ftp_.BytesTransferred(), size);
     EXPECT_EQ(test::Sha256OfFile(tree_.Posix("local/back-" + name)), expected);
+    if (size == kFiveGB) {
+      struct stat st {};
+      ASSERT_EQ(stat(tree_.Posix("local/back-" + name).c_str(), &st), 0);
+      EXPECT_LT(st.st_blocks * 512, 64 << 20) << "the holes were written out";
+    }
     fs::remove(tree_.Posix("srv/" + name));
     fs::remove(tree_.Posix("local/" + name));
     fs::remove(tree_.Posix("local/back-" + name));

@@ -76,8 +76,8 @@ TEST(TMFtpMessengerWidget, WindowModelAndComponentMayGoInAnyOrder) {
     ASSERT_TRUE(model->HasView());
     QPointer<TMFtpMessengerWidget> window;
     ASSERT_TRUE(WaitUntil([&] { return (window = test::FindTopLevel<TMFtpMessengerWidget>()) != nullptr; }));
-    ftp->DoError(ftpErrRefused);
-    ASSERT_TRUE(WaitUntil([&] { return window->toPlainText() == "ERROR:>     Connection Refused"; }));
+    ftp->DoInfo(ftpInfoLoggedIn);
+    ASSERT_TRUE(WaitUntil([&] { return window->toPlainText() == "STATUS:>    Login successful"; }));
     if (componentFirst) ftp.reset();
     model.reset();
     ftp.reset();
