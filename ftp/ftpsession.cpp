@@ -53,7 +53,9 @@ TMFtp::TMFtp() : clock_(std::make_unique<Clock>(*this)) {
   dataSocket_.OnRead = [this](TMSocket&) { ServeDataEvent(kDataRead); };
   dataSocket_.OnWrite = [this](TMSocket&) { ServeDataEvent(kDataWrite); };
   dataSocket_.OnDisconnect = [this](TMSocket& s) { OnDataClosedBySocket(s); };
-  dataSocket_.OnTimeout = [this](TMSocket&) { FailDataConnection(WSAETIMEDOUT); };
+  dataSocket_.OnTimeout = [this](TMSocket&) {
+    if (transfer_ != Transfer::None) FailDataConnection(WSAETIMEDOUT);
+  };
   listener_.OnAccept = [this](TMSocket& s) { OnDataAccepted(s); };
 }
 
