@@ -318,6 +318,8 @@ class TMFtp : public TMSocket {
   void DataConnectionStep(const std::string& typeReply, TFtpReplyHandler dataStep);
   void PasvReply(const std::string& reply, const TFtpReplyHandler& dataStep);
   bool SendTransferCommand(const std::string& command);
+  void TransferCommandStep(const std::string& dataReply, std::string command, std::string_view restRefused);
+  int ReceiveBlock();
   void TransferReply(const std::string& reply);
   void NoteDataClosed();
   void CompleteTransfer();
@@ -347,7 +349,6 @@ class TMFtp : public TMSocket {
   void DownloadSizeReply(const std::string& reply);
   void ResumeDownload(int64_t localSize);
   void RetrStep(const std::string& reply);
-  void ResumeRetrStep(const std::string& reply);
   void AnnounceDownloadSize(const std::string& reply);
   void ReadDownloadData();
   void FinishDownload();
@@ -356,7 +357,6 @@ class TMFtp : public TMSocket {
   void UploadAfterType(const std::string& typeReply);
   void UploadSizeReply(const std::string& reply);
   void StorStep(const std::string& reply);
-  void ResumeStorStep(const std::string& reply);
   void UploadDataOpened();
   void WriteUploadData();
   bool UploadAllRead() const;

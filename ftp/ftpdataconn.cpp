@@ -117,6 +117,41 @@ bool TMFtp::SendTransferCommand(const std::string& command) {
   return SendLine(command, [this](const std::string& r) { TransferReply(r); });
 }
 
+// The step after PASV or PORT of a download or upload: the transfer
+// command, after "REST" when it resumes. A refused REST is error 28 with
+// restRefused as its text.
+void TMFtp::TransferCommandStep(const std::string& dataReply, std::string command, std::string_view restRefused) {
+  if (ReplyGroup(dataReply) != '2') {
+    EndWithError(ftpErrStepRefused, {});
+    return;
+  }
+  if (resumeOffset_ == 0) {
+    SendTransferCommand(command);
+    return;
+  }
+  SendLine("REST " + std::to_string(resumeOffset_),
+           [this, command = std::move(command), text = std::string(restRefused)](const std::string& r) {
+             if (ReplyGroup(r) == '3') {
+               SendTransferCommand(command);
+               return;
+             }
+             CloseTransfer();
+             EndWithError(ftpErrResume, text);
+           });
+}
+
+// One block of data into the buffer: its length, 0 when nothing waits, -1
+// when the data connection failed (the operation has ended then).
+int TMFtp::ReceiveBlock() {
+  const int n = dataSocket_.Receive(buffer_.data(), static_cast<int>(buffer_.size()));
+  const int error = dataSocket_.LastError;
+  if (error != 0 && error != WSAEWOULDBLOCK && error != WSAENOTSOCK) {
+    FailDataConnection(error);
+    return -1;
+  }
+  return n > 0 ? n : 0;
+}
+
 // ---- The completion rule ------------------------------------------------------------
 
 // A transfer ends when both its final reply and the close of its data

@@ -124,33 +124,14 @@ void TMFtp::DownloadSizeReply(const std::string& reply) {
   StartFreshDownload("299");
 }
 
+void TMFtp::RetrStep(const std::string& reply) {
+  TransferCommandStep(reply, "RETR " + remoteFile_, kTextResumeDownloadFailed);
+}
+
 void TMFtp::ResumeDownload(int64_t localSize) {
   local_.Seek(static_cast<uint64_t>(localSize));
   resumeOffset_ = localSize;
-  DataConnectionStep("299", [this](const std::string& r) { ResumeRetrStep(r); });
-}
-
-void TMFtp::RetrStep(const std::string& reply) {
-  if (ReplyGroup(reply) != '2') {
-    EndWithError(ftpErrStepRefused, {});
-    return;
-  }
-  SendTransferCommand("RETR " + remoteFile_);
-}
-
-void TMFtp::ResumeRetrStep(const std::string& reply) {
-  if (ReplyGroup(reply) != '2') {
-    EndWithError(ftpErrStepRefused, {});
-    return;
-  }
-  SendLine("REST " + std::to_string(resumeOffset_), [this](const std::string& r) {
-    if (ReplyGroup(r) == '3') {
-      SendTransferCommand("RETR " + remoteFile_);
-      return;
-    }
-    CloseTransfer();
-    EndWithError(ftpErrResume, std::string(kTextResumeDownloadFailed));
-  });
+  DataConnectionStep("299", [this](const std::string& r) { RetrStep(r); });
 }
 
 // "150 Opening BINARY mode data connection for f (2048 bytes)": 2048.
@@ -167,12 +148,9 @@ void TMFtp::ReadDownloadData() {
   const uint64_t serial = transferSerial_;
   bool any = false;
   for (int round = 0; round < kFtpDataRoundBlocks; ++round) {
-    const int n = dataSocket_.Receive(buffer_.data(), static_cast<int>(buffer_.size()));
-    if (dataSocket_.LastError != 0 && dataSocket_.LastError != WSAEWOULDBLOCK) {
-      FailDataConnection(dataSocket_.LastError);
-      return;
-    }
-    if (n <= 0) break;
+    const int n = ReceiveBlock();
+    if (n < 0) return;
+    if (n == 0) break;
     any = true;
     bytesTransferred_ += n;
     if (!failedLocally_ && !local_.Write(buffer_.data(), static_cast<size_t>(n))) FailLocal(ftpErrLocalWrite);

@@ -80,12 +80,9 @@ void TMFtp::ReadListingData() {
   const uint64_t serial = transferSerial_;
   bool any = false;
   for (int round = 0; round < kFtpDataRoundBlocks; ++round) {
-    const int n = dataSocket_.Receive(buffer_.data(), static_cast<int>(buffer_.size()));
-    if (dataSocket_.LastError != 0 && dataSocket_.LastError != WSAEWOULDBLOCK) {
-      FailDataConnection(dataSocket_.LastError);
-      return;
-    }
-    if (n <= 0) break;
+    const int n = ReceiveBlock();
+    if (n < 0) return;
+    if (n == 0) break;
     any = true;
     bytesTransferred_ += n;
     if (!listingLines_.Append(std::string_view(buffer_.data(), static_cast<size_t>(n)))) {

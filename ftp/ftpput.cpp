@@ -81,30 +81,11 @@ void TMFtp::UploadSizeReply(const std::string& reply) {
   }
   local_.Seek(static_cast<uint64_t>(remoteSize_));
   resumeOffset_ = remoteSize_;
-  DataConnectionStep("299", [this](const std::string& r) { ResumeStorStep(r); });
+  store();
 }
 
 void TMFtp::StorStep(const std::string& reply) {
-  if (ReplyGroup(reply) != '2') {
-    EndWithError(ftpErrStepRefused, {});
-    return;
-  }
-  SendTransferCommand("STOR " + remoteFile_);
-}
-
-void TMFtp::ResumeStorStep(const std::string& reply) {
-  if (ReplyGroup(reply) != '2') {
-    EndWithError(ftpErrStepRefused, {});
-    return;
-  }
-  SendLine("REST " + std::to_string(resumeOffset_), [this](const std::string& r) {
-    if (ReplyGroup(r) == '3') {
-      SendTransferCommand("STOR " + remoteFile_);
-      return;
-    }
-    CloseTransfer();
-    EndWithError(ftpErrResume, std::string(kTextResumeUploadFailed));
-  });
+  TransferCommandStep(reply, "STOR " + remoteFile_, kTextResumeUploadFailed);
 }
 
 // The upload ends where the local file ended when the data connection

@@ -95,14 +95,6 @@ TEST(TMFtpMessenger, ShowEventsHideOnlyWhatTheySay) {
   EXPECT_EQ(view.Lines(), (Lines{{"ERROR:>     Connection Refused", kColorRed}, {"COMMAND:>   NOOP", kColorGreen}}));
 }
 
-TEST(TMFtpMessenger, TheStyleChoosesTheFont) {
-  TMFtpMessenger view({.hidden = true});
-  EXPECT_EQ(view.Channel()->CurrentLook(), (MessengerLook{"Courier New", true, true}));
-  view.SetStyle(msgMFtpTime);
-  view.SetAutoScroll(false);
-  EXPECT_EQ(view.Channel()->CurrentLook(), (MessengerLook{"MS Sans Serif", false, false}));
-}
-
 TEST(TMFtpMessenger, KeepsTheNewestLinesOnly) {
   TMFtpMessenger view({.hidden = true});
   for (size_t i = 0; i < kMessengerMaxLines + 5; ++i) view.AddLine(std::to_string(i));
