@@ -319,7 +319,7 @@ class TMFtp : public TMSocket {
   void PasvReply(const std::string& reply, const TFtpReplyHandler& dataStep);
   bool SendTransferCommand(const std::string& command);
   void TransferCommandStep(const std::string& dataReply, std::string command, std::string_view restRefused);
-  int ReceiveBlock();
+  bool ReadRound(const std::function<bool(std::string_view)>& take);
   void TransferReply(const std::string& reply);
   void NoteDataClosed();
   void CompleteTransfer();

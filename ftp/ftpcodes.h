@@ -74,6 +74,9 @@ enum TMFtpInfoNeeded : uint8_t {
 inline constexpr std::string_view kTextDisconnected = "Disconnected";
 inline constexpr std::string_view kTextTimedOut = "Connection timed out";
 inline constexpr std::string_view kTextAccessDenied = "Access denied or file not found";
+inline constexpr std::string_view kTextCannotResumeFile = "I don't know how to resume this file, I will overwrite it";
+inline constexpr std::string_view kTextResumeDownloadFailed = "Failed to resume downloading file";
+inline constexpr std::string_view kTextResumeUploadFailed = "Failed to resume uploading file";
 
 // The text an info report carries when its caller gives none (empty for
 // most codes).

@@ -140,16 +140,25 @@ void TMFtp::TransferCommandStep(const std::string& dataReply, std::string comman
            });
 }
 
-// One block of data into the buffer: its length, 0 when nothing waits, -1
-// when the data connection failed (the operation has ended then).
-int TMFtp::ReceiveBlock() {
-  const int n = dataSocket_.Receive(buffer_.data(), static_cast<int>(buffer_.size()));
-  const int error = dataSocket_.LastError;
-  if (error != 0 && error != WSAEWOULDBLOCK && error != WSAENOTSOCK) {
-    FailDataConnection(error);
-    return -1;
+// One round of reading: blocks until the socket is empty, at most
+// kFtpDataRoundBlocks of them, each handed to take (false: stop, the
+// transfer ended). True when data came and the transfer still runs.
+bool TMFtp::ReadRound(const std::function<bool(std::string_view)>& take) {
+  const uint64_t serial = transferSerial_;
+  bool any = false;
+  for (int round = 0; round < kFtpDataRoundBlocks; ++round) {
+    const int n = dataSocket_.Receive(buffer_.data(), static_cast<int>(buffer_.size()));
+    const int error = dataSocket_.LastError;
+    if (error != 0 && error != WSAEWOULDBLOCK && error != WSAENOTSOCK) {
+      FailDataConnection(error);
+      return false;
+    }
+    if (n <= 0) break;
+    any = true;
+    bytesTransferred_ += n;
+    if (!take(std::string_view(buffer_.data(), static_cast<size_t>(n))) || !TransferRunning(serial)) return false;
   }
-  return n > 0 ? n : 0;
+  return any;
 }
 
 // ---- The completion rule ------------------------------------------------------------

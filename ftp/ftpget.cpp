@@ -15,13 +15,6 @@ namespace kv {
 
 using namespace platform;
 
-namespace {
-
-constexpr std::string_view kTextCannotResume = "I don't know how to resume this file, I will overwrite it";
-constexpr std::string_view kTextResumeDownloadFailed = "Failed to resume downloading file";
-
-}  // namespace
-
 void TMFtp::GetFile(std::string_view remoteFile, std::string_view localFile) {
   if (!BeginOperation()) return;
   operationCode_ = opDownload;
@@ -108,7 +101,7 @@ void TMFtp::DownloadSizeReply(const std::string& reply) {
     } else if (remoteSize_ > local && local > 0) {
       ResumeDownload(local);
     } else {
-      DoInfo(ftpInfoNotResumable, kTextCannotResume);
+      DoInfo(ftpInfoNotResumable, kTextCannotResumeFile);
       StartFreshDownload("299");
     }
     return;
@@ -146,17 +139,11 @@ void TMFtp::AnnounceDownloadSize(const std::string& reply) {
 // that the server's final reply is the last one of this operation.
 void TMFtp::ReadDownloadData() {
   const uint64_t serial = transferSerial_;
-  bool any = false;
-  for (int round = 0; round < kFtpDataRoundBlocks; ++round) {
-    const int n = ReceiveBlock();
-    if (n < 0) return;
-    if (n == 0) break;
-    any = true;
-    bytesTransferred_ += n;
-    if (!failedLocally_ && !local_.Write(buffer_.data(), static_cast<size_t>(n))) FailLocal(ftpErrLocalWrite);
-    if (!TransferRunning(serial)) return;
-  }
-  if (any) ReportProgress(serial);
+  const bool read = ReadRound([this](std::string_view block) {
+    if (!failedLocally_ && !local_.Write(block.data(), block.size())) FailLocal(ftpErrLocalWrite);
+    return true;
+  });
+  if (read) ReportProgress(serial);
 }
 
 void TMFtp::FinishDownload() {

@@ -77,26 +77,21 @@ void TMFtp::ListStep(const std::string& reply) {
 }
 
 void TMFtp::ReadListingData() {
-  const uint64_t serial = transferSerial_;
-  bool any = false;
-  for (int round = 0; round < kFtpDataRoundBlocks; ++round) {
-    const int n = ReceiveBlock();
-    if (n < 0) return;
-    if (n == 0) break;
-    any = true;
-    bytesTransferred_ += n;
-    if (!listingLines_.Append(std::string_view(buffer_.data(), static_cast<size_t>(n)))) {
+  const bool read = ReadRound([this](std::string_view block) {
+    if (!listingLines_.Append(block)) {
       errorText_ = kTextListingLineTooLong;
       Fail(ftpErrDataConnection);
-      return;
+      return false;
     }
+    const uint64_t serial = transferSerial_;
     std::string line;
     while (listingLines_.NextLine(line)) {
       TakeListingLine(line);
-      if (!TransferRunning(serial)) return;
+      if (!TransferRunning(serial)) return false;
     }
-  }
-  if (any) NoteProgress();
+    return true;
+  });
+  if (read) NoteProgress();
 }
 
 void TMFtp::FlushListing() {

@@ -18,13 +18,6 @@ namespace kv {
 
 using namespace platform;
 
-namespace {
-
-constexpr std::string_view kTextCannotResume = "I don't know how to resume this file, I will overwrite it";
-constexpr std::string_view kTextResumeUploadFailed = "Failed to resume uploading file";
-
-}  // namespace
-
 void TMFtp::PutFile(std::string_view localFile, std::string_view remoteFile) {
   if (!BeginOperation()) return;
   operationCode_ = opUpload;
@@ -75,7 +68,7 @@ void TMFtp::UploadSizeReply(const std::string& reply) {
     return;
   }
   if (remoteSize_ >= static_cast<int64_t>(localSize)) {
-    DoInfo(ftpInfoNotResumable, kTextCannotResume);
+    DoInfo(ftpInfoNotResumable, kTextCannotResumeFile);
     store();
     return;
   }
