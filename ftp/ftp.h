@@ -313,6 +313,8 @@ class TMFtp : public TMSocket {
   // Data events, served one at a time in this order (lowest bit first).
   enum : uint8_t { kDataOpened = 1, kDataRead = 2, kDataWrite = 4, kDataClosed = 8 };
   void BeginTransfer(Transfer kind);
+  bool BeginFileTransfer(TFtpOperation operation, Transfer kind, std::string_view remoteFile,
+                         std::string_view localFile);
   void CloseTransfer();
   bool TransferRunning(uint64_t serial) const { return transfer_ != Transfer::None && transferSerial_ == serial; }
   void DataConnectionStep(const std::string& typeReply, TFtpReplyHandler dataStep);

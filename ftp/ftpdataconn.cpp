@@ -40,6 +40,21 @@ void TMFtp::BeginTransfer(Transfer kind) {
   if (buffer_.size() != kFtpDataBlock) buffer_.resize(kFtpDataBlock);
 }
 
+// The start of a download or upload: false when it was refused or has
+// ended at once (a name is empty: error 23 or 20).
+bool TMFtp::BeginFileTransfer(TFtpOperation operation, Transfer kind, std::string_view remoteFile,
+                              std::string_view localFile) {
+  if (!BeginOperation()) return false;
+  operationCode_ = operation;
+  BeginTransfer(kind);
+  remoteFile_ = remoteFile;
+  localFile_ = localFile;
+  if (!remoteFile_.empty() && !localFile_.empty()) return true;
+  EndWithError(remoteFile_.empty() ? ftpErrNoRemoteName : ftpErrLocalOpen, {});
+  WaitWhileBusy();
+  return false;
+}
+
 // Without events: what is closed here is over, and nothing of it may
 // complete later. A replacement file of a download goes with it.
 void TMFtp::CloseTransfer() {

@@ -16,16 +16,7 @@ namespace kv {
 using namespace platform;
 
 void TMFtp::GetFile(std::string_view remoteFile, std::string_view localFile) {
-  if (!BeginOperation()) return;
-  operationCode_ = opDownload;
-  BeginTransfer(Transfer::Download);
-  remoteFile_ = remoteFile;
-  localFile_ = localFile;
-  if (remoteFile_.empty() || localFile_.empty()) {
-    EndWithError(remoteFile_.empty() ? ftpErrNoRemoteName : ftpErrLocalOpen, {});
-    WaitWhileBusy();
-    return;
-  }
+  if (!BeginFileTransfer(opDownload, Transfer::Download, remoteFile, localFile)) return;
   const std::string kind = TransferMode == AsciiTransfer ? "A" : "I";
   if (FileExists(localFile_)) {
     // Opened now, as a file that may be written: one that may not is never

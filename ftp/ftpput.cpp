@@ -19,14 +19,8 @@ namespace kv {
 using namespace platform;
 
 void TMFtp::PutFile(std::string_view localFile, std::string_view remoteFile) {
-  if (!BeginOperation()) return;
-  operationCode_ = opUpload;
-  BeginTransfer(Transfer::Upload);
-  remoteFile_ = remoteFile;
-  localFile_ = localFile;
-  if (remoteFile_.empty() || localFile_.empty()) {
-    EndWithError(remoteFile_.empty() ? ftpErrNoRemoteName : ftpErrLocalOpen, {});
-  } else if (!local_.OpenForReading(localFile_)) {
+  if (!BeginFileTransfer(opUpload, Transfer::Upload, remoteFile, localFile)) return;
+  if (!local_.OpenForReading(localFile_)) {
     FailLocal(ftpErrLocalOpen);
     Done();
   } else {

@@ -495,7 +495,14 @@ TEST_F(FakeTransfer, CommandsOfTheCallerAndRenamesThatChangeNothing) {
   EXPECT_FALSE(ftp_.Busy());
   EXPECT_EQ(probe_.events, Events{"busy"});
 
+  // A name missing ends the transfer before anything is sent.
   const size_t sent = Sent().size();
+  ASSERT_TRUE(probe_.Run([&] { ftp_.GetFile("", tree_.Win("f")); }, "received"));
+  EXPECT_EQ(probe_.events, (Events{"busy", "error 23", "ready", "received"}));
+  ASSERT_TRUE(probe_.Run([&] { ftp_.PutFile("", "f"); }, "stored"));
+  EXPECT_EQ(probe_.events, (Events{"busy", "error 20", "ready", "stored"}));
+
+  probe_.events = {"busy"};
   ftp_.RenameFile("same", "same");
   ftp_.RenameFile("", "new");
   ftp_.DeleteFile("");
