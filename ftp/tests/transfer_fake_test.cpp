@@ -502,7 +502,8 @@ TEST_F(FakeTransfer, CommandsOfTheCallerAndRenamesThatChangeNothing) {
   ASSERT_TRUE(probe_.Run([&] { ftp_.PutFile("", "f"); }, "stored"));
   EXPECT_EQ(probe_.events, (Events{"busy", "error 20", "ready", "stored"}));
 
-  probe_.events = {"busy"};
+  // These change nothing and are not even begun.
+  probe_.events.clear();
   ftp_.RenameFile("same", "same");
   ftp_.RenameFile("", "new");
   ftp_.DeleteFile("");
@@ -510,7 +511,7 @@ TEST_F(FakeTransfer, CommandsOfTheCallerAndRenamesThatChangeNothing) {
   test::PumpFor(200ms);
   EXPECT_EQ(Sent().size(), sent);
   EXPECT_FALSE(ftp_.Busy());
-  EXPECT_EQ(probe_.events, Events{"busy"});
+  EXPECT_TRUE(probe_.events.empty());
 }
 
 TEST_F(FakeTransfer, WithoutAsynchronousAnOperationReturnsWhenItEnded) {
