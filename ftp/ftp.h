@@ -160,11 +160,10 @@ class TMFtp : public TMSocket {
   // Bytes written to the local file (download), sent (upload) or received
   // (listing) by the running or last transfer.
   int64_t BytesTransferred() const { return bytesTransferred_; }
-  // The size the server reported with SIZE, the REST offset of a resumed
-  // transfer (0 otherwise), and where an upload ends.
+  // The size the server reported with SIZE, and the REST offset of a
+  // resumed transfer (0 otherwise).
   int64_t RemoteSize() const { return remoteSize_; }
   int64_t ResumeOffset() const { return resumeOffset_; }
-  int64_t UploadEnd() const { return uploadEnd_; }
   // Expires when the component is destroyed, so that a view attached to it
   // (the log view) can tell without being told.
   std::weak_ptr<const void> Presence() const { return presence_; }
@@ -432,7 +431,7 @@ class TMFtp : public TMSocket {
   TFtpLocalFile local_;
   int64_t remoteSize_ = 0;
   int64_t resumeOffset_ = 0;
-  int64_t uploadEnd_ = 0;
+  int64_t uploadEnd_ = 0;           // the local file's size when the data connection opened
   int64_t bytesTransferred_ = 0;
   std::vector<char> buffer_;        // one block of data
   size_t pendingBegin_ = 0;         // the part of buffer_ an upload has yet to send
