@@ -16,6 +16,7 @@ enum FtpInfo : uint8_t {
   ftpInfoSent = 4,           // a command line (passwords masked)
   ftpInfoBusy = 5,
   ftpInfoResumable = 6,
+  ftpInfoDebug = 7,          // a log view shows it as a debug line; the component never reports it
   ftpInfoProgress = 8,
   ftpInfoTransferDone = 10,
   ftpInfoListingClosed = 11,
@@ -73,6 +74,9 @@ enum TMFtpInfoNeeded : uint8_t {
 inline constexpr std::string_view kTextDisconnected = "Disconnected";
 inline constexpr std::string_view kTextTimedOut = "Connection timed out";
 inline constexpr std::string_view kTextAccessDenied = "Access denied or file not found";
+inline constexpr std::string_view kTextCannotResumeFile = "I don't know how to resume this file, I will overwrite it";
+inline constexpr std::string_view kTextResumeDownloadFailed = "Failed to resume downloading file";
+inline constexpr std::string_view kTextResumeUploadFailed = "Failed to resume uploading file";
 
 // The text an info report carries when its caller gives none (empty for
 // most codes).

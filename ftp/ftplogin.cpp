@@ -228,9 +228,13 @@ void TMFtp::PwdReply(const std::string& reply) {
     Fail(ftpErrStepRefused);
     return;
   }
-  directory_ = QuotedPath(reply);
-  if (ServerType == ftpstNetTerm || ServerType == ftpstServU) directory_ = DrivePathToFtpPath(directory_);
+  directory_ = DirectoryOfPwdReply(reply);
   FinishLogin();
+}
+
+std::string TMFtp::DirectoryOfPwdReply(const std::string& reply) const {
+  const std::string path = QuotedPath(reply);
+  return ServerType == ftpstNetTerm || ServerType == ftpstServU ? DrivePathToFtpPath(path) : path;
 }
 
 void TMFtp::FinishLogin() {

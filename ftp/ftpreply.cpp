@@ -24,6 +24,19 @@ bool ReplyStartsWith(std::string_view line, std::string_view prefix) {
   return ReplyGroup(line) != 0 && line.starts_with(prefix);
 }
 
+int64_t SizeOfReply(std::string_view reply) {
+  std::string_view digits = reply.size() > 4 ? reply.substr(4) : std::string_view();
+  while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+  while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\r')) digits.remove_suffix(1);
+  if (digits.empty() || digits.size() > 18) return 0;
+  int64_t value = 0;
+  for (const char c : digits) {
+    if (!IsDigit(c)) return 0;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
 std::string QuotedPath(std::string_view reply) {
   const size_t open = reply.find('"');
   if (open == std::string_view::npos) return {};
@@ -61,6 +74,14 @@ bool TFtpReplyReader::NextLine(std::string& line) {
   if (lines_.empty()) return false;
   line = std::move(lines_.front());
   lines_.pop_front();
+  return true;
+}
+
+bool TFtpReplyReader::TakeRest(std::string& line) {
+  if (leftover_.empty()) return false;
+  if (leftover_.back() == '\r') leftover_.pop_back();
+  line = std::move(leftover_);
+  leftover_.clear();
   return true;
 }
 

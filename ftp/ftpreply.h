@@ -3,6 +3,7 @@
 // text, multi-line replies collected into one, and the small readers of a
 // reply's code and quoted path.
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -16,6 +17,10 @@ namespace kv {
 char ReplyGroup(std::string_view line);
 // True when the line starts with `prefix` and has a valid code.
 bool ReplyStartsWith(std::string_view line, std::string_view prefix);
+
+// The number a SIZE reply ("213 5000000000") carries after its code; 0
+// when the rest is not a plain decimal number that fits.
+int64_t SizeOfReply(std::string_view reply);
 
 // The path in a reply such as 257 "/pub/a ""b""" is current: "" inside
 // the quotes is one quote, and a quote that is not followed by a blank or
@@ -38,6 +43,10 @@ class TFtpReplyReader {
   bool Append(std::string_view text);
   // The next complete line, oldest first.
   bool NextLine(std::string& line);
+  // The text after the last line end, as one more line (a CR at its end
+  // goes with it), for a peer that stopped sending without ending its last
+  // line. False when there is none.
+  bool TakeRest(std::string& line);
 
   enum class Step {
     Pending,          // an empty line or a line of a multi-line reply

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "ftp/ftp.h"
+#include "platform/errors.h"
 #include "platform/text.h"
 
 namespace kv {
@@ -48,6 +49,14 @@ TMFtp::TMFtp() : clock_(std::make_unique<Clock>(*this)) {
   OnDisconnect = [this](TMSocket& s) { OnControlDisconnected(s); };
   OnRead = [this](TMSocket& s) { OnControlRead(s); };
   OnTimeout = [this](TMSocket& s) { OnControlTimeout(s); };
+  dataSocket_.OnConnect = [this](TMSocket& s) { OnDataConnected(s); };
+  dataSocket_.OnRead = [this](TMSocket&) { ServeDataEvent(kDataRead); };
+  dataSocket_.OnWrite = [this](TMSocket&) { ServeDataEvent(kDataWrite); };
+  dataSocket_.OnDisconnect = [this](TMSocket& s) { OnDataClosedBySocket(s); };
+  dataSocket_.OnTimeout = [this](TMSocket&) {
+    if (transfer_ != Transfer::None) FailDataConnection(WSAETIMEDOUT);
+  };
+  listener_.OnAccept = [this](TMSocket& s) { OnDataAccepted(s); };
 }
 
 // The socket closes without events (TMSocket); the clock and the socket's
@@ -89,6 +98,7 @@ void TMFtp::WaitForNoopReply() {
 
 void TMFtp::Done() {
   SetReplyHandler(nullptr);
+  CloseTransfer();
   PostToWindow(kMsgFtpDone, operationCode_);
 }
 
@@ -120,6 +130,9 @@ void TMFtp::HandleMessage(const Message& message) {
       break;
     case kMsgFtpReconnect:
       Reconnect();
+      break;
+    case kMsgFtpUploadMore:
+      if (TransferRunning(message.wParam)) ServeDataEvent(kDataWrite);
       break;
     default:
       break;
@@ -163,10 +176,15 @@ std::string TMFtp::NeedInfo(TMFtpInfoNeeded need, std::string current) {
 
 // ---- Reports -----------------------------------------------------------------
 
+// Each listener is copied before it is called: it may free its own slot.
 void TMFtp::DoInfo(FtpInfo info, std::string_view addinfo) {
   std::string text(addinfo.empty() ? DefaultInfoText(info) : addinfo);
   if (info == ftpInfoSent && text.starts_with("PASS ")) text = "PASS (want to know) :-P\r\n";
   if (OnFtpInfo) OnFtpInfo(*this, info, text);
+  for (const TMFtpInfoEvent& slot : infoListeners_) {
+    const TMFtpInfoEvent listener = slot;
+    if (listener) listener(*this, info, text);
+  }
 }
 
 void TMFtp::DoError(FtpError error) {
@@ -174,6 +192,44 @@ void TMFtp::DoError(FtpError error) {
   errorCode_ = error;
   const std::string text = std::exchange(errorText_, {});
   if (OnFtpError) OnFtpError(*this, error, text);
+  for (const TMFtpErrorEvent& slot : errorListeners_) {
+    const TMFtpErrorEvent listener = slot;
+    if (listener) listener(*this, error, text);
+  }
+}
+
+namespace {
+
+template <class Handler>
+int TakeFreeSlot(Handler (&slots)[kFtpListenerSlots], Handler handler) {
+  if (!handler) return -1;
+  for (int i = 0; i < kFtpListenerSlots; ++i) {
+    if (slots[i]) continue;
+    slots[i] = std::move(handler);
+    return i + 1;
+  }
+  return -1;
+}
+
+template <class Handler>
+void FreeSlot(Handler (&slots)[kFtpListenerSlots], int slot) {
+  if (slot >= 1 && slot <= kFtpListenerSlots) slots[slot - 1] = nullptr;
+}
+
+}  // namespace
+
+int TMFtp::AddInfoListener(TMFtpInfoEvent handler) { return TakeFreeSlot(infoListeners_, std::move(handler)); }
+int TMFtp::AddErrorListener(TMFtpErrorEvent handler) { return TakeFreeSlot(errorListeners_, std::move(handler)); }
+void TMFtp::RemoveListener(int slot) { FreeSlot(infoListeners_, slot); }
+void TMFtp::RemoveErrorListener(int slot) { FreeSlot(errorListeners_, slot); }
+
+// A local file that cannot be opened, written or read: the system's reason
+// goes with the error, and the file is given up (a replacement removed).
+void TMFtp::FailLocal(FtpError error) {
+  errorText_ = SysErrorMessage(GetLastError());
+  local_.Discard();
+  failedLocally_ = true;
+  DoError(error);
 }
 
 bool TMFtp::CheckSocketError() {
@@ -189,6 +245,7 @@ bool TMFtp::CheckSocketError() {
 
 void TMFtp::Fail(FtpError error) {
   SetReplyHandler(nullptr);
+  CloseTransfer();
   DoError(error);
   if (SocketConnected()) {
     failClosing_ = true;
@@ -306,6 +363,7 @@ void TMFtp::OnControlTimeout(TMSocket&) {
 // applies and the caller always hears how the connection ended.
 void TMFtp::OnControlDisconnected(TMSocket&) {
   SetReplyHandler(nullptr);
+  CloseTransfer();
   if (reconnecting_) return;
   connected_ = false;
   reader_.Clear();
@@ -349,11 +407,13 @@ void TMFtp::Reconnect() {
   OpenControlConnection();
 }
 
+// An operation cut off by the loss still ends with its own event, after
+// the error it met; a login or a keep-alive has none to give.
 void TMFtp::GiveUp() {
   connected_ = false;
   DoInfo(ftpInfoNotConnected, kTextDisconnected);
   PostToWindow(kMsgFtpQuit);
-  operationCode_ = opNone;
+  if (operationCode_ == opLogin || operationCode_ == opNoop) operationCode_ = opNone;
   Done();
 }
 

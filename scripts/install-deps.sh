@@ -8,6 +8,7 @@ packages=(
   python3 python3-pyftpdlib trash-cli libglib2.0-bin rsync
   vsftpd libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23  # FTP server fixtures
   msmtp python3-aiosmtpd
+  openssl  # digests of transferred files in the FTP tests
   libldap-2.5-0 libwrap0  # ftp-proxy, unpacked for the proxy login tests
   php-cli rhash python3-crcmod
   libcrypto++-dev python3-pycryptodome openssl  # cipher oracles

@@ -1,10 +1,13 @@
 #include "testsupport/fakeftpserver.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 
 #include "testsupport/loopback.h"
 
@@ -144,6 +147,137 @@ std::vector<std::vector<std::string>> FakeFtpServer::Transcripts() const {
 int FakeFtpServer::Connections() const {
   std::lock_guard lock(mutex_);
   return static_cast<int>(transcripts_.size());
+}
+
+// ---- FakeData ------------------------------------------------------------------
+
+bool FakeData::Wait(int fd, short events) const {
+  while (!server_->Stopping()) {
+    pollfd p{fd, events, 0};
+    if (poll(&p, 1, kPollSliceMs) > 0) return true;
+  }
+  return false;
+}
+
+FakeData::FakeData(FakeData&& other) noexcept
+    : server_(other.server_),
+      listener_(other.listener_),
+      fd_(other.fd_),
+      port_(other.port_),
+      portArgument_(std::move(other.portArgument_)) {
+  other.listener_ = -1;
+  other.fd_ = -1;
+}
+
+FakeData::~FakeData() {
+  Close();
+  if (listener_ >= 0) close(listener_);
+}
+
+FakeData FakeData::Listen(FakeFtpPeer& peer) {
+  uint16_t port = 0;
+  const int listener = ListenOnLoopback(port);
+  return FakeData(peer.server_, listener, -1, port);
+}
+
+std::string FakeData::PasvReply(std::string_view address) const {
+  return "227 Entering Passive Mode (" + std::string(address) + "," + std::to_string(port_ / 256) + "," +
+         std::to_string(port_ % 256) + ")";
+}
+
+bool FakeData::Accept() {
+  if (fd_ >= 0) return true;
+  if (!Wait(listener_, POLLIN)) return false;
+  fd_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  return fd_ >= 0;
+}
+
+FakeData FakeData::Connect(FakeFtpPeer& peer, std::string_view portArgument, std::string_view from) {
+  unsigned h[4] = {}, p[2] = {};
+  const std::string text(portArgument);
+  FakeData data(peer.server_, -1, -1, 0);
+  data.portArgument_ = text;
+  if (std::sscanf(text.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p[0], &p[1]) != 6) return data;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, std::string(from).c_str(), &local.sin_addr);
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(static_cast<uint16_t>(p[0] * 256 + p[1]));
+  remote.sin_addr.s_addr = htonl(h[0] << 24 | h[1] << 16 | h[2] << 8 | h[3]);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+    close(fd);
+    return data;
+  }
+  data.fd_ = fd;
+  return data;
+}
+
+void FakeData::Send(std::string_view bytes) {
+  while (fd_ >= 0 && !bytes.empty() && Wait(fd_, POLLOUT)) {
+    const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EAGAIN) continue;
+    if (n <= 0) return;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+std::string FakeData::ReceiveAll() {
+  std::string received;
+  char chunk[65536];
+  while (fd_ >= 0 && Wait(fd_, POLLIN)) {
+    const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+    if (n <= 0) break;
+    received.append(chunk, static_cast<size_t>(n));
+  }
+  return received;
+}
+
+bool FakeData::ClientClosed() {
+  char chunk[4096];
+  while (fd_ >= 0 && Wait(fd_, POLLIN)) {
+    if (recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;
+  }
+  return false;
+}
+
+void FakeData::Close() {
+  if (fd_ < 0) return;
+  close(fd_);
+  fd_ = -1;
+}
+
+void FakeData::Reset() {
+  if (fd_ < 0) return;
+  linger abortive{1, 0};
+  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+  Close();
+}
+
+std::optional<FakeData> OpenData(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view pasvAddress,
+                                 std::string_view activeFrom) {
+  for (;;) {
+    const std::optional<std::string> line = peer.Command();
+    if (!line) return std::nullopt;
+    const std::string verb = UpperWord(*line);
+    if (verb == "PASV") {
+      FakeData data = FakeData::Listen(peer);
+      peer.Reply(data.PasvReply(pasvAddress));
+      return data;
+    }
+    if (verb == "PORT") {
+      peer.Reply("200 PORT command successful");
+      return FakeData::Connect(peer, line->substr(5), activeFrom);
+    }
+    const auto it = replies.find(verb);
+    peer.Reply(it == replies.end() ? "502 Command not implemented" : it->second);
+  }
+}
+
+bool ExpectTransfer(FakeFtpPeer& peer, FakeData& data, std::string_view verb, const FakeReplies& replies) {
+  return ConverseUntil(peer, replies, verb) && data.Accept();
 }
 
 // ---- Dialogues ---------------------------------------------------------------

@@ -20,6 +20,8 @@
 namespace kv::test {
 
 class FakeFtpServer;
+// Replies by command verb (see ConverseUntil).
+using FakeReplies = std::map<std::string, std::string>;
 
 // One connection, as the script sees it (on the server's thread).
 class FakeFtpPeer {
@@ -43,6 +45,7 @@ class FakeFtpPeer {
 
  private:
   friend class FakeFtpServer;
+  friend class FakeData;
   FakeFtpPeer(FakeFtpServer& server, int fd, int index) : server_(server), fd_(fd), index_(index) {}
   bool WaitReadable();
 
@@ -68,6 +71,7 @@ class FakeFtpServer {
 
  private:
   friend class FakeFtpPeer;
+  friend class FakeData;
   void Serve();
   bool Stopping() const;
   void Record(int index, const std::string& line);
@@ -82,11 +86,66 @@ class FakeFtpServer {
   std::thread thread_;
 };
 
+// A data connection of the fake server, on plain blocking sockets like the
+// rest of it. Every wait ends at the server's deadline.
+class FakeData {
+ public:
+  FakeData(FakeData&& other) noexcept;
+  FakeData& operator=(FakeData&&) = delete;
+  ~FakeData();
+
+  // Passive: listens on 127.0.0.1 at a port the kernel picks.
+  static FakeData Listen(FakeFtpPeer& peer);
+  // The reply to PASV for that port, naming address ("127,0,0,1") - the
+  // client is to use the port only.
+  std::string PasvReply(std::string_view address = "127,0,0,1") const;
+  uint16_t Port() const { return port_; }
+  // Waits for the client's connection; false when none came.
+  bool Accept();
+  // Active: connects to the address of a PORT argument from the local
+  // address `from` (any of 127/8).
+  static FakeData Connect(FakeFtpPeer& peer, std::string_view portArgument, std::string_view from = "127.0.0.1");
+  bool Connected() const { return fd_ >= 0; }
+  // The PORT argument an active connection went to.
+  const std::string& PortArgument() const { return portArgument_; }
+
+  void Send(std::string_view bytes);
+  // Everything the client sends until it closes.
+  std::string ReceiveAll();
+  // True when the client closed (or reset) the connection before the
+  // deadline.
+  bool ClientClosed();
+  void Close();   // an orderly close
+  void Reset();   // a close with a reset
+
+ private:
+  FakeData(FakeFtpServer& server, int listener, int fd, uint16_t port)
+      : server_(&server), listener_(listener), fd_(fd), port_(port) {}
+  // Waits in slices for the events on fd until the server stops.
+  bool Wait(int fd, short events) const;
+  FakeFtpServer* server_;
+  int listener_;
+  int fd_;
+  uint16_t port_;
+  std::string portArgument_;
+};
+
+// Answers commands from the table until the client asks for a data
+// connection, then opens it: PASV gets a listener and its reply (naming
+// pasvAddress), PORT a "200" and a connection. Nothing when the client
+// closed first.
+// An active connection comes from activeFrom.
+std::optional<FakeData> OpenData(FakeFtpPeer& peer, const FakeReplies& replies,
+                                 std::string_view pasvAddress = "127,0,0,1", std::string_view activeFrom = "127.0.0.1");
+// After OpenData: answers commands from the table up to the transfer
+// command with the verb (taken unanswered) and, in passive mode, takes the
+// client's connection. False when either did not come.
+bool ExpectTransfer(FakeFtpPeer& peer, FakeData& data, std::string_view verb, const FakeReplies& replies);
+
 // Answers each command by its verb (the first word, in upper case) from the
 // table; a verb missing from it gets "502 Command not implemented". Stops
 // at a command with the verb `stopAt`, unanswered (true), or when the
 // client closes (false).
-using FakeReplies = std::map<std::string, std::string>;
 bool ConverseUntil(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view stopAt);
 // Sends the welcome (unless empty), then answers commands until QUIT, which
 // gets 221 before the close.

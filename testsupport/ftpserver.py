@@ -119,7 +119,7 @@ def proftpd_command(args):
         "UseIPv6 off", "UseReverseDNS off", "WtmpLog off",
         "RequireValidShell off", "RootLogin on", "DelayEngine off",
         "AuthOrder mod_auth_file.c", "AuthUserFile " + passwd,
-        "AuthPAM off", "AllowOverwrite on",
+        "AuthPAM off", "AllowOverwrite on", "AllowStoreRestart on",
         "DefaultRoot ~" if confined else "",
         "ListOptions -a",
         "PidFile " + os.path.join(args.workdir, "proftpd.pid"),

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <string>
 
 namespace kv::test {
 namespace {
@@ -46,6 +47,15 @@ int BindLoopback(uint16_t& port) {
 int ListenOnLoopback(uint16_t& port, int backlog) {
   const int fd = BindLoopback(port);
   if (listen(fd, backlog) != 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+  return fd;
+}
+
+int ListenAt(const char* address, uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa = LoopbackAddress(port);
+  inet_pton(AF_INET, address, &sa.sin_addr);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 8) != 0)
+    throw std::runtime_error(std::string("cannot listen on ") + address);
   return fd;
 }
 

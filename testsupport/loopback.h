@@ -11,6 +11,8 @@ namespace kv::test {
 int BindLoopback(uint16_t& port);
 // The same, listening.
 int ListenOnLoopback(uint16_t& port, int backlog = 8);
+// A listening socket at a given address of 127/8 and port.
+int ListenAt(const char* address, uint16_t port);
 
 // A port on 127.0.0.1 where no connection gets through: Refusing() is
 // bound but never listens, so connects are refused; Stalling() listens with

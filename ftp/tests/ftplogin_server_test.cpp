@@ -19,16 +19,6 @@ namespace {
 using test::FtpServerKind;
 using test::PumpUntil;
 
-void AimAt(TMFtp& ftp, const test::FtpServer& server) {
-  ftp.SetServer(server.host());
-  ftp.Port = static_cast<uint16_t>(server.port());
-  ftp.Username = server.user();
-  ftp.Password = server.password();
-  ftp.Retries = 0;
-  ftp.TimeOut = 10;
-  ftp.SetNoopInterval(0);
-}
-
 class RealServerLogin : public testing::TestWithParam<FtpServerKind> {
  protected:
   test::TempTree tree_;

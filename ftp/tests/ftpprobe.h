@@ -2,12 +2,15 @@
 // Records what an FTP component reports, for the FTP tests.
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ftp/ftp.h"
+#include "testsupport/fakeftpserver.h"
+#include "testsupport/ftpserver.h"
 #include "testsupport/pump.h"
 
 namespace kv {
@@ -26,7 +29,10 @@ struct FtpProbe {
     ftp.OnFtpInfo = [this](TMFtp&, FtpInfo info, const std::string& text) {
       if (info == ftpInfoSent) traffic.push_back("> " + Chomp(text));
       else if (info == ftpInfoReceived) traffic.push_back("< " + Chomp(text));
-      else if (info != ftpInfoConnected && info != ftpInfoResolving && info != ftpInfoResolved)
+      else if (info == ftpInfoProgress) ++progressReports;
+      else if (info == ftpInfoSize) sizes.push_back(text);
+      else if (info != ftpInfoConnected && info != ftpInfoResolving && info != ftpInfoResolved &&
+               info != ftpInfoEntryFound)
         events.push_back("info " + std::to_string(info));
     };
     ftp.OnFtpError = [this](TMFtp&, FtpError error, const std::string& text) {
@@ -38,6 +44,14 @@ struct FtpProbe {
     ftp.OnLoggedIn = note("loggedin");
     ftp.OnFtpQuit = note("quit");
     ftp.OnFtpBusy = note("busy");
+    ftp.OnDirectoryChanged = note("changed");
+    ftp.OnDirectoryCreated = note("created");
+    ftp.OnDirectoryDeleted = note("removed");
+    ftp.OnFileDeleted = note("deleted");
+    ftp.OnFileRenamed = note("renamed");
+    ftp.OnFileReceived = note("received");
+    ftp.OnFileStored = note("stored");
+    ftp.OnListingDone = note("listed");
   }
 
   // Waits for as many events as expected, and a little longer to see that
@@ -52,9 +66,55 @@ struct FtpProbe {
     return static_cast<size_t>(std::find(traffic.begin(), traffic.end(), line) - traffic.begin());
   }
 
-  Events events;
+  // Starts an operation and serves the loop until its own event (or the
+  // connection's end) arrived; only that operation's reports are kept.
+  // False when the deadline passed first.
+  bool Run(const std::function<void()>& start, const std::string& event) {
+    events.clear();
+    errorTexts.clear();
+    sizes.clear();
+    start();
+    return test::PumpUntil([&] { return Saw(event) || Saw("quit"); });
+  }
+  size_t Count(const std::string& line) const {
+    return static_cast<size_t>(std::count(traffic.begin(), traffic.end(), line));
+  }
+
+  Events events;  // progress (info 8), entries found (info 15) and sizes (info 13) apart
   std::vector<std::string> errorTexts;
   std::vector<std::string> traffic;
+  std::vector<std::string> sizes;
+  int progressReports = 0;
 };
+
+// A component aimed at the scripted fake server, with short time limits.
+inline void Aim(TMFtp& ftp, uint16_t port) {
+  ftp.SetServer("127.0.0.1");
+  ftp.Port = port;
+  ftp.TimeOut = 1;  // connects and lookups 1 s, replies 3 s
+  ftp.Retries = 0;
+  ftp.RetryInterval = 0;
+  ftp.SetNoopInterval(0);
+  ftp.Username = "joe";
+  ftp.Password = "secret";
+}
+
+// The fake's side of a login, up to a command with the verb (unanswered).
+inline void LoginUntil(test::FakeFtpPeer& peer, const char* verb) {
+  peer.Reply("220 fake ready");
+  test::ConverseUntil(peer, test::AcceptingReplies(), verb);
+}
+
+// A component aimed at one of the real server fixtures, without retries or
+// keep-alive.
+inline void AimAt(TMFtp& ftp, const test::FtpServer& server) {
+  ftp.SetServer(server.host());
+  ftp.Port = static_cast<uint16_t>(server.port());
+  ftp.Username = server.user();
+  ftp.Password = server.password();
+  ftp.Retries = 0;
+  ftp.TimeOut = 10;
+  ftp.SetNoopInterval(0);
+}
 
 }  // namespace kv

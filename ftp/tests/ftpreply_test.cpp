@@ -26,6 +26,15 @@ TEST(FtpReply, QuotedPathFollowsRfc959Quoting) {
   for (const Row& row : rows) EXPECT_EQ(QuotedPath(row.reply), row.path) << row.reply;
 }
 
+TEST(FtpReply, ASizeReplyGivesItsNumberOrZero) {
+  EXPECT_EQ(SizeOfReply("213 5000000000"), 5'000'000'000);
+  EXPECT_EQ(SizeOfReply("213  17 "), 17);
+  EXPECT_EQ(SizeOfReply("213 0x10"), 0);
+  EXPECT_EQ(SizeOfReply("213 -5"), 0);
+  EXPECT_EQ(SizeOfReply("213 99999999999999999999"), 0);
+  EXPECT_EQ(SizeOfReply("213"), 0);
+}
+
 TEST(FtpReply, OnlyThreeDigitsAndABlankOrTheEndMakeAValidReply) {
   EXPECT_EQ(ReplyGroup("220 ready"), '2');
   EXPECT_EQ(ReplyGroup("331"), '3');
@@ -67,6 +76,15 @@ TEST(FtpReplyReader, AssemblesRepliesFromAnyCutOfTheText) {
   EXPECT_EQ(Replies({"230-a\r\n230\r\n"}), (V{"+230"}));
   EXPECT_EQ(Replies({"abc-def\r\n", "220 next\r\n"}), (V{"abc-def", "220 next"}));
   EXPECT_EQ(Replies({"hello\r\n\r\n"}), (V{"hello"}));
+
+  TFtpReplyReader rest;
+  std::string line;
+  EXPECT_FALSE(rest.TakeRest(line));
+  ASSERT_TRUE(rest.Append("a\nlast\r"));
+  ASSERT_TRUE(rest.NextLine(line));
+  ASSERT_TRUE(rest.TakeRest(line));
+  EXPECT_EQ(line, "last");
+  EXPECT_FALSE(rest.TakeRest(line));
 }
 
 TEST(FtpReplyReader, KeepsTheLinesOfTheLastMultiLineReply) {

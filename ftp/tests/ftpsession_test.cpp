@@ -28,24 +28,8 @@ using test::FakeFtpServer;
 using test::PumpFor;
 using test::PumpUntil;
 
-void Aim(TMFtp& ftp, uint16_t port) {
-  ftp.SetServer("127.0.0.1");
-  ftp.Port = port;
-  ftp.TimeOut = 1;  // connects and lookups 1 s, replies 3 s
-  ftp.Retries = 0;
-  ftp.RetryInterval = 0;
-  ftp.SetNoopInterval(0);
-  ftp.Username = "joe";
-  ftp.Password = "secret";
-}
-
 Events Lost(const std::string& error) { return {error, "info 21", "info 1", "quit", "ready"}; }
 const Events kLoggedIn = {"info 6", "info 12", "ready", "loggedin"};
-
-void LoginUntil(FakeFtpPeer& peer, const char* verb) {
-  peer.Reply("220 fake ready");
-  test::ConverseUntil(peer, test::AcceptingReplies(), verb);
-}
 
 // ---- Every way a server can fail ends with an error and the end events ------
 
