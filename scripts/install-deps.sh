@@ -9,6 +9,7 @@ packages=(
   vsftpd libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23  # FTP server fixtures
   msmtp python3-aiosmtpd
   libldap-2.5-0 libwrap0  # ftp-proxy, unpacked for the proxy login tests
+  xvfb xauth libjpeg-turbo-progs  # window tests on a real X server; djpeg as the picture's oracle
 )
 missing=()
 for p in "${packages[@]}"; do

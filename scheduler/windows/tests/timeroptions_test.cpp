@@ -1,0 +1,298 @@
+// The settings window offscreen and on a real X server: layout, pages and
+// help texts, the tree that never collapses, focus, and what every close
+// writes to "Timer.ini" and "Timer.dat", read back through IniFile.
+#include "scheduler/windows/timeroptionswindow.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/inifile.h"
+#include "platform/registry.h"
+#include "scheduler/windows/richedittext.h"
+#include "scheduler/windows/tests/windowtest.h"
+#include "testsupport/temptree.h"
+
+namespace kv {
+namespace {
+
+using platform::IniFile;
+
+constexpr char kProfile[] = "0000042";
+constexpr char kServiceAddress[] = "dienst@kestrovane.example";
+
+class TimerOptionsTest : public testing::Test {
+ protected:
+  TimerOptionsTest() {
+    tree_.Write("Profile/Timer.dat", "[0000007]\r\nName=Andere\r\nKind=3\r\nMail=b@kestrovane.example\r\n"
+                                     "[0000042]\r\nName=Demo\r\nKind=2\r\nMail=ann@kestrovane.example\r\n");
+    platform::Registry(platform::Hive::CurrentUser)
+        .WriteString("Software\\Vorlem\\Kestrovane", "ServiceAdress", kServiceAddress);
+  }
+
+  std::unique_ptr<TtfTimerOptions> Open(std::string_view profileNo = kProfile, int dpi = 96) {
+    auto w = std::make_unique<TtfTimerOptions>(ini_.fileName(), nullptr, dpi);
+    w->setScheduleFolder(tree_.Posix("Profile/"));
+    w->LoadProfileMail(profileNo);
+    return w;
+  }
+  static void Close(TtfTimerOptions& w) {
+    w.show();
+    w.close();
+  }
+  template <typename T>
+  static T* Child(const TtfTimerOptions& w, const char* name) {
+    return w.findChild<T*>(name);
+  }
+  IniFile Schedule() const { return IniFile(tree_.Posix("Profile/Timer.dat")); }
+  // The tree's nodes in the order of their absolute index.
+  static std::vector<QTreeWidgetItem*> Nodes(QTreeWidget* tree) {
+    std::vector<QTreeWidgetItem*> nodes;
+    for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) nodes.push_back(*it);
+    return nodes;
+  }
+
+  test::ScopedRegistry registry_;
+  test::TempTree tree_;
+  IniFile ini_{tree_.Posix("Timer.ini")};
+};
+
+TEST_F(TimerOptionsTest, LayoutAt96And120Dpi) {
+  auto w = Open();
+  EXPECT_EQ(w->windowTitle(), QString::fromUtf8("Einstellungen für den Timer"));
+  EXPECT_EQ(w->size(), QSize(783, 539));
+  EXPECT_EQ(w->tvTOpts()->geometry(), QRect(0, 29, 209, 510));
+  EXPECT_EQ(w->page(TOptionsPage::Start)->geometry(), QRect(212, 29, 571, 510));
+  EXPECT_EQ(w->helpView(TOptionsPage::Start)->geometry(), QRect(0, 0, 571, 272));
+  EXPECT_EQ(w->helpView(TOptionsPage::Info)->geometry(), QRect(0, 0, 571, 510));
+  EXPECT_EQ(Child<QSpinBox>(*w, "spKDel")->minimum(), 1);
+  EXPECT_EQ(Child<QSpinBox>(*w, "spKDel")->maximum(), 101);
+  w->close();
+  EXPECT_EQ(Open(kProfile, 120)->size(), QSize(587, 404));  // 96/128
+}
+
+TEST_F(TimerOptionsTest, HelpTextsInTheirFonts) {
+  auto w = Open();
+  const struct {
+    TOptionsPage page;
+    const char* face;
+    const char* text;
+  } cases[] = {
+      {TOptionsPage::Info, "Arial",
+       "Einstellungen für den Timer\n\nEinstellungen für den Timer\n\nSie können hier verschiedene Einstellungen "
+       "vornehmen, die ausschließlich den Timer betreffen."},
+      {TOptionsPage::Start, "Arial", "Startoptionen für den Timer\n\nSie können hier einstellen, wie sich der "
+       "Abgleichvorgang verhalten soll, wenn der Timer einen Prozess startet.\n\nSetzen Sie bei den gewünschten "
+       "Optionen ein Häkchen."},
+      {TOptionsPage::KDel, "MS Sans Serif", "Kritische Löschmenge\nDie kritische Löschmenge gibt an, wie viel "
+       "Prozent der analysierten Dateien im Ziel, maximal zum Löschen erlaubt sind.\nDie Anzahl der Dateien sind "
+       "alle Dateien die im Ziel gefunden werden, die Filter werden ignoriert. Sind von dieser Anzahl mehr als X "
+       "Prozent zum Löschen markiert, wird die automatische Synchronisation abgebrochen und ein entsprechendes "
+       "Fehlerprotokoll geschrieben.\n\nWenn der Timer auf jeden Fall die Synchronisation durchführen soll, setzen "
+       "Sie die kritische Löschmenge auf 101%."},
+      {TOptionsPage::DelAgain, "MS Sans Serif", "Erneute Prüfung für Löschungen\n\nDiese Funktion bietet Ihnen mehr "
+       "Sicherheit beim Löschen von Dateien. Ist die Prüfung aktiv, wird ein zweites mal geprüft, ob die "
+       "Löschmarkierungen berechtigt sind.\n\nAuf Grund von instabilen Verbindungen kann es sein, dass eine Datei "
+       "zum löschen markiert wird, obwohl ein Gegenüber vorhanden ist!\nIn so einem Fall werden alle Ordner, die "
+       "mit diesen Laufwerken zu tun haben, aus der Abgleichliste entfernt."},
+      {TOptionsPage::Mail, "MS Sans Serif", "Benachrichtigung per eMail\n\nMit dem Benachrichtigungsdienst können "
+       "Sie das Protokoll, des Kestrovane-Timers, an eine bestimmte eMail-Adresse versenden. Das Protokoll wird "
+       "nur versandt, wenn Fehler aufgetreten sind."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.face + std::string(" ") + std::to_string(static_cast<int>(c.page)));
+    QTextEdit* view = w->helpView(c.page);
+    EXPECT_TRUE(view->isReadOnly());
+    EXPECT_EQ(view->font().family(), QString(c.face));
+    EXPECT_EQ(view->toPlainText(), QString::fromUtf8(c.text));
+    EXPECT_EQ(dynamic_cast<TRichEditText*>(view) != nullptr, std::string(c.face) == "Arial");
+    for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
+      const bool title = block == view->document()->begin();
+      const QFont font = block.charFormat().font();
+      EXPECT_EQ(font.pointSize(), title ? 12 : 10) << block.text().toStdString();
+      EXPECT_EQ(font.bold(), title) << block.text().toStdString();
+    }
+  }
+}
+
+TEST_F(TimerOptionsTest, NodesShowTheirPagesAndTheTreeNeverCollapses) {
+  const struct {
+    int index;
+    TOptionsPage page;
+  } mapping[] = {{-1, TOptionsPage::None}, {0, TOptionsPage::Info},     {1, TOptionsPage::Start},
+                 {2, TOptionsPage::KDel},  {3, TOptionsPage::DelAgain}, {4, TOptionsPage::Info},
+                 {5, TOptionsPage::Mail},  {6, TOptionsPage::None}};
+  for (const auto& m : mapping) EXPECT_EQ(PageOfNode(m.index), m.page) << m.index;
+
+  auto w = Open();
+  w->show();
+  QTreeWidget* tree = w->tvTOpts();
+  EXPECT_EQ(w->shownPage(), TOptionsPage::Info);
+  const std::vector<QTreeWidgetItem*> nodes = Nodes(tree);
+  ASSERT_EQ(nodes.size(), 6u);
+  const char* texts[] = {"Allgemein", "Startoptionen", "Kritische Löschmenge", "Erneute Prüfung für Löschungen",
+                         "Profilbezogen", "Benachrichtigungsdienst"};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(nodes[i]->text(0), QString::fromUtf8(texts[i]));
+    tree->setCurrentItem(nodes[i]);
+    EXPECT_EQ(w->shownPage(), PageOfNode(i)) << texts[i];
+  }
+  QTreeWidgetItem* general = nodes[0];
+  QTreeWidgetItem* profile = nodes[4];
+  tree->setCurrentItem(nullptr);
+  EXPECT_EQ(w->shownPage(), TOptionsPage::None);
+
+  tree->collapseItem(general);
+  tree->setCurrentItem(profile);
+  QTest::keyClick(tree, Qt::Key_Left);
+  QTest::keyClick(tree, Qt::Key_Minus);
+  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(profile).center());
+  EXPECT_TRUE(general->isExpanded());
+  EXPECT_TRUE(profile->isExpanded());
+}
+
+TEST_F(TimerOptionsTest, HelpViewsHandTheFocusToTheTreeAndTabReachesTheControls) {
+  auto w = Open();
+  w->show();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  const std::vector<QTreeWidgetItem*> nodes = Nodes(w->tvTOpts());
+  for (int node = 0; node < 6; ++node) {
+    w->tvTOpts()->setCurrentItem(nodes[node]);
+    QTest::mouseClick(w->helpView(PageOfNode(node))->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(QApplication::focusWidget(), w->tvTOpts()) << node;
+  }
+  w->tvTOpts()->setCurrentItem(nodes[1]);
+  w->tvTOpts()->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Child<QCheckBox>(*w, "cbShowProcess"));
+}
+
+TEST_F(TimerOptionsTest, RichEditTextNeverShowsTheTextCursor) {
+  TRichEditText view;
+  view.setPlainText(QString("Hilfetext\n").repeated(200));
+  view.resize(200, 100);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  test::MoveMouse(view.viewport(), QPoint(20, 10));
+  view.setReadOnly(true);
+  test::MoveMouse(view.viewport(), QPoint(30, 20));
+  EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
+  EXPECT_EQ(view.verticalScrollBar()->cursor().shape(), Qt::ArrowCursor);
+}
+
+// Every close writes back; read through IniFile as the runs read it.
+TEST_F(TimerOptionsTest, ClosingUnchangedRewritesTheSameValues) {
+  tree_.Write("Timer.ini", "[Options]\r\nShowProcess=0\r\nMinimized=1\r\nCriticDel=35\r\nCheckDeleteAgain=0\r\n");
+  Close(*Open());
+  EXPECT_EQ(ReadTimerIniOptions(ini_.fileName()), (TTimerIniOptions{false, true, 35, false}));
+  EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", "?"), "ann@kestrovane.example");
+  EXPECT_EQ(Schedule().ReadString("0000007", "Mail", "?"), "b@kestrovane.example");
+
+  tree_.Write("Timer.ini", "");
+  Close(*Open());
+  EXPECT_EQ(ini_.ReadSectionValues("Options"),
+            (std::vector<std::string>{"ShowProcess=1", "Minimized=0", "CriticDel=20", "CheckDeleteAgain=1"}));
+}
+
+TEST_F(TimerOptionsTest, CriticalShareIsShownAndWrittenWithinOneTo101) {
+  for (const auto& [stored, shown] : {std::pair{"0", 1}, {"500", 101}, {"-3", 1}, {"101", 101}, {"x", 20}}) {
+    SCOPED_TRACE(stored);
+    ini_.WriteString("Options", "CriticDel", stored);
+    auto w = Open();
+    EXPECT_EQ(Child<QSpinBox>(*w, "spKDel")->value(), shown);
+    Close(*w);
+    EXPECT_EQ(ini_.ReadInteger("Options", "CriticDel", -1), shown);
+  }
+}
+
+TEST_F(TimerOptionsTest, MailSwitchAndAddress) {
+  auto w = Open();
+  Child<QCheckBox>(*w, "cbActive")->setChecked(false);
+  Close(*w);
+  EXPECT_FALSE(Schedule().ValueExists(kProfile, "Mail")) << "unchecked leaves the address in place";
+
+  w = Open();
+  EXPECT_FALSE(Child<QCheckBox>(*w, "cbActive")->isChecked());
+  EXPECT_EQ(Child<QLineEdit>(*w, "teMailAdress")->text(), QString(kServiceAddress));
+  Child<QCheckBox>(*w, "cbActive")->setChecked(true);
+  Child<QLineEdit>(*w, "teMailAdress")->clear();
+  Close(*w);
+  EXPECT_TRUE(Schedule().ValueExists(kProfile, "Mail"));
+  EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", "?"), "");
+
+  platform::Registry(platform::Hive::CurrentUser).DeleteKey("Software\\Vorlem");
+  w = Open();
+  EXPECT_FALSE(Child<QCheckBox>(*w, "cbActive")->isChecked()) << "an empty address is no address";
+  EXPECT_EQ(Child<QLineEdit>(*w, "teMailAdress")->text(), QString()) << "no registry key: the design text";
+}
+
+TEST_F(TimerOptionsTest, AddressTypingStopsAt60ButALongerStoredOneSurvives) {
+  const std::string longer = std::string(70, 'a') + "@kestrovane.example";
+  auto w = Open();
+  auto* edit = Child<QLineEdit>(*w, "teMailAdress");
+  edit->clear();
+  QTest::keyClicks(edit, QString(75, 'x'));
+  EXPECT_EQ(edit->text(), QString(60, 'x'));
+  Close(*w);
+
+  Schedule().WriteString(kProfile, "Mail", longer);
+  w = Open();
+  EXPECT_EQ(Child<QLineEdit>(*w, "teMailAdress")->text().toStdString(), longer);
+  Close(*w);
+  EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", ""), longer);
+}
+
+// Without a profile of the schedule the mail page offers nothing and the
+// close leaves "Timer.dat" alone: no section "[]", no removed profile back.
+TEST_F(TimerOptionsTest, NoProfileOrAGoneOneWritesNoMail) {
+  const std::string before = tree_.Read("Profile/Timer.dat");
+  for (const char* number : {"", "0000099"}) {
+    SCOPED_TRACE(number);
+    auto w = Open(number);
+    EXPECT_FALSE(Child<QCheckBox>(*w, "cbActive")->isEnabled());
+    EXPECT_FALSE(Child<QLineEdit>(*w, "teMailAdress")->isEnabled());
+    EXPECT_FALSE(Child<QLabel>(*w, "tlNoProfile")->isHidden());
+    Child<QCheckBox>(*w, "cbActive")->setChecked(true);
+    Close(*w);
+    EXPECT_EQ(tree_.Read("Profile/Timer.dat"), before);
+  }
+
+  auto w = Open();
+  EXPECT_TRUE(Child<QLabel>(*w, "tlNoProfile")->isHidden());
+  Schedule().EraseSection(kProfile);  // the editor removes the profile meanwhile
+  Close(*w);
+  EXPECT_EQ(Schedule().ReadSections(), std::vector<std::string>{"0000007"});
+}
+
+TEST_F(TimerOptionsTest, AFailedWriteIsShown) {
+  TtfTimerOptions w(tree_.Posix("missing/Timer.ini"));
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    shown = box->text();
+    box->accept();
+  });
+  Close(w);
+  EXPECT_TRUE(shown.contains("missing/Timer.ini")) << shown.toStdString();
+}
+
+}  // namespace
+}  // namespace kv
