@@ -18,21 +18,11 @@ TRichEditText::TRichEditText(QWidget* parent) : QTextEdit(parent) {
   verticalScrollBar()->setCursor(Qt::ArrowCursor);
 }
 
-// The text view sets its cursor as the mouse moves (the I-beam, a hand over
-// links) and when its interaction flags change; whatever it set, the arrow
-// comes back before the pointer is drawn.
+// The text view changes its cursor now and then (a hand over a list item's
+// check mark); whatever it sets, the arrow comes back at once.
 bool TRichEditText::viewportEvent(QEvent* event) {
   const bool handled = QTextEdit::viewportEvent(event);
-  switch (event->type()) {
-    case QEvent::CursorChange:
-    case QEvent::Enter:
-    case QEvent::MouseMove:
-    case QEvent::HoverMove:
-      KeepArrow(*viewport());
-      break;
-    default:
-      break;
-  }
+  if (event->type() == QEvent::CursorChange) KeepArrow(*viewport());
   return handled;
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 // TRichEditText: a rich-text view for help texts that never shows the text
-// cursor. The text view would switch to the I-beam whenever the mouse
-// comes over the text; this one keeps the arrow there, and its scroll bars
-// have the arrow as well.
+// cursor: over the text the pointer stays the arrow, where the text view
+// would show the I-beam, and its scroll bars have the arrow as well.
 #include <QTextEdit>
 
 namespace kv {

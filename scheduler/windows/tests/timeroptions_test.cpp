@@ -40,6 +40,15 @@ constexpr char kServiceAddress[] = "dienst@kestrovane.example";
 class TimerOptionsTest : public testing::Test {
  protected:
   TimerOptionsTest() {
+    // A close that fails shows an error box; it is answered here, so that
+    // an unexpected one fails the test instead of holding it.
+    boxWatch_.callOnTimeout([this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        boxes_ << box->text();
+        box->accept();
+      }
+    });
+    boxWatch_.start(10);
     tree_.Write("Profile/Timer.dat", "[0000007]\r\nName=Andere\r\nKind=3\r\nMail=b@kestrovane.example\r\n"
                                      "[0000042]\r\nName=Demo\r\nKind=2\r\nMail=ann@kestrovane.example\r\n");
     platform::Registry(platform::Hive::CurrentUser)
@@ -60,6 +69,7 @@ class TimerOptionsTest : public testing::Test {
   static T* Child(const TtfTimerOptions& w, const char* name) {
     return w.findChild<T*>(name);
   }
+  void TearDown() override { EXPECT_TRUE(boxes_.isEmpty()) << boxes_.join("\n").toStdString(); }
   IniFile Schedule() const { return IniFile(tree_.Posix("Profile/Timer.dat")); }
   // The tree's nodes in the order of their absolute index.
   static std::vector<QTreeWidgetItem*> Nodes(QTreeWidget* tree) {
@@ -71,6 +81,8 @@ class TimerOptionsTest : public testing::Test {
   test::ScopedRegistry registry_;
   test::TempTree tree_;
   IniFile ini_{tree_.Posix("Timer.ini")};
+  QTimer boxWatch_;
+  QStringList boxes_;
 };
 
 TEST_F(TimerOptionsTest, LayoutAt96And120Dpi) {
@@ -184,13 +196,20 @@ TEST_F(TimerOptionsTest, HelpViewsHandTheFocusToTheTreeAndTabReachesTheControls)
   EXPECT_EQ(QApplication::focusWidget(), Child<QCheckBox>(*w, "cbShowProcess"));
 }
 
+// A text view starts with the I-beam, and shows a hand over a list item's
+// check mark.
 TEST_F(TimerOptionsTest, RichEditTextNeverShowsTheTextCursor) {
   TRichEditText view;
-  view.setPlainText(QString("Hilfetext\n").repeated(200));
+  view.setMarkdown("- [ ] Haken\n\n" + QString("Hilfetext\n\n").repeated(100));
   view.resize(200, 100);
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-  test::MoveMouse(view.viewport(), QPoint(20, 10));
+  const QRect mark = view.cursorRect(QTextCursor(view.document()->begin()));
+  EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
+  for (int x = 1; x < 60; x += 3) {
+    test::MoveMouse(view.viewport(), QPoint(x, mark.center().y()));
+    EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor) << x;
+  }
   view.setReadOnly(true);
   test::MoveMouse(view.viewport(), QPoint(30, 20));
   EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
@@ -283,15 +302,9 @@ TEST_F(TimerOptionsTest, NoProfileOrAGoneOneWritesNoMail) {
 
 TEST_F(TimerOptionsTest, AFailedWriteIsShown) {
   TtfTimerOptions w(tree_.Posix("missing/Timer.ini"));
-  QString shown;
-  QTimer::singleShot(0, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    shown = box->text();
-    box->accept();
-  });
   Close(w);
-  EXPECT_TRUE(shown.contains("missing/Timer.ini")) << shown.toStdString();
+  ASSERT_EQ(boxes_.size(), 1);
+  EXPECT_TRUE(boxes_.takeFirst().contains("missing/Timer.ini"));
 }
 
 }  // namespace
