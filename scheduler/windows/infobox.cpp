@@ -96,6 +96,22 @@ TTFInfoBox::TTFInfoBox(QWidget* parent, std::optional<TInfoBoxScreen> screen, st
 }
 
 void TTFInfoBox::CreateControls(std::span<const uint8_t> picture) {
+  CreateBackground(picture);
+  CreateTexts();
+  gbEnd_ = new TGraphicButton(panel2_);
+  gbEnd_->setObjectName("gbEnd");
+  gbEnd_->setGeometry(528, 424, 113, 25);
+  gbEnd_->setCaption("Beenden");
+  gbEnd_->setAlign(TAlignment::taCenter);
+  gbEnd_->setFont(BoxFont(12, true));
+  MakeWhite(*gbEnd_);
+  gbEnd_->setBrush(Qt::NoBrush);
+  gbEnd_->setOutPen(QPen(Qt::white, 1, Qt::DotLine));
+  gbEnd_->setMoveCursor(Qt::PointingHandCursor);
+  connect(gbEnd_, &TGraphicButton::clicked, this, &QDialog::close);
+}
+
+void TTFInfoBox::CreateBackground(std::span<const uint8_t> picture) {
   panel2_ = new QFrame(this);
   panel2_->setObjectName("Panel2");
   panel2_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -113,12 +129,15 @@ void TTFInfoBox::CreateControls(std::span<const uint8_t> picture) {
   if (std::optional<QPixmap> pixmap = PictureOf(picture)) tiBack_->setPixmap(*pixmap);
   tiBack_->setMouseTracking(true);
   tiBack_->installEventFilter(this);
+}
 
+// The version and contact lines, each with a red bullet, and the copyright.
+void TTFInfoBox::CreateTexts() {
   CreateLabel("tlVersion", kVersionLeft, kVersionTop, 14, QString::fromUtf8(kVersionText));
-  int bullet = 0;
+  int bullets = 0;
   auto addBullet = [&](int left, int top) {
     auto* shape = new QFrame(panel2_);
-    shape->setObjectName(QString("Shape%1").arg(++bullet));
+    shape->setObjectName(QString("Shape%1").arg(++bullets));
     shape->setGeometry(left - kBulletGap, top + 7, kBulletSize, kBulletSize);
     shape->setAutoFillBackground(true);
     QPalette red = shape->palette();
@@ -140,18 +159,6 @@ void TTFInfoBox::CreateControls(std::span<const uint8_t> picture) {
   tlWeb_ = label("tlWeb");
   tlWeb_->setMouseTracking(true);
   tlWeb_->installEventFilter(this);
-
-  gbEnd_ = new TGraphicButton(panel2_);
-  gbEnd_->setObjectName("gbEnd");
-  gbEnd_->setGeometry(528, 424, 113, 25);
-  gbEnd_->setCaption("Beenden");
-  gbEnd_->setAlign(TAlignment::taCenter);
-  gbEnd_->setFont(BoxFont(12, true));
-  MakeWhite(*gbEnd_);
-  gbEnd_->setBrush(Qt::NoBrush);
-  gbEnd_->setOutPen(QPen(Qt::white, 1, Qt::DotLine));
-  gbEnd_->setMoveCursor(Qt::PointingHandCursor);
-  connect(gbEnd_, &TGraphicButton::clicked, this, &QDialog::close);
 }
 
 void TTFInfoBox::CreateLabel(const char* name, int left, int top, int pointSize, const QString& text) {

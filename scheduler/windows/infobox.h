@@ -59,6 +59,8 @@ class TTFInfoBox : public QDialog {
 
  private:
   void CreateControls(std::span<const uint8_t> picture);
+  void CreateBackground(std::span<const uint8_t> picture);
+  void CreateTexts();
   void CreateLabel(const char* name, int left, int top, int pointSize, const QString& text);
   void PlaceInWorkArea(const TInfoBoxScreen& screen);
   void tlWebMouseMove();

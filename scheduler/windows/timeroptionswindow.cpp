@@ -156,6 +156,20 @@ QCheckBox* NewCheckBox(QWidget* page, const char* name, const char* caption, int
   return box;
 }
 
+// The general and the start page show their help in Arial, with the arrow
+// over the text; the others in the window's face, as plain text views.
+QTextEdit* NewHelpView(const char* name, bool arrowCursor) {
+  QTextEdit* view = arrowCursor ? new TRichEditText : new QTextEdit;
+  view->setObjectName(name);
+  if (arrowCursor) {
+    QFont face = view->font();
+    face.setFamily(kHelpFace);
+    face.setStyleHint(QFont::SansSerif);
+    view->setFont(face);
+  }
+  return view;
+}
+
 QLabel* NewLabel(QWidget* page, const char* name, const char* caption, int left, int top) {
   auto* label = new QLabel(QString::fromUtf8(caption), page);
   label->setObjectName(name);
@@ -181,6 +195,23 @@ TtfTimerOptions::TtfTimerOptions(std::string iniFileName, QWidget* parent, std::
 }
 
 void TtfTimerOptions::CreateControls() {
+  CreateToolBar();
+  CreateTree();
+  splitter1_ = new SplitterBar(this, [this](int dx) { DragSplitter(dx); });
+  splitter1_->setObjectName("Splitter1");
+  splitter1_->setGeometry(kTreeWidth, kToolBarHeight, kSplitterWidth, kOptionsHeight - kToolBarHeight);
+  CreatePage(TOptionsPage::Info, "tpInfo", NewHelpView("reInfo", true), kOptionsHeight - kToolBarHeight);
+  CreateStartPage();
+  CreateKDelPage();
+  QWidget* delAgain = CreatePage(TOptionsPage::DelAgain, "tpDelAgain", NewHelpView("reDelAgain", false), 176);
+  cbCheckDeletes_ =
+      NewCheckBox(delAgain, "cbCheckDeletes", "Zum löschen markierte Dateien erneut prüfen", 16, 192, 400);
+  CreateMailPage();
+  ShowProfileMail(TProfileMail{});  // until the opener names a profile
+  tvTOpts_->setCurrentItem(tvTOpts_->topLevelItem(0));
+}
+
+void TtfTimerOptions::CreateToolBar() {
   toolBar1_ = new QWidget(this);
   toolBar1_->setObjectName("ToolBar1");
   toolBar1_->setGeometry(0, 0, kOptionsWidth, kToolBarHeight);
@@ -191,45 +222,25 @@ void TtfTimerOptions::CreateControls() {
   sbClose_->setAutoRaise(true);
   sbClose_->setGeometry(2, 2, 23, 22);
   connect(sbClose_, &QToolButton::clicked, this, &QDialog::close);
+}
 
-  CreateTree();
-  splitter1_ = new SplitterBar(this, [this](int dx) { DragSplitter(dx); });
-  splitter1_->setObjectName("Splitter1");
-  splitter1_->setGeometry(kTreeWidth, kToolBarHeight, kSplitterWidth, kOptionsHeight - kToolBarHeight);
-
-  auto* reInfo = new TRichEditText;
-  auto* reStart = new TRichEditText;
-  for (TRichEditText* view : {reInfo, reStart}) {
-    QFont face = view->font();
-    face.setFamily(kHelpFace);
-    face.setStyleHint(QFont::SansSerif);
-    view->setFont(face);
-  }
-  reInfo->setObjectName("reInfo");
-  reStart->setObjectName("reStart");
-  CreatePage(TOptionsPage::Info, "tpInfo", reInfo, kOptionsHeight - kToolBarHeight);
-  QWidget* start = CreatePage(TOptionsPage::Start, "tpStart", reStart, 272);
+void TtfTimerOptions::CreateStartPage() {
+  QWidget* start = CreatePage(TOptionsPage::Start, "tpStart", NewHelpView("reStart", true), 272);
   cbShowProcess_ = NewCheckBox(start, "cbShowProcess", "Abgleichvorgang anzeigen", 16, 288, 400);
   cbMinimized_ = NewCheckBox(start, "cbMinimized", "Fortschritt minimiert anzeigen", 16, 312, 400);
+}
 
-  auto* reKDel = new QTextEdit;
-  reKDel->setObjectName("reKDel");
-  QWidget* kdel = CreatePage(TOptionsPage::KDel, "tpKDel", reKDel, 252);
+void TtfTimerOptions::CreateKDelPage() {
+  QWidget* kdel = CreatePage(TOptionsPage::KDel, "tpKDel", NewHelpView("reKDel", false), 252);
   NewLabel(kdel, "Label1", "Kritische Löschmenge in %:", 16, 272);
   spKDel_ = new QSpinBox(kdel);
   spKDel_->setObjectName("spKDel");
   spKDel_->setRange(1, 101);
   spKDel_->setGeometry(176, 268, 57, 22);
+}
 
-  auto* reDelAgain = new QTextEdit;
-  reDelAgain->setObjectName("reDelAgain");
-  QWidget* delAgain = CreatePage(TOptionsPage::DelAgain, "tpDelAgain", reDelAgain, 176);
-  cbCheckDeletes_ =
-      NewCheckBox(delAgain, "cbCheckDeletes", "Zum löschen markierte Dateien erneut prüfen", 16, 192, 400);
-
-  auto* reMail = new QTextEdit;
-  reMail->setObjectName("reMail");
-  QWidget* mail = CreatePage(TOptionsPage::Mail, "tpMail", reMail, 208);
+void TtfTimerOptions::CreateMailPage() {
+  QWidget* mail = CreatePage(TOptionsPage::Mail, "tpMail", NewHelpView("reMail", false), 208);
   label2_ = NewLabel(mail, "Label2", "eMail-Adresse:", 16, 228);
   teMailAdress_ = new QLineEdit(mail);
   teMailAdress_->setObjectName("teMailAdress");
@@ -237,8 +248,6 @@ void TtfTimerOptions::CreateControls() {
   teMailAdress_->setMaxLength(kMailAddressLength);
   cbActive_ = NewCheckBox(mail, "cbActive", "Benachrichtigung aktiv", 16, 256, 400);
   tlNoProfile_ = NewLabel(mail, "tlNoProfile", kNoProfileText, 16, 288);
-  ShowProfileMail(TProfileMail{});  // until the opener names a profile
-  tvTOpts_->setCurrentItem(tvTOpts_->topLevelItem(0));
 }
 
 void TtfTimerOptions::CreateTree() {

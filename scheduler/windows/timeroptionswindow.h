@@ -58,7 +58,11 @@ class TtfTimerOptions : public QDialog {
 
  private:
   void CreateControls();
+  void CreateToolBar();
   void CreateTree();
+  void CreateStartPage();
+  void CreateKDelPage();
+  void CreateMailPage();
   QWidget* CreatePage(TOptionsPage page, const char* name, QTextEdit* help, int helpHeight);
   void WriteHelpTexts();
   void ShowOptions(const TTimerIniOptions& options);
