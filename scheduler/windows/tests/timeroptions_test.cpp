@@ -136,32 +136,28 @@ TEST_F(TimerOptionsTest, HelpTextsInTheirFonts) {
 }
 
 TEST_F(TimerOptionsTest, NodesShowTheirPagesAndTheTreeNeverCollapses) {
-  const struct {
-    int index;
-    TOptionsPage page;
-  } mapping[] = {{-1, TOptionsPage::None}, {0, TOptionsPage::Info},     {1, TOptionsPage::Start},
-                 {2, TOptionsPage::KDel},  {3, TOptionsPage::DelAgain}, {4, TOptionsPage::Info},
-                 {5, TOptionsPage::Mail},  {6, TOptionsPage::None}};
-  for (const auto& m : mapping) EXPECT_EQ(PageOfNode(m.index), m.page) << m.index;
-
+  EXPECT_EQ(PageOfNode(-1), TOptionsPage::None);
+  EXPECT_EQ(PageOfNode(6), TOptionsPage::None);
   auto w = Open();
   w->show();
   QTreeWidget* tree = w->tvTOpts();
   EXPECT_EQ(w->shownPage(), TOptionsPage::Info);
+  const std::pair<const char*, TOptionsPage> expected[] = {
+      {"Allgemein", TOptionsPage::Info},       {"Startoptionen", TOptionsPage::Start},
+      {"Kritische Löschmenge", TOptionsPage::KDel}, {"Erneute Prüfung für Löschungen", TOptionsPage::DelAgain},
+      {"Profilbezogen", TOptionsPage::Info},   {"Benachrichtigungsdienst", TOptionsPage::Mail}};
   const std::vector<QTreeWidgetItem*> nodes = Nodes(tree);
-  ASSERT_EQ(nodes.size(), 6u);
-  const char* texts[] = {"Allgemein", "Startoptionen", "Kritische Löschmenge", "Erneute Prüfung für Löschungen",
-                         "Profilbezogen", "Benachrichtigungsdienst"};
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(nodes[i]->text(0), QString::fromUtf8(texts[i]));
+  ASSERT_EQ(nodes.size(), std::size(expected));
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    EXPECT_EQ(nodes[i]->text(0), QString::fromUtf8(expected[i].first));
     tree->setCurrentItem(nodes[i]);
-    EXPECT_EQ(w->shownPage(), PageOfNode(i)) << texts[i];
+    EXPECT_EQ(w->shownPage(), expected[i].second) << expected[i].first;
   }
-  QTreeWidgetItem* general = nodes[0];
-  QTreeWidgetItem* profile = nodes[4];
   tree->setCurrentItem(nullptr);
   EXPECT_EQ(w->shownPage(), TOptionsPage::None);
 
+  QTreeWidgetItem* general = nodes[0];
+  QTreeWidgetItem* profile = nodes[4];
   tree->collapseItem(general);
   tree->setCurrentItem(profile);
   QTest::keyClick(tree, Qt::Key_Left);
