@@ -315,7 +315,9 @@ TTimerIniOptions TtfTimerOptions::CurrentOptions() const {
                           .checkDeleteAgain = cbCheckDeletes_->isChecked()};
 }
 
-void TtfTimerOptions::LoadProfileMail(std::string_view profileNo) { ShowProfileMail(model_.LoadProfileMail(profileNo)); }
+void TtfTimerOptions::LoadProfileMail(std::string_view profileNo) {
+  ShowProfileMail(model_.LoadProfileMail(profileNo));
+}
 
 void TtfTimerOptions::ShowProfileMail(const TProfileMail& mail) {
   cbActive_->setChecked(mail.active);

@@ -46,7 +46,8 @@ TEST(InfoBox, LayoutTextsAndFonts) {
   EXPECT_EQ(box.gbEnd()->geometry(), QRect(528, 424, 113, 25));
   EXPECT_EQ(box.gbEnd()->caption(), QString("Beenden"));
   EXPECT_FALSE(box.tiBack()->pixmap().isNull());
-  for (const char* name : {"tlFirm", "tlStreet", "tlTown", "tlLand", "tlTel", "tlFax", "tlWeb", "tlMail", "tlVersion"}) {
+  for (const char* name :
+       {"tlFirm", "tlStreet", "tlTown", "tlLand", "tlTel", "tlFax", "tlWeb", "tlMail", "tlVersion"}) {
     SCOPED_TRACE(name);
     const QLabel* l = box.label(name);
     EXPECT_EQ(l->font().family(), QString("Times New Roman"));

@@ -89,9 +89,9 @@ TEST(JpegPicture, DamagedPicturesGiveNothing) {
 
 TEST(JpegPicture, GeneratorWritesTheSameBytesEveryTime) {
   test::TempTree tree;
-  for (const char* run : {"1", "2"}) {
-    test::MustRun(test::ShellQuote(KV_MAKE_ABOUT_PICTURE) + " " + test::ShellQuote(tree.Posix(std::string(run) + ".jpg")) +
-                  " " + test::ShellQuote(tree.Posix(std::string(run) + ".cpp")));
+  for (const std::string run : {"1", "2"}) {
+    test::MustRun(test::ShellQuote(KV_MAKE_ABOUT_PICTURE) + " " + test::ShellQuote(tree.Posix(run + ".jpg")) + " " +
+                  test::ShellQuote(tree.Posix(run + ".cpp")));
   }
   EXPECT_TRUE(test::ReadBytes(tree.Posix("1.jpg")) == test::ReadBytes(tree.Posix("2.jpg")));
   EXPECT_TRUE(test::ReadBytes(tree.Posix("1.jpg")) == BuiltPicture());
