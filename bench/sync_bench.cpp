@@ -1,29 +1,42 @@
 // A whole synchronisation (list builder, then the copy object carrying out
-// the job) against `rsync -a` on the same trees in the same run:
-//   1. first sync of 20,000 small files in 200 folders plus one 1 GiB file
-//      into an empty folder;
-//   2. the run again with nothing to do.
-// Both tools read the same source (already in the page cache, as it was
-// just written); each writes its own destination. The engine's figures
-// include everything a scheduler run does (scan, compare, job file, copy,
-// protocol, clean-up) except the window.
+// the job) against `rsync -a` on the same trees, run by run:
+//   small   first sync of 100,000 small files in 1,000 folders into an empty
+//           folder, then the run again with nothing to do, then an
+//           incremental run after 1,000 files changed;
+//   big     first sync of 20,000 small files plus one 1 GiB file.
+// Each run gives both tools a fresh destination and alternates which tool
+// goes first. After every sync both destinations are compared with the
+// source (every file's content and last-write time), so a fast wrong result
+// cannot pass. Every sync runs in a child process, whose peak memory is
+// measured: the engine's from its own accounting, rsync's as the sum over its
+// processes. The engine's figures include everything a scheduler run does
+// (scan, compare, job file, copy, protocol, clean-up) except the window.
 //
-//   sync_bench [--dir=FOLDER] [--files=N] [--big-mib=N]
+//   sync_bench [--dir=FOLDER] [--runs=N] [--scenario=small|big|all]
+//              [--files=N] [--big-mib=N] [--only=engine|rsync]
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "copyengine/copyobj.h"
@@ -41,38 +54,51 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+constexpr time_t kMTime = 1718452800;
+constexpr time_t kChangedMTime = 1718539200;
+
 struct Options {
   std::string dir = fs::temp_directory_path().string();
-  int files = 20000;
+  int runs = 5;
+  std::string scenario = "all";
+  int smallFiles = 100000;
+  int bigFiles = 20000;
   int64_t bigMib = 1024;
+  std::string only;  // "": both tools
 };
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg.rfind("--dir=", 0) == 0) o.dir = arg.substr(6);
-    else if (arg.rfind("--files=", 0) == 0) o.files = std::atoi(arg.c_str() + 8);
-    else if (arg.rfind("--big-mib=", 0) == 0) o.bigMib = std::atoll(arg.c_str() + 10);
+    const std::string arg = argv[i];
+    auto value = [&](const char* prefix) { return arg.substr(std::strlen(prefix)); };
+    if (arg.rfind("--dir=", 0) == 0) o.dir = value("--dir=");
+    else if (arg.rfind("--runs=", 0) == 0) o.runs = std::max(1, std::atoi(value("--runs=").c_str()));
+    else if (arg.rfind("--scenario=", 0) == 0) o.scenario = value("--scenario=");
+    else if (arg.rfind("--files=", 0) == 0) o.smallFiles = std::atoi(value("--files=").c_str());
+    else if (arg.rfind("--big-mib=", 0) == 0) o.bigMib = std::atoll(value("--big-mib=").c_str());
+    else if (arg.rfind("--only=", 0) == 0) o.only = value("--only=");
     else throw std::runtime_error("unknown argument " + arg);
   }
   return o;
 }
 
+// --- Trees ---------------------------------------------------------------------------------
+
 void WriteFile(const std::string& path, const std::string& content, time_t mtime) {
-  int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
   if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
     close(fd);
     throw std::runtime_error("cannot write " + path);
   }
-  struct timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
   futimens(fd, times);
   close(fd);
 }
 
-void WriteBigFile(const std::string& path, int64_t mib, time_t mtime) {
-  int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+void WriteBigFile(const std::string& path, int64_t mib) {
+  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
   std::vector<uint64_t> block((1 << 20) / sizeof(uint64_t));
   uint64_t x = 0x9E3779B97F4A7C15ull;
@@ -80,23 +106,79 @@ void WriteBigFile(const std::string& path, int64_t mib, time_t mtime) {
     for (uint64_t& v : block) v = (x = x * 6364136223846793005ull + 1442695040888963407ull);
     if (write(fd, block.data(), 1 << 20) != (1 << 20)) throw std::runtime_error("cannot write " + path);
   }
-  struct timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {kMTime, 0}};
   futimens(fd, times);
   close(fd);
 }
 
-void MakeSource(const std::string& src, const Options& o) {
-  constexpr time_t kMTime = 1718452800;
-  const int folders = std::max(1, o.files / 100);
-  for (int d = 0; d < folders; ++d) {
-    const std::string folder = src + "/Projekt " + std::to_string(d / 20) + "/Ordner_" + std::to_string(d);
-    fs::create_directories(folder);
-    for (int f = d * 100; f < std::min(o.files, (d + 1) * 100); ++f) {
-      WriteFile(folder + "/Dokument-" + std::to_string(f) + ".txt", std::string(static_cast<size_t>(f % 4096), 'k'),
-                kMTime);
-    }
+std::string SmallFilePath(const std::string& src, int f) {
+  const int d = f / 100;
+  return src + "/Projekt " + std::to_string(d / 20) + "/Ordner_" + std::to_string(d) + "/Dokument-" +
+         std::to_string(f) + ".txt";
+}
+
+void MakeSource(const std::string& src, int files, int64_t bigMib) {
+  for (int f = 0; f < files; ++f) {
+    const std::string path = SmallFilePath(src, f);
+    if (f % 100 == 0) fs::create_directories(fs::path(path).parent_path());
+    WriteFile(path, std::string(static_cast<size_t>(f % 4096), 'k'), kMTime);
   }
-  WriteBigFile(src + "/Abbild.bin", o.bigMib, kMTime);
+  if (bigMib > 0) WriteBigFile(src + "/Abbild.bin", bigMib);
+}
+
+// Every 100th file gets new content and a new time.
+void ChangeSource(const std::string& src, int files, int round) {
+  for (int f = 0; f < files; f += 100) {
+    WriteFile(SmallFilePath(src, f), "geändert in Runde " + std::to_string(round), kChangedMTime + 2 * round);
+  }
+}
+
+// What a tree holds, in constant memory: the number of files and folders and
+// an order-independent digest of every file's relative path, content and
+// last-write time, so that the benchmark process itself stays small (a
+// spawned tool is measured with what it shares of its parent).
+struct TreeDigest {
+  int64_t files = 0, folders = 0;
+  uint64_t sum = 0;
+  bool operator==(const TreeDigest&) const = default;
+};
+
+uint64_t Fnv(uint64_t h, const void* data, size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
+  return h;
+}
+
+TreeDigest Digest(const std::string& root) {
+  TreeDigest d;
+  std::vector<char> buffer(1 << 16);
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string rel = e.path().string().substr(root.size());
+    uint64_t h = Fnv(0xCBF29CE484222325ull, rel.data(), rel.size());
+    if (e.is_directory()) {
+      ++d.folders;
+      d.sum += h * 3;
+      continue;
+    }
+    struct stat st {};
+    lstat(e.path().c_str(), &st);
+    h = Fnv(h, &st.st_mtim.tv_sec, sizeof st.st_mtim.tv_sec);
+    std::ifstream in(e.path(), std::ios::binary);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+      h = Fnv(h, buffer.data(), static_cast<size_t>(in.gcount()));
+    }
+    ++d.files;
+    d.sum += h;
+  }
+  return d;
+}
+
+void ExpectSameTree(const TreeDigest& source, const std::string& copy, const char* tool) {
+  const TreeDigest got = Digest(copy);
+  if (got == source) return;
+  throw std::runtime_error(std::string(tool) + ": " + copy + " differs from the source (" +
+                           std::to_string(got.files) + " files, " + std::to_string(got.folders) + " folders; the source " +
+                           std::to_string(source.files) + ", " + std::to_string(source.folders) + ")");
 }
 
 std::string WinFolder(const std::string& posix) {
@@ -105,7 +187,88 @@ std::string WinFolder(const std::string& posix) {
   return win;
 }
 
-void Sh(const std::vector<std::string>& args) {
+// --- Running a tool in a child and measuring it --------------------------------------------
+
+// Peak resident memory of a process tree: every process's high-water mark,
+// sampled while they live, summed over the processes.
+class TreeMemory {
+ public:
+  explicit TreeMemory(pid_t root) : root_(root), sampler_([this] { Sample(); }) {}
+  ~TreeMemory() { Stop(); }
+  void Stop() {
+    stop_ = true;
+    if (sampler_.joinable()) sampler_.join();
+  }
+  int64_t PeakKiB(int64_t rootMaxRssKiB) {
+    Stop();
+    peakByPid_[root_] = std::max(peakByPid_[root_], rootMaxRssKiB);
+    int64_t sum = 0;
+    for (const auto& [pid, kib] : peakByPid_) sum += kib;
+    return sum;
+  }
+
+ private:
+  static int64_t HighWaterKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6);
+    }
+    return 0;
+  }
+
+  static std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> out;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    for (pid_t child; in >> child;) out.push_back(child);
+    return out;
+  }
+
+  void Sample() {
+    while (!stop_) {
+      std::vector<pid_t> pending{root_};
+      while (!pending.empty()) {
+        const pid_t pid = pending.back();
+        pending.pop_back();
+        int64_t& peak = peakByPid_[pid];
+        peak = std::max(peak, HighWaterKiB(pid));
+        for (pid_t child : ChildrenOf(pid)) pending.push_back(child);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  pid_t root_;
+  std::atomic<bool> stop_{false};
+  std::map<pid_t, int64_t> peakByPid_;
+  std::thread sampler_;
+};
+
+struct Measured {
+  double seconds = 0;
+  int64_t peakKiB = 0;
+};
+
+Measured RunChild(const std::function<void()>& start, const std::function<pid_t()>& spawn) {
+  start();
+  const auto begin = Clock::now();
+  const pid_t pid = spawn();
+  TreeMemory memory(pid);
+  int status = 0;
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid) throw std::runtime_error("wait4 failed");
+  Measured m;
+  m.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  m.peakKiB = memory.PeakKiB(usage.ru_maxrss);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("a synchronisation failed");
+  return m;
+}
+
+void SyncDisks() {
+  sync();
+}
+
+pid_t Spawn(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -113,22 +276,13 @@ void Sh(const std::vector<std::string>& args) {
   if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
     throw std::runtime_error("cannot start " + args[0]);
   }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " failed");
-}
-
-double Seconds(const std::function<void()>& fn) {
-  Sh({"sync"});
-  const auto start = Clock::now();
-  fn();
-  return std::chrono::duration<double>(Clock::now() - start).count();
+  return pid;
 }
 
 // One profile whose single pair mirrors src into dst.
 class Profile {
  public:
-  Profile(const std::string& root, const std::string& src, const std::string& dst) : folder_(root + "/profile/") {
+  Profile(const std::string& folder, const std::string& src, const std::string& dst) : folder_(folder + "/") {
     fs::create_directories(folder_ + "AUTOptk");
     kv::TFolderPair pair;
     pair.sourceRoot = WinFolder(src);
@@ -146,22 +300,35 @@ class Profile {
     profile_.profilePath = WinFolder(folder_);
   }
 
+  // A whole run as the scheduler makes it, in a child process; the child
+  // exits 0 when the run succeeded.
+  pid_t SpawnSync() {
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid > 0) return pid;
+    try {
+      Sync();
+      _exit(0);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "sync_bench: %s\n", e.what());
+      _exit(1);
+    }
+  }
+
+ private:
   std::string Win(const std::string& name) const { return WinFolder(folder_) + name; }
 
-  // The list builder; returns the job file and its item count.
-  std::string BuildJob(int64_t& items) {
+  void Sync() {
     std::string job;
     kv::TDriveNameList vanished;
     kv::TMoveList moved;
     int critical = 101;
     kv::BuildSyncList(false, false, true, false, kv::TUserOptions{}, profile_, Win("drives.tmp"), job, vanished,
                       moved, critical, nullptr);
-    items = static_cast<int64_t>(kv::platform::GetFileSize(job).value_or(0) / 600);
-    return job;
-  }
-
-  // The copy engine, with the properties the scheduler sends.
-  void RunEngine(const std::string& job) {
+    if (kv::platform::GetFileSize(job).value_or(0) == 0) {
+      kv::platform::DeleteFile(job);
+      return;
+    }
     const std::string ptk = Win("AUTOptk\\00000.ptk");
     kv::platform::WriteFileAtomic(ptk, "", 0);
     auto* obj = new kv::TCopyObj;
@@ -178,23 +345,100 @@ class Profile {
     if (hr != 0) throw std::runtime_error("CopyFiles failed");
   }
 
-  // A whole run as the scheduler makes it: no engine for an empty job.
-  int64_t Sync() {
-    int64_t items = 0;
-    const std::string job = BuildJob(items);
-    if (items > 0) RunEngine(job);
-    else kv::platform::DeleteFile(job);
-    return items;
-  }
-
- private:
   std::string folder_;
   kv::TProfItem profile_;
 };
 
-void Report(const char* what, double engine, double rsync) {
-  std::printf("%-34s engine %8.3f s   rsync -a %8.3f s   ratio %5.2f\n", what, engine, rsync, engine / rsync);
+// --- Scenarios -----------------------------------------------------------------------------
+
+struct Samples {
+  std::vector<double> engine, rsync;
+  std::vector<int64_t> engineKiB, rsyncKiB;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
 }
+
+int64_t MaxOf(const std::vector<int64_t>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
+class Bench {
+ public:
+  Bench(const Options& o, std::string root) : o_(o), root_(std::move(root)) {}
+
+  void Scenario(const std::string& name, int files, int64_t bigMib, bool withFollowUps) {
+    const std::string base = root_ + "/" + name;
+    const std::string src = base + "/src";
+    fs::create_directories(src);
+    std::printf("%s: making %d small files%s in %s\n", name.c_str(), files,
+                bigMib > 0 ? (" and one " + std::to_string(bigMib) + " MiB file").c_str() : "", src.c_str());
+    MakeSource(src, files, bigMib);
+    const std::string dstEngine = base + "/dst-engine", dstRsync = base + "/dst-rsync";
+
+    for (int run = 0; run < o_.runs; ++run) {
+      // Fresh destinations; the source goes back to its first state.
+      fs::remove_all(dstEngine);
+      fs::remove_all(dstRsync);
+      fs::create_directories(dstEngine);
+      fs::create_directories(dstRsync);
+      fs::remove_all(base + "/profile");
+      Profile profile(base + "/profile", src, dstEngine);
+      if (run > 0 && withFollowUps) {
+        for (int f = 0; f < files; f += 100) WriteFile(SmallFilePath(src, f), std::string(f % 4096, 'k'), kMTime);
+      }
+      const bool engineFirst = run % 2 == 0;
+      Step(name + " first sync", profile, src, dstEngine, dstRsync, engineFirst);
+      if (!withFollowUps) continue;
+      Step(name + " re-run, nothing to do", profile, src, dstEngine, dstRsync, !engineFirst);
+      ChangeSource(src, files, run + 1);
+      Step(name + " incremental, 1% changed", profile, src, dstEngine, dstRsync, engineFirst);
+    }
+  }
+
+  void Report() const {
+    std::printf("\n%-40s %10s %10s %7s %12s %12s %7s\n", "median of runs", "engine s", "rsync s", "ratio",
+                "engine MiB", "rsync MiB", "ratio");
+    for (const auto& [what, s] : samples_) {
+      const double e = Median(s.engine), r = Median(s.rsync);
+      const double eMib = static_cast<double>(MaxOf(s.engineKiB)) / 1024, rMib = static_cast<double>(MaxOf(s.rsyncKiB)) / 1024;
+      std::printf("%-40s %10.3f %10.3f %7.2f %12.1f %12.1f %7.2f\n", what.c_str(), e, r, r > 0 ? e / r : 0, eMib,
+                  rMib, rMib > 0 ? eMib / rMib : 0);
+    }
+  }
+
+ private:
+  void Step(const std::string& what, Profile& profile, const std::string& src, const std::string& dstEngine,
+            const std::string& dstRsync, bool engineFirst) {
+    const TreeDigest source = Digest(src);
+    Samples& s = samples_[what];
+    auto runEngine = [&] {
+      if (o_.only == "rsync") return;
+      const Measured m = RunChild(SyncDisks, [&] { return profile.SpawnSync(); });
+      s.engine.push_back(m.seconds);
+      s.engineKiB.push_back(m.peakKiB);
+    };
+    auto runRsync = [&] {
+      if (o_.only == "engine") return;
+      const Measured m = RunChild(SyncDisks, [&] { return Spawn({"rsync", "-a", src + "/", dstRsync + "/"}); });
+      s.rsync.push_back(m.seconds);
+      s.rsyncKiB.push_back(m.peakKiB);
+    };
+    if (engineFirst) {
+      runEngine();
+      runRsync();
+    } else {
+      runRsync();
+      runEngine();
+    }
+    if (o_.only != "rsync") ExpectSameTree(source, dstEngine, "engine");
+    if (o_.only != "engine") ExpectSameTree(source, dstRsync, "rsync -a");
+  }
+
+  const Options& o_;
+  std::string root_;
+  std::map<std::string, Samples> samples_;
+};
 
 }  // namespace
 
@@ -202,28 +446,12 @@ int main(int argc, char** argv) {
   try {
     const Options o = ParseOptions(argc, argv);
     const std::string root = o.dir + "/kv-sync-bench-" + std::to_string(getpid());
-    const std::string src = root + "/src", dstEngine = root + "/dst-engine", dstRsync = root + "/dst-rsync";
-    fs::create_directories(src);
-    fs::create_directories(dstEngine);
-    fs::create_directories(dstRsync);
-    std::printf("making %d small files and one %lld MiB file in %s\n", o.files, static_cast<long long>(o.bigMib),
-                src.c_str());
-    MakeSource(src, o);
-
-    Profile profile(root, src, dstEngine);
-    int64_t items = 0;
-    const double firstEngine = Seconds([&] { items = profile.Sync(); });
-    const double firstRsync = Seconds([&] { Sh({"rsync", "-a", src + "/", dstRsync + "/"}); });
-    std::printf("first sync: %lld job items\n", static_cast<long long>(items));
-    int64_t again = 0;
-    const double rerunEngine = Seconds([&] { again = profile.Sync(); });
-    const double rerunRsync = Seconds([&] { Sh({"rsync", "-a", src + "/", dstRsync + "/"}); });
-    std::printf("re-run: %lld job items\n", static_cast<long long>(again));
-
-    Report("first sync into an empty folder", firstEngine, firstRsync);
-    Report("re-run with nothing to do", rerunEngine, rerunRsync);
+    Bench bench(o, root);
+    if (o.scenario == "small" || o.scenario == "all") bench.Scenario("small", o.smallFiles, 0, true);
+    if (o.scenario == "big" || o.scenario == "all") bench.Scenario("big", o.bigFiles, o.bigMib, false);
+    bench.Report();
     fs::remove_all(root);
-    return again == 0 ? 0 : 1;
+    return 0;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "sync_bench: %s\n", e.what());
     return 2;

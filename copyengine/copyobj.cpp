@@ -143,12 +143,16 @@ void TCopyObj::CopyPairFile(const std::string& path) {
   if (!files_.pairCopyPath.empty()) DeleteFile(files_.pairCopyPath);
   files_.pairCopyPath.clear();
 
-  const std::string copy = GetTempFileName(folder, "$");
+  // Held for the run: the next run of the profile clears away the copies
+  // of killed runs, never this one.
+  std::vector<uint8_t> pairs;
+  if (!ReadWholeFile(path, pairs)) ThrowSystemError("Die Datei der Ordnerpaare " + Quoted(path) + " kann nicht gelesen werden");
+  const std::string copy = GetHeldTempFileName(folder, "$");
   if (copy.empty()) ThrowSystemError("Im Ordner " + Quoted(folder) + " kann keine Kopie der Ordnerpaare angelegt werden");
-  DeleteFile(copy);
-  if (!CopyFile(path, copy, false)) ThrowSystemError("Die Datei der Ordnerpaare " + Quoted(path) + " kann nicht kopiert werden");
   files_.pairCopyPath = copy;
-  if (!files_.pairs.Open(copy, OpenMode::Read)) ThrowSystemError("Die Kopie der Ordnerpaare " + Quoted(copy) + " kann nicht geöffnet werden");
+  if (!files_.pairs.Open(copy, OpenMode::ReadWrite) || !files_.pairs.Write(pairs.data(), pairs.size())) {
+    ThrowSystemError("Die Kopie der Ordnerpaare " + Quoted(copy) + " kann nicht geschrieben werden");
+  }
 }
 
 void TCopyObj::StartOldStamps(const std::string& path) {

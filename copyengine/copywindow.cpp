@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/time.h"
+#include "platform/ui/jobstop.h"
 #include "platform/ui/pathfit.h"
 #include "platform/ui/viewfactory.h"
 
@@ -21,6 +22,8 @@ thread_local TtfCopy* t_currentWindow = nullptr;
 
 void PumpAndLatch() {
   platform::MessageLoop::Current().ProcessMessages();
+  // A program that closes stops the job as the cancel button does.
+  if (ui::AllJobsStopping()) AbortFlag().Request();
   AbortFlag().Latch();
 }
 

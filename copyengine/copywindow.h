@@ -168,6 +168,8 @@ class TtfCopy {
   const CopyLabelState& label(CopyLabel id) const { return state_.label(id); }
   const CopyBarState& bar(CopyBar id) const { return state_.bar(id); }
   bool HasView() const { return view_ != nullptr; }
+  // A hidden window (the copy object's Hidden) is never shown.
+  bool IsHidden() const { return options_.hidden; }
 
   void SetLabelText(CopyLabel id, std::string text);
   // A path shown shortened: text is what fits, path the whole.

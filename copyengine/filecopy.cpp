@@ -1,9 +1,5 @@
 #include "copyengine/filecopy.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -17,7 +13,6 @@
 #include "platform/errors.h"
 #include "platform/paths.h"
 #include "platform/text.h"
-#include "platform/volumes.h"
 
 namespace kv {
 
@@ -47,131 +42,12 @@ std::string WriteErrorText(int err) {
   return IsDiskFull(err) ? std::string(CopyMessage(kMsgWriteFailedDiskFull)) : SysErrorMessage(err);
 }
 
-// --- Files ---------------------------------------------------------------------------
-
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.Release();
-    }
-    return *this;
-  }
-  int get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-  bool ok() const { return fd_ >= 0; }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  // Closes and reports what the system says about it (a network file system
-  // or a full disk may report a failed write only here).
-  bool Close() {
-    const int fd = std::exchange(fd_, -1);
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_ = -1;
-};
-
-// Opens a regular file for reading without ever blocking on a fifo.
-int OpenSourceFile(const std::string& posix, struct stat& st) {
-  Fd fd(::open(posix.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.ok()) return -1;
-  if (::fstat(fd.get(), &st) != 0) return -1;
-  if (!S_ISREG(st.st_mode)) {
-    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    return -1;
-  }
-  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-  return fd.Release();
-}
-
-// Errors of copy_file_range that mean "not between these two files": the
-// same range is then moved through a buffer.
-bool KernelCopyRefused(int err) {
-  return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == EBADF || err == ETXTBSY;
-}
-
-// Moves byte ranges from one file to the same offsets of another, letting
-// the kernel do it where it can.
-class RangeMover {
- public:
-  RangeMover(int in, int out) : in_(in), out_(out) {}
-
-  // Moves up to length bytes at offset. Returns the bytes moved (0: the
-  // source ends there) or -1 with errno set.
-  ssize_t Move(off_t offset, size_t length) {
-    if (kernelCopy_) {
-      loff_t inOffset = offset, outOffset = offset;
-      for (;;) {
-        const ssize_t n = ::copy_file_range(in_, &inOffset, out_, &outOffset, length, 0);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        if (!KernelCopyRefused(errno)) return -1;
-        kernelCopy_ = false;
-        break;
-      }
-    }
-    return MoveThroughBuffer(offset, length);
-  }
-
- private:
-  ssize_t MoveThroughBuffer(off_t offset, size_t length) {
-    if (buffer_.empty()) buffer_.resize(kCopyBlockSize);
-    if (length > buffer_.size()) length = buffer_.size();
-    ssize_t got;
-    do {
-      got = ::pread(in_, buffer_.data(), length, offset);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) return got;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t w = ::pwrite(out_, buffer_.data() + done, static_cast<size_t>(got - done), offset + done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) return -1;
-      if (w == 0) {  // fewer bytes written than read
-        errno = ENOSPC;
-        return -1;
-      }
-      done += w;
-    }
-    return got;
-  }
-
-  int in_, out_;
-  bool kernelCopy_ = true;
-  std::vector<char> buffer_;
-};
-
-// Where the next data of a file lies from offset on: [start, end). None when
-// only a hole (or nothing) follows. A file system that cannot tell holes
-// gives all of it as data; the mover then stops at the real end.
-struct DataRange {
-  off_t start, end;
-};
-std::optional<DataRange> NextDataRange(int fd, off_t offset) {
-  const off_t start = ::lseek(fd, offset, SEEK_DATA);
-  if (start < 0) {
-    if (errno == ENXIO) return std::nullopt;
-    return DataRange{offset, std::numeric_limits<off_t>::max()};
-  }
-  off_t end = ::lseek(fd, start, SEEK_HOLE);
-  if (end < 0) end = std::numeric_limits<off_t>::max();
-  return DataRange{start, end};
-}
-
-off_t CurrentSize(int fd) {
-  struct stat st;
-  return ::fstat(fd, &st) == 0 ? st.st_size : 0;
-}
-
 // --- One copy ------------------------------------------------------------------------
+
+// The folder of a file given by path alone.
+platform::TreeFolder OpenFolderOf(std::string_view path) {
+  return platform::TreeFolder::OpenRoot(platform::ExtractFilePath(path), false);
+}
 
 class FileCopier {
  public:
@@ -180,8 +56,7 @@ class FileCopier {
   CopyFileResult Run() {
     result_.message = CopyMessage(kMsgFileCopied);
     ShowStart();
-    sourceAttributes_ = platform::GetFileAttributes(request_.source);
-    if (PrepareTarget() && OpenSource() && CreateWritten()) {
+    if (OpenFolders() && PrepareTarget() && OpenSource() && CreateTemporary()) {
       if (CopyBlocks()) Finish();
     }
     result_.message = CutMessage(std::move(result_.message), request_.maxMessageLength);
@@ -209,87 +84,70 @@ class FileCopier {
     return false;
   }
 
-  // Decides the name written to. An existing target (or the safety rename)
-  // means writing beside it under the ".sync" name; a stale file of that
-  // name goes first.
+  bool OpenFolders() {
+    sourceFolder_ = request_.sourceFolder;
+    targetFolder_ = request_.targetFolder;
+    sourceName_ = request_.sourceFolder ? request_.sourceName : platform::ExtractFileName(request_.source);
+    targetName_ = request_.targetFolder ? request_.targetName : platform::ExtractFileName(request_.target);
+    if (!targetFolder_) {
+      ownTarget_ = OpenFolderOf(request_.target);
+      if (!ownTarget_.IsOpen()) return FailWith(kMsgOpenTargetFailed, GetLastError());
+      targetFolder_ = &ownTarget_;
+    }
+    if (!sourceFolder_ && !request_.openSource) {
+      ownSource_ = OpenFolderOf(request_.source);
+      if (!ownSource_.IsOpen()) return FailWith(kMsgOpenSourceFailed, GetLastError());
+      sourceFolder_ = &ownSource_;
+    }
+    return true;
+  }
+
+  // Whether a file is replaced; a folder of the target's name is not.
   bool PrepareTarget() {
-    std::optional<std::string> posix = platform::ResolvePath(request_.target);
-    if (!posix) return FailWith(kMsgOpenTargetFailed, GetLastError());
-    targetPosix_ = std::move(*posix);
-    struct stat st;
-    const bool present = ::lstat(targetPosix_.c_str(), &st) == 0;
-    targetIsFolder_ = present && S_ISDIR(st.st_mode);
-    replacing_ = present && !targetIsFolder_;
-    writtenWin_ = request_.target;
-    writtenPosix_ = targetPosix_;
-    if (!replacing_ && !request_.securityRename) return true;
-    writtenWin_ += kSafetyRenameSuffix;
-    writtenPosix_ += kSafetyRenameSuffix;
-    if (::lstat(writtenPosix_.c_str(), &st) != 0) return true;
-    if (!S_ISDIR(st.st_mode) && ::unlink(writtenPosix_.c_str()) == 0) return true;
-    Fail(std::string(CopyMessage(kMsgSecurityRenameFailed)));
-    return false;
+    if (request_.targetExists) {
+      replacing_ = *request_.targetExists;
+      return true;
+    }
+    platform::FileStatus st;
+    if (!targetFolder_->Status(targetName_, st)) {
+      const int err = GetLastError();
+      if (err == ENOENT) return true;
+      return FailWith(kMsgOpenTargetFailed, err);
+    }
+    if (st.isFolder) return FailWith(kMsgOpenTargetFailed, EISDIR);
+    replacing_ = true;
+    return true;
   }
 
   bool OpenSource() {
-    std::optional<std::string> posix = platform::ResolvePath(request_.source);
-    if (!posix) return FailWith(kMsgOpenSourceFailed, GetLastError());
-    in_ = Fd(OpenSourceFile(*posix, sourceStat_));
-    if (!in_.ok()) return FailWith(kMsgOpenSourceFailed, errno);
+    if (request_.openSource) {
+      in_ = std::move(*request_.openSource);
+      sourceStatus_ = request_.openSourceStatus;
+    } else {
+      in_ = sourceFolder_->OpenForReading(sourceName_, &sourceStatus_);
+    }
+    if (!in_.IsOpen()) return FailWith(kMsgOpenSourceFailed, GetLastError());
     return true;
   }
 
-  bool CreateWritten() {
-    if (writtenPosix_ == targetPosix_ && targetIsFolder_) return FailWith(kMsgOpenTargetFailed, EISDIR);
-    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-    out_ = Fd(::open(writtenPosix_.c_str(), kFlags, 0600));
-    if (!out_.ok() && errno == ENAMETOOLONG && writtenPosix_ != targetPosix_) CreateShortTemporary();
-    if (!out_.ok()) {
-      const int err = errno;
+  bool CreateTemporary() {
+    out_ = targetFolder_->CreateTemporary(temporaryName_);
+    if (!out_.IsOpen()) {
+      const int err = GetLastError();
       in_.Reset();
       return FailWith(kMsgOpenTargetFailed, err);
     }
-    createdWritten_ = true;
     return true;
   }
 
-  // A target name too long for the ".sync" suffix is replaced through a
-  // hidden name of its own beside it.
-  void CreateShortTemporary() {
-    const size_t slash = targetPosix_.rfind('/');
-    std::string pattern = targetPosix_.substr(0, slash + 1) + ".kvsync-XXXXXX";
-    out_ = Fd(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!out_.ok()) return;
-    writtenPosix_ = pattern;
-    writtenWin_ = platform::ExtractFilePath(request_.target) + pattern.substr(slash + 1);
-  }
-
-  // Copies the data ranges of the source to the same offsets and skips its
-  // holes, so a sparse file stays sparse. False when the copy ended early.
+  // False when the copy ended early.
   bool CopyBlocks() {
-    RangeMover mover(in_.get(), out_.get());
-    off_t position = 0;
-    while (std::optional<DataRange> range = NextDataRange(in_.get(), position)) {
-      if (range->start > position) {
-        position = range->start;
-        if (Step(position)) return false;
-      }
-      while (position < range->end) {
-        const size_t want = static_cast<size_t>(std::min<off_t>(range->end - position, kCopyBlockSize));
-        const ssize_t moved = mover.Move(position, want);
-        if (moved < 0) return FailCopy(WriteErrorText(errno));
-        if (moved == 0) return EndOfSource(position);
-        position += moved;
-        if (Step(position)) return false;
-      }
-    }
-    return EndOfSource(std::max(position, CurrentSize(in_.get())));
-  }
-
-  // The source ends at size: a hole at its end still belongs to the copy.
-  bool EndOfSource(off_t size) {
-    if (::ftruncate(out_.get(), size) != 0) return FailCopy(WriteErrorText(errno));
-    return !Step(size);
+    const platform::DataCopyOutcome outcome =
+        platform::CopyFileData(in_, sourceStatus_, out_, kCopyBlockSize, [this](int64_t done) { return !Step(done); });
+    if (outcome == platform::DataCopyOutcome::kFailed) return FailCopy(WriteErrorText(GetLastError()));
+    if (outcome == platform::DataCopyOutcome::kStopped) return false;
+    // The end of a copy is a step too: the bar is full and a cancel counts.
+    return !Step(std::max<int64_t>(sourceStatus_.size, 0));
   }
 
   // After every block: the bar moves, the window is served, the abort flag
@@ -301,7 +159,7 @@ class FileCopier {
     in_.Reset();
     out_.Reset();
     // A copy cancelled half-way is no success when its partial file stays.
-    if (!DiscardWritten()) result_.message = std::string(kMsgCancelledPartialLeft) + SysErrorMessage(errno);
+    if (!DiscardTemporary()) result_.message = std::string(kMsgCancelledPartialLeft) + SysErrorMessage(GetLastError());
     result_.aborted = true;
     window_.ShowAborting();
     return true;
@@ -311,65 +169,81 @@ class FileCopier {
     Fail(std::move(message));
     in_.Reset();
     out_.Reset();
-    DiscardWritten();
+    DiscardTemporary();
     return false;
   }
 
-  // False (errno set) when the written file stays behind.
-  bool DiscardWritten() {
-    if (!createdWritten_) return true;
-    createdWritten_ = false;
-    if (::unlink(writtenPosix_.c_str()) == 0 || errno == ENOENT) return true;
+  // False (last error set) when the temporary file stays behind.
+  bool DiscardTemporary() {
+    if (temporaryName_.empty()) return true;
+    const std::string name = std::exchange(temporaryName_, {});
+    if (targetFolder_->Remove(name) || GetLastError() == ENOENT) return true;
     result_.status = kCopyErrorPartialLeft;
     return false;
   }
 
-  // Closes the copy, gives it its time, attributes and rights, and only then
+  // Gives the copy its rights, attributes and time, closes it, and only then
   // puts it in the target's place.
   void Finish() {
-    ::fchmod(out_.get(), sourceStat_.st_mode & 0777);
+    ApplyRightsAndAttributes();
+    if (!out_.SetLastWriteTime(request_.lastWrite)) {
+      FailCopy(SysErrorMessage(GetLastError()));
+      return;
+    }
     in_.Reset();
     // The previous target is at stake: its replacement must be on the disk
     // before the rename can make it the only copy.
-    if (replacing_ && ::fsync(out_.get()) != 0) {
-      FailCopy(WriteErrorText(errno));
+    if ((replacing_ && !out_.Sync()) || !out_.Close()) {
+      FailCopy(WriteErrorText(GetLastError()));
       return;
     }
-    if (!out_.Close()) {
-      FailCopy(WriteErrorText(errno));
+    // A new target that appeared since the list was built is not replaced.
+    if (!targetFolder_->Rename(temporaryName_, targetName_, replacing_)) {
+      const int err = GetLastError();
+      FailCopy(err == EEXIST ? std::string(CopyMessage(kMsgOpenTargetFailed)) + SysErrorMessage(err)
+                             : std::string(CopyMessage(kMsgSecurityRenameRevertFailed)));
       return;
     }
-    const struct timespec times[2] = {{0, UTIME_OMIT}, platform::TimespecFromFileTime(request_.lastWrite)};
-    if (::utimensat(AT_FDCWD, writtenPosix_.c_str(), times, 0) != 0) {
-      FailCopy(SysErrorMessage(errno));
-      return;
-    }
-    ApplyAttributesAndRights();
-    if (writtenPosix_ != targetPosix_ && ::rename(writtenPosix_.c_str(), targetPosix_.c_str()) != 0) {
-      FailCopy(std::string(CopyMessage(kMsgSecurityRenameRevertFailed)));
+    temporaryName_.clear();
+  }
+
+  // Copied rights come from the source. Otherwise a replaced file keeps its
+  // own, and a new one gets the source's permission bits; the source's
+  // read-only attribute applies either way.
+  void ApplyRightsAndAttributes() {
+    if (request_.copyRights) {
+      (void)out_.SetMode(sourceStatus_.mode & 0777);
+      CopyFileNTFSRights(in_, out_);
+    } else if (replacing_ && KeepsTargetRights()) {
+      if (!out_.ApplyReadOnly((sourceStatus_.attributes & platform::kAttrReadOnly) != 0)) AttributesFailed();
+    } else if (!out_.SetMode(sourceStatus_.mode & 0777)) {
+      AttributesFailed();
     }
   }
 
-  void ApplyAttributesAndRights() {
-    if (sourceAttributes_ != platform::kInvalidAttributes &&
-        !platform::SetFileAttributes(writtenWin_, sourceAttributes_)) {
-      Fail(std::string(CopyMessage(kMsgAttributesFailed)) + SysErrorMessage(GetLastError()));
-    }
-    if (request_.copyRights) CopyFileNTFSRights(request_.source, writtenWin_);
+  bool KeepsTargetRights() {
+    const platform::Handle replaced = targetFolder_->OpenForRights(targetName_);
+    platform::FileStatus st;
+    // A link is replaced by a file; what it pointed to is not this file.
+    if (!replaced.IsOpen() || !replaced.Status(st) || st.isLink || !st.isFile) return false;
+    TakeOverRights(replaced, out_);
+    return true;
   }
+
+  void AttributesFailed() { Fail(std::string(CopyMessage(kMsgAttributesFailed)) + SysErrorMessage(GetLastError())); }
 
   const CopyFileRequest& request_;
   TtfCopy& window_;
   CopyFileResult result_;
   int64_t divisor_ = 1;
-  uint32_t sourceAttributes_ = platform::kInvalidAttributes;
-  std::string targetPosix_;
-  std::string writtenWin_, writtenPosix_;
-  bool targetIsFolder_ = false;
+  platform::TreeFolder ownSource_, ownTarget_;
+  const platform::TreeFolder* sourceFolder_ = nullptr;
+  const platform::TreeFolder* targetFolder_ = nullptr;
+  std::string sourceName_, targetName_;
+  std::string temporaryName_;
   bool replacing_ = false;
-  bool createdWritten_ = false;
-  struct stat sourceStat_ {};
-  Fd in_, out_;
+  platform::FileStatus sourceStatus_;
+  platform::FileHandle in_, out_;
 };
 
 // --- Path shortening --------------------------------------------------------------------
@@ -496,6 +370,8 @@ std::string ShortenPathText(std::string_view path, int width, const std::functio
 }
 
 void ShortenPathLabel(TtfCopy& window, CopyLabel label, std::string_view path) {
+  // Nobody will see it: measuring a text for a hidden window only costs time.
+  if (window.IsHidden()) return window.SetLabelPath(label, std::string(path), std::string(path));
   const int width = window.label(label).width;
   std::string text = ShortenPathText(path, width, [&](std::string_view t) { return window.MeasureText(t); });
   const bool shortened = text != path;

@@ -3,19 +3,26 @@
 // shows its progress, and the small helpers that fill that window.
 //
 // A copy never puts a partly written file under the target's name, and it
-// never gives up the previous target before the new content is complete:
-// when a target exists (or the safety rename is asked for) the new content is
-// written under the target's name + ".sync" and renamed over the target only
-// after it was written, closed without error and given its time. Whatever
-// fails or is cancelled before that leaves the previous target as it was and
-// removes the ".sync" file (status 3 when that removal failed).
+// never gives up the previous target before the new content is complete: the
+// new content is written under a temporary name of the system's own beside
+// the target (platform::IsSystemTempName; never a name a user's file could
+// have) and renamed onto the target only after it was written, closed
+// without error and given its time, attributes and rights. Whatever fails or
+// is cancelled before that leaves the previous target as it was and removes
+// the temporary file (status 3 when that removal failed).
+//
+// A replaced file keeps its own owner, group, permission bits and ACL (the
+// source's read-only attribute is applied over them), unless the rights are
+// to be copied from the source; a new file gets the source's permission bits.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "copyengine/copywindow.h"
 #include "platform/files.h"
+#include "platform/treefolder.h"
 #include "platform/time.h"
 
 namespace kv {
@@ -39,17 +46,26 @@ inline constexpr int kMsgWriteFailedDiskFull = 65277;
 // The text of one of these numbers; "" for any other.
 std::string_view CopyMessage(int id);
 
-// The name the new content is written under while a target is replaced.
-inline constexpr std::string_view kSafetyRenameSuffix = ".sync";
-
 struct CopyFileRequest {
-  std::string source;  // Windows paths
+  std::string source;  // Windows paths, as the window shows them
   std::string target;
+  // Where the two files are: their folders, opened below their pair's
+  // roots, and their names there. Without folders, the folders of the two
+  // paths are opened as they are.
+  const platform::TreeFolder* sourceFolder = nullptr;
+  std::string sourceName;
+  const platform::TreeFolder* targetFolder = nullptr;
+  std::string targetName;
+  // The source, already open, and what it was then (the check that it did
+  // not change opened it); taken over by the copy.
+  platform::FileHandle* openSource = nullptr;
+  platform::FileStatus openSourceStatus;
+  // Whether that check found a file at the target; none: not looked at.
+  std::optional<bool> targetExists;
   bool copyRights = false;      // the copy object's NTFSAccess
   platform::FileTime lastWrite = 0;  // the target's last-write time (the job item's)
   int64_t size = 0;             // as the job item states it; drives the file bar
   uint8_t maxMessageLength = 255;
-  bool securityRename = false;  // the copy object's SecurityRename
 };
 
 struct CopyFileResult {

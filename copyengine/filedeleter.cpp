@@ -1,9 +1,5 @@
 #include "copyengine/filedeleter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -11,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/time.h"
@@ -44,14 +41,6 @@ Patterns FixedPatterns() {
   return p;
 }
 
-std::optional<std::string> ResolveQuiet(std::string_view path) { return platform::ResolvePath(path); }
-
-bool IsSymbolicLink(std::string_view path) {
-  std::optional<std::string> posix = ResolveQuiet(path);
-  struct stat st;
-  return posix && lstat(posix->c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 // "C:\Daten\" -> "C\Daten\", "\\Server\Freigabe\Ordner\" -> "Server\Freigabe\Ordner\".
 std::string BackupRelativeFolder(std::string_view path) {
   std::string rel = platform::ExtractFilePath(path);
@@ -66,52 +55,17 @@ platform::FileTime DosNow() {
   return platform::FileTimeFromDos(platform::DosFromFileTime(now)).value_or(now);
 }
 
-// A descriptor closed at the end of the scope.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-bool WriteAllAt(int fd, const uint8_t* data, size_t size, off_t offset) {
-  while (size > 0) {
-    const ssize_t n = pwrite(fd, data, size, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
-}
-
-std::optional<std::vector<uint8_t>> ReadAll(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return std::nullopt;
-  std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return std::nullopt;
-    done += static_cast<size_t>(n);
-  }
+std::optional<std::vector<uint8_t>> ReadAll(const platform::FileHandle& file) {
+  platform::FileStatus st;
+  if (!file.Status(st)) return std::nullopt;
+  std::vector<uint8_t> bytes(static_cast<size_t>(st.size));
+  if (!file.ReadAt(bytes.data(), bytes.size(), 0)) return std::nullopt;
   return bytes;
 }
 
 // The size a pass covers: whole 3-byte units from offset 0 while below the
 // current size, so a size that is not a multiple of 3 grows by one or two.
-off_t RoundedUpToUnits(off_t size) { return (size + 2) / 3 * 3; }
+int64_t RoundedUpToUnits(int64_t size) { return (size + 2) / 3 * 3; }
 
 enum class PassOutcome { kDone, kFailed, kAborted };
 
@@ -119,23 +73,24 @@ enum class PassOutcome { kDone, kFailed, kAborted };
 // caller's window alive between them.
 class Overwriter {
  public:
-  Overwriter(int fd, const TFileDeleter& owner) : fd_(fd), owner_(owner), lastPump_(platform::TickCount64()) {}
+  Overwriter(platform::FileHandle& file, const TFileDeleter& owner)
+      : file_(file), owner_(owner), lastPump_(platform::TickCount64()) {}
 
   PassOutcome Pass(const Pattern& pattern) {
-    struct stat st;
-    if (fstat(fd_, &st) != 0) return PassOutcome::kFailed;
-    const off_t end = RoundedUpToUnits(st.st_size);
-    Fill(pattern, static_cast<size_t>(std::min<off_t>(end, TFileDeleter::kShredBufferSize)));
-    for (off_t offset = 0; offset < end;) {
-      const size_t n = static_cast<size_t>(std::min<off_t>(end - offset, static_cast<off_t>(buffer_.size())));
-      if (!WriteAllAt(fd_, buffer_.data(), n, offset)) return PassOutcome::kFailed;
-      offset += static_cast<off_t>(n);
+    platform::FileStatus st;
+    if (!file_.Status(st)) return PassOutcome::kFailed;
+    const int64_t end = RoundedUpToUnits(st.size);
+    Fill(pattern, static_cast<size_t>(std::min<int64_t>(end, TFileDeleter::kShredBufferSize)));
+    for (int64_t offset = 0; offset < end;) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(end - offset, static_cast<int64_t>(buffer_.size())));
+      if (!file_.WriteAt(buffer_.data(), n, offset)) return PassOutcome::kFailed;
+      offset += static_cast<int64_t>(n);
       Pump();
       if (owner_.abortRequested && owner_.abortRequested()) return PassOutcome::kAborted;
     }
     // Each pass must reach the device before the next one replaces it in
     // the cache, or only the last pattern would ever be written.
-    return fdatasync(fd_) == 0 ? PassOutcome::kDone : PassOutcome::kFailed;
+    return file_.DataSync() ? PassOutcome::kDone : PassOutcome::kFailed;
   }
 
  private:
@@ -152,7 +107,7 @@ class Overwriter {
     owner_.pump();
   }
 
-  int fd_;
+  platform::FileHandle& file_;
   const TFileDeleter& owner_;
   uint64_t lastPump_;
   std::vector<uint8_t> buffer_;
@@ -195,76 +150,85 @@ void TFileDeleter::DrawRandomPatterns() {
 }
 
 void TFileDeleter::Delete(std::string_view path) {
-  if (!platform::FileExists(path)) return;
+  const platform::TreeFolder folder = platform::TreeFolder::OpenRoot(platform::ExtractFilePath(path), false);
+  // No folder, no file: nothing to delete.
+  if (folder.IsOpen()) Delete(folder, platform::ExtractFileName(path), path);
+}
+
+void TFileDeleter::Delete(const platform::TreeFolder& folder, std::string_view name, std::string_view path) {
+  platform::FileStatus st;
+  if (!folder.Status(name, st) || !st.isFile) return;
   // Read-only files go like any other. A link keeps its target's bits: the
   // link is deleted, never what it points to.
-  if (!IsSymbolicLink(path)) platform::SetFileAttributes(path, 0);
+  (void)folder.ClearReadOnly(name);
+  const Target target{folder, std::string(name), std::string(path)};
   switch (DelStyle) {
-    case TDelStyle::delNormal: DeletePlainly(path); break;
-    case TDelStyle::delShredder: Shred(path); break;
+    case TDelStyle::delNormal: DeletePlainly(target); break;
+    case TDelStyle::delShredder: Shred(target); break;
     case TDelStyle::delBitbucket:
-      if (!platform::MoveToTrash(path)) Raise(kMsgFileNotDeleted);
+      if (!platform::MoveToTrash(folder, name)) Raise(kMsgFileNotDeleted);
       break;
-    case TDelStyle::delBackup: Backup(path); break;
-    case TDelStyle::delRename: Rename(path); break;
+    case TDelStyle::delBackup: Backup(target); break;
+    case TDelStyle::delRename: Rename(target); break;
   }
 }
 
-void TFileDeleter::DeletePlainly(std::string_view path) {
-  if (!platform::DeleteFile(path)) Raise(kMsgFileNotDeleted);
+void TFileDeleter::DeletePlainly(const Target& target) {
+  if (!target.folder.Remove(target.name)) Raise(kMsgFileNotDeleted);
 }
 
-void TFileDeleter::Rename(std::string_view path) {
-  if (!platform::MoveFileNoReplace(path, std::string(path) + ".BAK")) Raise(kMsgRenameFailed);
+void TFileDeleter::Rename(const Target& target) {
+  if (!target.folder.Rename(target.name, target.name + ".BAK", false)) Raise(kMsgRenameFailed);
 }
 
-void TFileDeleter::Backup(std::string_view path) {
+void TFileDeleter::Backup(const Target& target) {
   // Without a root the backup folder would be a relative path: refuse
   // rather than delete a file whose backup went nowhere.
   if (BackupPath.empty()) Raise(kMsgBackupFailed);
-  const std::string folder = platform::IncludeTrailingBackslash(BackupPath) + BackupRelativeFolder(path);
+  const std::string folder = platform::IncludeTrailingBackslash(BackupPath) + BackupRelativeFolder(target.path);
   if (!platform::DirectoryExists(folder) && !platform::ForceDirectories(folder)) Raise(kMsgBackupFailed);
-  const std::string target = folder + platform::ExtractFileName(path);
-  auto stampNow = [&target] {
+  const std::string backup = folder + target.name;
+  auto stampNow = [&backup] {
     // The backup carries the time of its deletion; a link's target is not ours to touch.
-    if (!IsSymbolicLink(target)) platform::SetLastWriteTime(target, DosNow());
+    if (!platform::IsSymbolicLink(backup)) platform::SetLastWriteTime(backup, DosNow());
   };
-  if (platform::MoveFileNoReplace(path, target)) {
+  const std::optional<std::string> posix = platform::ResolvePath(backup);
+  if (posix && target.folder.MoveOut(target.name, *posix)) {
     stampNow();
     return;
   }
-  if (!platform::CopyFile(path, target, false)) Raise(kMsgBackupFailed);
+  const platform::FileHandle content = target.folder.OpenForReading(target.name);
+  if (!content.IsOpen() || !platform::CopyOpenFile(content, backup)) Raise(kMsgBackupFailed);
   stampNow();
-  if (ArchivSchredder) Shred(path);
-  else DeletePlainly(path);
+  if (ArchivSchredder) Shred(target);
+  else DeletePlainly(target);
 }
 
-void TFileDeleter::Shred(std::string_view path) {
+void TFileDeleter::Shred(const Target& target) {
   DrawRandomPatterns();
-  // A link is removed as a link; its target is never overwritten.
-  if (IsSymbolicLink(path)) return DeletePlainly(path);
-  std::optional<std::string> posix = ResolveQuiet(path);
-  if (!posix) Raise(kMsgShredFailed);
   {
-    Fd fd(open(posix->c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st;
-    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) Raise(kMsgShredFailed);
+    // Never through a link: a link is removed as a link, its target is
+    // never overwritten.
+    platform::FileHandle file = target.folder.OpenForWriting(target.name);
+    if (!file.IsOpen() && platform::GetLastError() == ELOOP) return DeletePlainly(target);
+    platform::FileStatus st;
+    if (!file.IsOpen() || !file.Status(st)) Raise(kMsgShredFailed);
     // Another name still holds this content: overwriting it would destroy
     // that file, so only this name goes.
-    if (st.st_nlink > 1) return DeletePlainly(path);
-    Overwriter overwriter(fd.get(), *this);
+    if (st.links > 1) return DeletePlainly(target);
+    Overwriter overwriter(file, *this);
     for (int pass = 0; pass < kPassCount; ++pass) {
       const PassOutcome outcome = overwriter.Pass(patterns_[pass]);
       if (outcome == PassOutcome::kFailed) Raise(kMsgShredFailed);
       if (outcome == PassOutcome::kAborted) break;
       if (passObserver) {
-        std::optional<std::vector<uint8_t>> bytes = ReadAll(fd.get());
+        std::optional<std::vector<uint8_t>> bytes = ReadAll(file);
         if (!bytes) Raise(kMsgShredFailed);
         passObserver(pass, *bytes);
       }
     }
   }
-  DeletePlainly(path);
+  DeletePlainly(target);
 }
 
 }  // namespace kv

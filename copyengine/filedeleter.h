@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/treefolder.h"
+
 namespace kv {
 
 enum class TDelStyle : uint8_t {
@@ -66,19 +68,27 @@ class TFileDeleter {
   // file's bytes as read back from it). For tests; costs a read per pass.
   std::function<void(int pass, std::span<const uint8_t> fileBytes)> passObserver;
 
-  // Deletes the file in the current style. A path that names no existing file
-  // (a folder, nothing, a link to nothing) is ignored. Failures set ErrMsg
-  // and throw EFileDeleter with the same text.
+  // Deletes the file name of folder (its path names it in the backup) in
+  // the current style, never through a link. A name that holds no file (a
+  // folder, nothing, a link to nothing) is ignored. Failures set ErrMsg and
+  // throw EFileDeleter with the same text.
+  void Delete(const platform::TreeFolder& folder, std::string_view name, std::string_view path);
+  // The same for the file a path names, in the folder the path leads to.
   void Delete(std::string_view path);
 
   const std::string& ErrMsg() const { return errMsg_; }
   const std::array<Pattern, kPassCount>& patterns() const { return patterns_; }
 
  private:
-  void Shred(std::string_view path);
-  void Backup(std::string_view path);
-  void Rename(std::string_view path);
-  void DeletePlainly(std::string_view path);
+  struct Target {
+    const platform::TreeFolder& folder;
+    std::string name;
+    std::string path;
+  };
+  void Shred(const Target& target);
+  void Backup(const Target& target);
+  void Rename(const Target& target);
+  void DeletePlainly(const Target& target);
   void DrawRandomPatterns();
   [[noreturn]] void Raise(int messageId);
 

@@ -1,13 +1,16 @@
 #include "copyengine/jobend.h"
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "copyengine/endofrun.h"
 #include "copyengine/oldstamp.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/msgloop.h"
+#include "platform/text.h"
 #include "platform/time.h"
 #include "shared/oldstamp.h"
 
@@ -16,35 +19,37 @@ namespace {
 
 // --- Old timestamps -------------------------------------------------------------------
 
-// Cuts this run's stamp file back to its whole blocks, so that a write that
-// failed half-way does not make the merge throw the earlier stamps away.
-void CutStampFileToWholeBlocks(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (!platform::ReadWholeFile(path, bytes)) return;
-  TOldStampReader reader(bytes, path);
-  std::vector<TOldStampBlock> whole;
-  try {
-    TOldStampBlock block;
-    while (reader.Next(block)) whole.push_back(std::move(block));
-    return;
-  } catch (const EOldStampFile&) {
-  }
-  const std::vector<uint8_t> kept = EncodeOldStampBlocks(whole);
-  platform::WriteFileAtomic(path, kept.data(), kept.size());
-}
+constexpr std::string_view kMsgStampMergeFailed =
+    "Die bisherigen Zeitstempel bleiben in dieser Datei, sie konnten nicht zusammengeführt werden: ";
+constexpr std::string_view kMsgProtocolNotDeleted = "Das leere Protokoll konnte nicht gelöscht werden: ";
 
 // The previous stamps merged into this run's, or back in place when this run
-// stamped nothing. Failures are swallowed: the stamps only sharpen the next
-// comparison.
-void MergeOldStamps(CopyJobFiles& files, bool hidden, bool minimized) {
+// stamped nothing. A merge that fails keeps the previous stamps beside this
+// run's (the list builder reads both, the next run merges them again); the
+// text says so, none when all went well.
+std::optional<std::string> MergeOldStamps(CopyJobFiles& files, bool hidden, bool minimized) {
   files.CloseOldStamps();
-  if (!files.oldStampsMoved) return;
+  if (!files.oldStampsMoved) return std::nullopt;
   files.oldStampsMoved = false;
+  std::string error;
   try {
     const std::unique_ptr<IOldStampMergeView> view = CreateOldStampMergeView(hidden);
-    UpdateOldStamps(files.oldStampPath, hidden, minimized, view.get());
-  } catch (const std::exception&) {
+    const OldStampMergeResult result = UpdateOldStamps(files.oldStampPath, hidden, minimized, view.get());
+    if (result.outcome != OldStampMergeOutcome::Failed) return std::nullopt;
+    error = result.error;
+  } catch (const std::exception& e) {
+    error = e.what();
   }
+  return std::string(kMsgStampMergeFailed) + error;
+}
+
+// The merge comes before the protocol is closed, so that its failure is on
+// record.
+void MergeOldStampsOnRecord(TJobRun& run) {
+  const std::optional<std::string> failure = MergeOldStamps(run.files, run.settings.hidden, run.settings.minimized);
+  if (!failure || !run.files.protocol) return;
+  run.files.protocol->Append(
+      TPtkItem::SchedulerRecord(PreviousOldStampFileName(run.files.oldStampPath), "", kPtkError, *failure));
 }
 
 // --- Protocol ---------------------------------------------------------------------------
@@ -76,11 +81,6 @@ std::string CloseWithTrailer(CopyJobFiles& files, const TPtkTrailer& trailer) {
   return path;
 }
 
-void DropProtocol(CopyJobFiles& files) {
-  files.protocol->CloseAndDelete();
-  files.protocol.reset();
-}
-
 void ReportRun(const TJobRun& run, const std::string& protocolPath) {
   const CopyJobSettings& settings = run.settings;
   if (!settings.manual && !settings.mailAddress.empty()) {
@@ -90,11 +90,28 @@ void ReportRun(const TJobRun& run, const std::string& protocolPath) {
   if (settings.externalLog.set) WriteExternalLog(protocolPath, settings.externalLog);
 }
 
+void DropProtocol(TJobRun& run, const TPtkTrailer& trailer) {
+  CopyJobFiles& files = run.files;
+  // Deleted while still open: when it cannot go, it is kept, whole and with
+  // the reason, instead of failing the run.
+  if (platform::DeleteFile(files.protocol->path())) {
+    files.protocol->Close();
+    files.protocol.reset();
+    return;
+  }
+  const std::string why = platform::SysErrorMessage(platform::GetLastError());
+  files.protocol->Append(
+      TPtkItem::SchedulerRecord(files.protocol->path(), "", kPtkError, std::string(kMsgProtocolNotDeleted) + why));
+  TPtkTrailer flagged = trailer;
+  if (!run.settings.manual) flagged.errorFlag = 1;
+  ReportRun(run, CloseWithTrailer(files, flagged));
+}
+
 void CloseProtocol(TJobRun& run) {
   CheckDelFolders(*run.files.protocol);
   const TPtkTrailer trailer = MakeTrailer(run);
   // Nothing happened that the protocol would tell.
-  if (OnlyRecordReportsNothing(*run.files.protocol)) return DropProtocol(run.files);
+  if (OnlyRecordReportsNothing(*run.files.protocol)) return DropProtocol(run, trailer);
   ReportRun(run, CloseWithTrailer(run.files, trailer));
 }
 
@@ -136,6 +153,7 @@ void EndOfRun(TJobRun& run) {
   PauseForTheWindow(*run.window);
   run.files.CloseOldStamps();
   (void)run.files.job.Close();
+  MergeOldStampsOnRecord(run);
   if (run.files.protocol) CloseProtocol(run);
 }
 
@@ -146,20 +164,19 @@ void RecordFailure(TJobRun& run, const std::exception_ptr& failure) {
   try {
     files.protocol->Append(
         TPtkItem::SchedulerRecord(files.jobPath, "", kPtkError, std::string(kPtkMsgRunFailed) + WhatFailed(failure)));
+    MergeOldStampsOnRecord(run);
     CloseWithTrailer(files, MakeTrailer(run));
   } catch (...) {
   }
   if (files.protocol) CloseQuietly(files);
 }
 
-void CleanUp(TJobRun& run, bool failed) {
+void CleanUp(TJobRun& run) {
   CopyJobFiles& files = run.files;
   (void)files.job.Close();
   run.window.reset();
   (void)files.pairs.Close();
   if (!files.pairCopyPath.empty()) platform::DeleteFile(files.pairCopyPath);
-  files.CloseOldStamps();
-  if ((failed || run.stampsBroken) && !files.oldStampPath.empty()) CutStampFileToWholeBlocks(files.oldStampPath);
   MergeOldStamps(files, run.settings.hidden, run.settings.minimized);
   if (!files.jobPath.empty()) platform::DeleteFile(files.jobPath);
 }

@@ -16,7 +16,8 @@ void EndOfRun(TJobRun& run);
 void RecordFailure(TJobRun& run, const std::exception_ptr& failure);
 
 // Whatever happened: the window, the job file and the pair copy go; the
-// previous old stamps are merged into this run's.
-void CleanUp(TJobRun& run, bool failed);
+// previous old stamps are merged into this run's (when the end of the run
+// has not done it already).
+void CleanUp(TJobRun& run);
 
 }  // namespace kv

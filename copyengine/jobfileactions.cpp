@@ -49,35 +49,67 @@ bool IsTwoSecondsApart(platform::DosDateTime a, platform::DosDateTime b) {
   return d && (*d == 2 || *d == -2);
 }
 
-bool IsMissing(const std::string& path) {
-  const int err = platform::GetLastError();
-  return (err == ENOENT || err == ENOTDIR) && platform::GetFileAttributes(path) == platform::kInvalidAttributes;
-}
+bool IsMissing(int err) { return err == ENOENT || err == ENOTDIR; }
 
 // What a file of the job looks like now, against what the job was built from.
 // A file whose time moved by exactly two seconds (a copy through a file
 // system that keeps even seconds) is still the same file, but only when its
 // size is the same too: a file of another size has changed.
-bool SideUnchanged(const std::string& path, platform::DosDateTime jobTime, int64_t jobSize, bool missingAcceptable) {
-  std::optional<int64_t> size = platform::GetFileSize(path);
-  if (!size) return missingAcceptable && IsMissing(path);
-  std::optional<platform::FileTime> written = platform::GetLastWriteTime(path);
-  if (!written) return false;
-  if (*size != jobSize) return false;
-  const platform::DosDateTime now = platform::DosFromFileTime(*written);
-  return now == jobTime || IsTwoSecondsApart(now, jobTime);
+bool Unchanged(const platform::FileStatus& now, platform::DosDateTime jobTime, int64_t jobSize) {
+  if (!now.isFile || now.size != jobSize) return false;
+  const platform::DosDateTime dos = platform::DosFromFileTime(now.lastWrite);
+  return dos == jobTime || IsTwoSecondsApart(dos, jobTime);
 }
 
+bool CopiesBackwards(const TSyncItem& item) { return item.direction == kJobDirectionDestinationToSource; }
+
+// The two sides of a copy: where it reads and where it writes, the names
+// there, and the source once it is open.
+struct CopySides {
+  TSide from = TSide::k1, to = TSide::k2;
+  std::string fromName, toName;
+  const platform::TreeFolder* fromFolder = nullptr;
+  const platform::TreeFolder* toFolder = nullptr;
+  platform::FileHandle source;
+  platform::FileStatus sourceStatus;
+  bool targetExists = false;
+  // What the job says about both.
+  platform::DosDateTime fromTime = 0, toTime = 0;
+  int64_t fromSize = 0, toSize = 0;
+  bool toMayBeMissing = false;
+};
+
 // A side without a name had no file when the list was built. It is looked
-// up under the other side's name, the name a copy would write there: a
-// file that appeared there since must not be overwritten unseen.
-bool FilesUnchanged(const TCurrentFolders& current, const TSyncItem& item) {
-  const std::string& name1 = item.source.empty() ? item.destination : item.source;
-  const std::string& name2 = item.destination.empty() ? item.source : item.destination;
-  return SideUnchanged(current.side1 + name1, item.sourceTime, item.sourceSize,
-                       item.stateCode == JobStateCode(kStateOnlyInDestination) && item.source.empty()) &&
-         SideUnchanged(current.side2 + name2, item.destinationTime, item.destinationSize,
-                       item.stateCode == JobStateCode(kStateOnlyInSource) && item.destination.empty());
+// up under the other side's name, the name a copy would write there: a file
+// that appeared there since must not be overwritten unseen. A side whose
+// name is spelt otherwise (in case only) is the same file: the copy replaces
+// it under its own spelling and never puts a second one beside it.
+CopySides SidesOf(const TSyncItem& item) {
+  const bool backwards = CopiesBackwards(item);
+  CopySides sides;
+  sides.from = backwards ? TSide::k2 : TSide::k1;
+  sides.to = backwards ? TSide::k1 : TSide::k2;
+  sides.fromName = backwards ? item.destination : item.source;
+  const std::string& toName = backwards ? item.source : item.destination;
+  sides.toName = toName.empty() ? sides.fromName : toName;
+  sides.fromTime = backwards ? item.destinationTime : item.sourceTime;
+  sides.toTime = backwards ? item.sourceTime : item.destinationTime;
+  sides.fromSize = backwards ? item.destinationSize : item.sourceSize;
+  sides.toSize = backwards ? item.sourceSize : item.destinationSize;
+  const uint8_t onlyOnFromSide = JobStateCode(backwards ? kStateOnlyInDestination : kStateOnlyInSource);
+  sides.toMayBeMissing = item.stateCode == onlyOnFromSide && toName.empty();
+  return sides;
+}
+
+// The source is opened for the check and read by the copy: what was checked
+// is what gets copied.
+bool FilesUnchanged(CopySides& sides) {
+  sides.source = sides.fromFolder->OpenForReading(sides.fromName, &sides.sourceStatus);
+  if (!sides.source.IsOpen() || !Unchanged(sides.sourceStatus, sides.fromTime, sides.fromSize)) return false;
+  platform::FileStatus to;
+  if (!sides.toFolder->Status(sides.toName, to)) return sides.toMayBeMissing && IsMissing(platform::GetLastError());
+  sides.targetExists = true;
+  return Unchanged(to, sides.toTime, sides.toSize);
 }
 
 // Both full paths of the copied name fit; the side copied from is tested
@@ -95,38 +127,41 @@ std::optional<std::string_view> CheckPathLength(const TCurrentFolders& current, 
   return std::nullopt;
 }
 
-bool EnsureFolder(const std::string& folder, bool& ensured) {
-  if (ensured) return true;
-  if (folder.empty()) return false;
-  ensured = platform::DirectoryExists(folder) || platform::ForceDirectories(folder);
-  return ensured;
-}
-
-bool EnsureFolders(TCurrentFolders& current) {
-  return EnsureFolder(current.side1, current.ensured1) && EnsureFolder(current.side2, current.ensured2);
+// Both folders of the item, made when missing. The text when they cannot
+// be had; none when they stand.
+std::optional<std::string> EnsureFolders(TJobRun& run, CopySides& sides) {
+  sides.fromFolder = run.current.Open(run, sides.from, true);
+  if (sides.fromFolder) sides.toFolder = run.current.Open(run, sides.to, true);
+  if (sides.toFolder) return std::nullopt;
+  const int err = platform::GetLastError();
+  // Refused (a link where a folder should be): the reason goes with the text.
+  if (err == ELOOP || err == EINVAL) return std::string(kMsgFolderNotFound) + " " + platform::SysErrorMessage(err);
+  return std::string(kMsgFolderNotFound);
 }
 
 // Why the item must not be copied; none when it may.
-std::optional<std::string_view> CheckBeforeCopy(TCurrentFolders& current, const TSyncItem& item) {
-  if (!EnsureFolders(current)) return kMsgFolderNotFound;
-  if (std::optional<std::string_view> failure = CheckPathLength(current, item)) return failure;
-  if (!FilesUnchanged(current, item)) return kMsgFilesChanged;
+std::optional<std::string> CheckBeforeCopy(TJobRun& run, CopySides& sides, const TSyncItem& item) {
+  if (std::optional<std::string> failure = EnsureFolders(run, sides)) return failure;
+  if (std::optional<std::string_view> failure = CheckPathLength(run.current, item)) return std::string(*failure);
+  if (!FilesUnchanged(sides)) return std::string(kMsgFilesChanged);
   return std::nullopt;
 }
 
-bool CopiesBackwards(const TSyncItem& item) { return item.direction == kJobDirectionDestinationToSource; }
-
 // The target gets the job's time of the file, not the file's own.
-CopyFileRequest MakeCopyRequest(const TJobRun& run, const TSyncItem& item, const std::string& name,
-                                platform::FileTime lastWrite) {
-  const bool backwards = CopiesBackwards(item);
+CopyFileRequest MakeCopyRequest(const TJobRun& run, CopySides& sides, platform::FileTime lastWrite) {
   CopyFileRequest request;
-  request.source = (backwards ? run.current.side2 : run.current.side1) + name;
-  request.target = (backwards ? run.current.side1 : run.current.side2) + name;
+  request.source = run.current.Path(sides.from) + sides.fromName;
+  request.target = run.current.Path(sides.to) + sides.toName;
+  request.sourceFolder = sides.fromFolder;
+  request.sourceName = sides.fromName;
+  request.targetFolder = sides.toFolder;
+  request.targetName = sides.toName;
+  request.openSource = &sides.source;
+  request.openSourceStatus = sides.sourceStatus;
+  request.targetExists = sides.targetExists;
   request.copyRights = run.settings.ntfsAccess;
   request.lastWrite = lastWrite;
-  request.size = backwards ? item.destinationSize : item.sourceSize;
-  request.securityRename = run.settings.securityRename;
+  request.size = sides.fromSize;
   return request;
 }
 
@@ -135,23 +170,12 @@ void WriteStamp(TJobRun& run, platform::FileTime lastWrite, const std::string& n
   try {
     WriteOldStamp(*run.files.oldStamps, run.current.side1, run.current.side2, lastWrite, name);
   } catch (const std::exception& e) {
-    // The run goes on without stamps; the end cuts the file back to its
-    // whole blocks and merges it with the previous stamps.
+    // The run goes on without stamps; the merge at the end takes the whole
+    // blocks of the file and the previous stamps.
     run.files.CloseOldStamps();
-    run.stampsBroken = true;
     run.WriteRecord(TPtkItem::SchedulerRecord(run.files.oldStampPath, "", kPtkError,
                                               std::string(kMsgOldStampsFailed) + e.what()));
   }
-}
-
-// A file that could not even be looked at (a drive that is not mounted, a
-// folder that may not be read) has not been deleted.
-Outcome NotDeletable(const std::string& path) {
-  const int err = platform::GetLastError();
-  if (IsMissing(path) || platform::GetFileAttributes(path) != platform::kInvalidAttributes) {
-    return {kPtkDone, std::string(kMsgFilesDeleted)};
-  }
-  return {kPtkError, FileDeleterMessage(kMsgFileNotDeleted) + " " + platform::SysErrorMessage(err)};
 }
 
 }  // namespace
@@ -162,17 +186,17 @@ void CopyFileItem(TJobRun& run, TPtkItem& record) {
   if (!StaysInItsFolder(item.source) || !StaysInItsFolder(item.destination)) {
     return run.WriteFailure(record, kMsgInvalidItem);
   }
-  if (std::optional<std::string_view> failure = CheckBeforeCopy(run.current, item)) {
+  CopySides sides = SidesOf(item);
+  if (sides.fromName.empty()) return run.WriteFailure(record, kMsgInvalidItem);
+  if (std::optional<std::string> failure = CheckBeforeCopy(run, sides, item)) {
     return run.WriteFailure(record, *failure);
   }
-  const std::string name = CopiesBackwards(item) ? item.destination : item.source;
-  if (name.empty()) return run.WriteFailure(record, kMsgInvalidItem);
-  const std::optional<platform::FileTime> lastWrite =
-      platform::FileTimeFromDos(CopiesBackwards(item) ? item.destinationTime : item.sourceTime);
+  const std::optional<platform::FileTime> lastWrite = platform::FileTimeFromDos(sides.fromTime);
   if (!lastWrite) return run.WriteFailure(record, kMsgInvalidItemTime);
 
-  CopyFileResult result = CopyFileWithProgress(MakeCopyRequest(run, item, name, *lastWrite), *run.window);
+  CopyFileResult result = CopyFileWithProgress(MakeCopyRequest(run, sides, *lastWrite), *run.window);
   run.AddBytesDone(CopySizeOf(item));
+  const std::string& name = sides.fromName;
   if (result.status == kCopyDone) {
     record.item.source = name;
     record.item.destination = name;
@@ -188,37 +212,43 @@ void CopyFileItem(TJobRun& run, TPtkItem& record) {
   WriteStamp(run, *lastWrite, name);
 }
 
-Outcome DeleteFileItem(TJobRun& run, const std::string& path) {
-  ShortenPathLabel(*run.window, CopyLabel::tlSrc, path);
-  run.window->ProcessMessages();
-  Outcome outcome{kPtkDone, std::string(kMsgFilesDeleted)};
-  if (!platform::FileExists(path)) return NotDeletable(path);
-  // The deleter clears the attributes itself; it spares a link's target.
-  try {
-    run.deleter.Delete(path);
-  } catch (const std::exception& e) {
-    outcome = {kPtkError, e.what()};
-  }
-  return outcome;
-}
-
-Outcome DeleteNamedFile(TJobRun& run, const std::string& folder, const std::string& name) {
+Outcome DeleteNamedFile(TJobRun& run, TSide side, const std::string& name) {
   // An empty name on a side names the folder, never a file: nothing there.
   if (name.empty()) return {kPtkDone, std::string(kMsgFilesDeleted)};
   if (!StaysInItsFolder(name)) return {kPtkError, std::string(kMsgInvalidItem)};
-  return DeleteFileItem(run, folder + name);
+  const std::string path = run.current.Path(side) + name;
+  ShortenPathLabel(*run.window, CopyLabel::tlSrc, path);
+  run.window->ProcessMessages();
+  const Outcome deleted{kPtkDone, std::string(kMsgFilesDeleted)};
+  // Only what really is not there counts as deleted; a folder that cannot
+  // even be reached (a drive not mounted, a link where a folder was) is an
+  // error.
+  const platform::TreeFolder* folder = run.current.Open(run, side, false);
+  platform::FileStatus st;
+  if (!folder || !folder->Status(name, st)) {
+    const int err = platform::GetLastError();
+    if (IsMissing(err)) return deleted;
+    return {kPtkError, FileDeleterMessage(kMsgFileNotDeleted) + " " + platform::SysErrorMessage(err)};
+  }
+  // The deleter clears the attributes itself; it spares a link's target.
+  try {
+    run.deleter.Delete(*folder, name, path);
+  } catch (const std::exception& e) {
+    return {kPtkError, e.what()};
+  }
+  return deleted;
 }
 
 void DeleteFileOfItem(TJobRun& run, TPtkItem& record) {
   const TSyncItem& item = record.item;
   Outcome outcome;
   if (item.stateCode == JobStateCode(kStateOnlyInDestination)) {
-    outcome = DeleteNamedFile(run, run.current.side2, item.destination);
+    outcome = DeleteNamedFile(run, TSide::k2, item.destination);
   } else if (item.stateCode == JobStateCode(kStateOnlyInSource)) {
-    outcome = DeleteNamedFile(run, run.current.side1, item.source);
+    outcome = DeleteNamedFile(run, TSide::k1, item.source);
   } else {
-    Outcome first = DeleteNamedFile(run, run.current.side1, item.source);
-    Outcome second = DeleteNamedFile(run, run.current.side2, item.destination);
+    Outcome first = DeleteNamedFile(run, TSide::k1, item.source);
+    Outcome second = DeleteNamedFile(run, TSide::k2, item.destination);
     outcome = second.status > first.status ? std::move(second) : std::move(first);
   }
   run.WriteOutcome(record, std::move(outcome));

@@ -17,11 +17,9 @@ void CopyFileItem(TJobRun& run, TPtkItem& record);
 // (the record takes the worse outcome). Writes the item's record.
 void DeleteFileOfItem(TJobRun& run, TPtkItem& record);
 
-// Deletes one file in the chosen style; a file that is not there counts as
-// deleted.
-Outcome DeleteFileItem(TJobRun& run, const std::string& path);
-// The same for folder + name; an empty name names no file, so nothing is
-// deleted and that counts as done.
-Outcome DeleteNamedFile(TJobRun& run, const std::string& folder, const std::string& name);
+// Deletes the file name in the side's current folder in the chosen style; a
+// file that is not there counts as deleted. An empty name names no file, so
+// nothing is deleted and that counts as done.
+Outcome DeleteNamedFile(TJobRun& run, TSide side, const std::string& name);
 
 }  // namespace kv

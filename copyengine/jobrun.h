@@ -4,6 +4,7 @@
 // overall progress and the protocol. Used only by the job execution
 // (jobrunner.cpp and the job*.cpp beside it).
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "copyengine/jobitems.h"
 #include "copyengine/jobrunner.h"
 #include "copyengine/pairfinder.h"
+#include "platform/treefolder.h"
 #include "shared/ptkitem.h"
 
 namespace kv {
@@ -20,6 +22,8 @@ namespace kv {
 // Texts more than one step of the run writes.
 inline constexpr std::string_view kMsgFolderNotFound = "Der / die Ordner wurde/n nicht gefunden!";
 inline constexpr std::string_view kMsgFilesDeleted = "Die Datei/en wurde/n gelöscht.";
+inline constexpr std::string_view kMsgFoldersDeleted = "Der / die Ordner wurden gelöscht.";
+inline constexpr std::string_view kMsgFoldersNotDeleted = "Der / die Ordner konnten nicht gelöscht werden!";
 inline constexpr std::string_view kMsgInvalidItem =
     "Der Eintrag der Auftragsdatei ist ungültig und wurde übergangen!";
 
@@ -32,13 +36,28 @@ struct Outcome {
 // Two outcomes of one item as one: the second one's when it did not succeed.
 Outcome Combined(Outcome first, Outcome second);
 
-// The folders of the last folder item: file items carry bare names.
-struct TCurrentFolders {
-  std::string side1, side2;
-  // Made sure to exist (created when missing) for a copy of this folder.
-  bool ensured1 = false, ensured2 = false;
+struct TJobRun;
 
-  void Enter(const std::string& folder1, const std::string& folder2);
+enum class TSide { k1, k2 };
+
+// The folders of the last folder item: file items carry bare names. Each
+// side's folder is opened below its pair's root (never through a link) the
+// first time an item needs it and kept open for the items that follow.
+struct TCurrentFolders {
+  std::string side1, side2;  // as the job names them, ending in "\"
+
+  // root1 and root2: the pair's roots.
+  void Enter(const std::string& folder1, const std::string& folder2, std::string root1, std::string root2);
+  const std::string& Path(TSide side) const { return side == TSide::k1 ? side1 : side2; }
+  // The side's folder; create: made with its parents when missing. nullptr
+  // with the last error set when it cannot be had.
+  const platform::TreeFolder* Open(TJobRun& run, TSide side, bool create);
+  // Removes the side's folder, which must be empty. Nothing there: done.
+  Outcome RemoveFolder(TJobRun& run, TSide side);
+
+ private:
+  std::string root1_, root2_;
+  platform::TreeFolder folder1_, folder2_;
 };
 
 struct TJobRun {
@@ -52,13 +71,13 @@ struct TJobRun {
   std::optional<TtfCopy> window;  // from the start of the run to its clean-up
   std::optional<TFolderPairFinder> pairs;
   TCurrentFolders current;
+  // The roots of the pairs met so far, open for the whole run.
+  std::map<std::string, platform::TreeFolder> roots;
   uint64_t startTick = 0;
   int64_t bytesToCopy = 0;
   int64_t bytesDone = 0;
   int64_t overallDivisor = 1;
   bool aborted = false;
-  // A stamp could not be written: the run went on without stamps.
-  bool stampsBroken = false;
 
   // --- Protocol: nothing is written for a run without one ---
   // Appends the record; its position for a later rewrite.
@@ -66,6 +85,10 @@ struct TJobRun {
   void RewriteRecord(std::optional<uint64_t> position, const Outcome& outcome);
   void WriteOutcome(TPtkItem& record, Outcome outcome);
   void WriteFailure(TPtkItem& record, std::string_view message);
+
+  // The root, opened (and made, with create) the first time; nullptr with
+  // the last error set when it cannot be had.
+  const platform::TreeFolder* Root(const std::string& root, bool create);
 
   // --- Window ---
   void ShowPaths(std::string_view side1, std::string_view side2);

@@ -19,6 +19,8 @@ namespace {
 constexpr std::string_view kMsgFtpPairsUnsupported = "FTP-Ordnerpaare werden von dieser Version nicht unterstützt.";
 constexpr std::string_view kMsgNoFolderPair =
     "Zu diesem Ordner gibt es im Profil kein Ordnerpaar; der Ordner wurde übergangen!";
+constexpr std::string_view kMsgDotFolder =
+    "Der Ordnerpfad enthält \".\" oder \"..\" und wurde übergangen!";
 
 // --- Start ----------------------------------------------------------------------------------
 
@@ -61,12 +63,13 @@ void ShowBytesToCopy(TJobRun& run) {
 
 // --- Blocks that are not carried out here -------------------------------------------------------
 
-// A folder that no pair of the profile holds: it is not carried out, and
-// the protocol says so when the job wanted anything done there.
-void HandleBlockWithoutPair(TJobRun& run, const TSyncItem& folder) {
+// A folder that no pair of the profile holds, or that names "." or ".."
+// (which could lead out of its pair): it is not carried out, and the
+// protocol says so when the job wanted anything done there.
+void HandleRefusedBlock(TJobRun& run, const TSyncItem& folder, std::string_view why) {
   if (HasAction(folder.action) || run.items.FolderHasAction()) {
     TPtkItem record(folder);
-    run.WriteFailure(record, kMsgNoFolderPair);
+    run.WriteFailure(record, why);
   }
   SkipFolderContent(run);
 }
@@ -100,16 +103,21 @@ const TFolderPair* FindFolderPair(TJobRun& run, const TSyncItem& folder) {
 bool EnterFolder(TJobRun& run, const TSyncItem& folder) {
   // Set for every folder item, also one without an action: the file items
   // that follow must never be taken for files of an earlier folder.
-  run.current.Enter(folder.source, folder.destination);
+  run.current.Enter(folder.source, folder.destination, {}, {});
+  if (HasDotComponents(folder.source) || HasDotComponents(folder.destination)) {
+    HandleRefusedBlock(run, folder, kMsgDotFolder);
+    return false;
+  }
   const TFolderPair* pair = FindFolderPair(run, folder);
   if (!pair) {
-    HandleBlockWithoutPair(run, folder);
+    HandleRefusedBlock(run, folder, kMsgNoFolderPair);
     return false;
   }
   if (pair->HasFtpSide()) {
     SyncFtpFolder(run, folder);
     return false;
   }
+  run.current.Enter(folder.source, folder.destination, pair->sourceRoot, pair->destinationRoot);
   return true;
 }
 
@@ -145,7 +153,7 @@ class TCopyJob {
       failure = std::current_exception();
       RecordFailure(run_, failure);
     }
-    CleanUp(run_, failure != nullptr);
+    CleanUp(run_);
     if (failure) std::rethrow_exception(failure);
   }
 

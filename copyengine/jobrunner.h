@@ -2,9 +2,9 @@
 // Carrying out one job file: the copy engine's work behind CopyFiles. The
 // items are handled in file order (copies, deletions, folders of local and
 // network pairs; blocks of FTP pairs are refused with an error record), one
-// protocol record per handled item, and the run ends with the protocol's
-// trailer, "last.vrl", the merge of the old timestamps and the removal of the
-// job file and the pair copy.
+// protocol record per handled item, and the run ends with the merge of the
+// old timestamps (a failure of it goes on record), the protocol's trailer,
+// "last.vrl" and the removal of the job file and the pair copy.
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -24,6 +24,7 @@ struct CopyJobSettings {
   bool hidden = false;
   bool minimized = false;
   bool ntfsAccess = false;
+  // Every copy goes through a temporary name: kept, never read.
   bool securityRename = false;
   std::string mailAddress;
   std::string profileName;  // the folder that holds the job file; titles the error report

@@ -16,7 +16,9 @@ namespace {
   throw ERightsCopy(err, platform::SysErrorMessage(err));
 }
 
-void CopyPart(std::string_view source, std::string_view target, uint32_t part) {
+// Source and target are both paths or both open objects.
+template <class Object>
+void CopyPart(const Object& source, const Object& target, uint32_t part) {
   uint32_t needed = 0;
   if (!platform::GetFileSecurity(source, part, nullptr, 0, needed) &&
       platform::GetLastError() != platform::kErrorInsufficientBuffer)
@@ -27,19 +29,21 @@ void CopyPart(std::string_view source, std::string_view target, uint32_t part) {
     RaiseLastError();
 }
 
-using PartCopy = void (*)(std::string_view, std::string_view);
-
 // Failures of a part are deliberately dropped: the target keeps what it got
 // on creation (see the header).
-void CopyPartsGuarded(std::string_view source, std::string_view target,
-                      std::initializer_list<PartCopy> parts) noexcept {
-  for (PartCopy copy : parts) {
+template <class Object>
+void CopyPartsGuarded(const Object& source, const Object& target, std::initializer_list<uint32_t> parts) noexcept {
+  for (uint32_t part : parts) {
     try {
-      copy(source, target);
+      CopyPart(source, target, part);
     } catch (...) {
     }
   }
 }
+
+constexpr uint32_t kDacl = platform::kDaclSecurityInformation;
+constexpr uint32_t kOwner = platform::kOwnerSecurityInformation;
+constexpr uint32_t kSacl = platform::kSaclSecurityInformation;
 
 }  // namespace
 
@@ -56,11 +60,23 @@ void CopySaclRights(std::string_view source, std::string_view target) {
 }
 
 void CopyNTFSRights(std::string_view source, std::string_view target) noexcept {
-  CopyPartsGuarded(source, target, {CopyDaclRights, CopyOwnerRights, CopySaclRights});
+  CopyPartsGuarded(source, target, {kDacl, kOwner, kSacl});
+}
+
+void CopyNTFSRights(const platform::Handle& source, const platform::Handle& target) noexcept {
+  CopyPartsGuarded(source, target, {kDacl, kOwner, kSacl});
 }
 
 void CopyFileNTFSRights(std::string_view source, std::string_view target) noexcept {
-  CopyPartsGuarded(source, target, {CopyDaclRights, CopySaclRights, CopyOwnerRights});
+  CopyPartsGuarded(source, target, {kDacl, kSacl, kOwner});
+}
+
+void CopyFileNTFSRights(const platform::Handle& source, const platform::Handle& target) noexcept {
+  CopyPartsGuarded(source, target, {kDacl, kSacl, kOwner});
+}
+
+void TakeOverRights(const platform::Handle& replaced, const platform::Handle& replacement) noexcept {
+  CopyPartsGuarded(replaced, replacement, {kDacl, kOwner});
 }
 
 }  // namespace kv

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/handle.h"
+
 namespace kv {
 
 // A part could not be copied. The message is the system's text for the
@@ -28,9 +30,15 @@ void CopySaclRights(std::string_view source, std::string_view target);
 
 // Folders: DACL, owner, SACL.
 void CopyNTFSRights(std::string_view source, std::string_view target) noexcept;
+void CopyNTFSRights(const platform::Handle& source, const platform::Handle& target) noexcept;
 // Files (for the file copy): DACL, SACL, owner. The owner comes last so that a
 // setuid/setgid bit is only ever set on a target that belongs to the source's
 // owner.
 void CopyFileNTFSRights(std::string_view source, std::string_view target) noexcept;
+void CopyFileNTFSRights(const platform::Handle& source, const platform::Handle& target) noexcept;
+// A file written to replace another takes over what the other had: its
+// permission bits and ACL, then its owner and group (as far as this user may
+// give a file away).
+void TakeOverRights(const platform::Handle& replaced, const platform::Handle& replacement) noexcept;
 
 }  // namespace kv

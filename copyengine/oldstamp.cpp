@@ -23,7 +23,7 @@ using platform::Quoted;
 // program that has the window thread installs the factory.
 constexpr platform::ui::ViewFactorySlot<OldStampMergeViewFactory> kMergeViewFactory{"kv.copyengine.TtfCompOldStamp"};
 
-std::string PreviousFileName(std::string_view fileName) { return std::string(fileName) + "1"; }
+std::string PreviousFileName(std::string_view fileName) { return PreviousOldStampFileName(fileName); }
 
 bool FitsField(std::string_view text) { return text.size() <= kOldStampTextWidth; }
 
@@ -33,6 +33,10 @@ bool FitsField(std::string_view text) { return text.size() <= kOldStampTextWidth
 // time; the mutex only keeps a misuse from tearing it.
 struct WriterState {
   std::mutex mutex;
+  // The folders as the caller gave them (expanding them reads the volume
+  // table, once per block is enough) and as they are written.
+  std::string givenSource;
+  std::string givenDest;
   std::string sourceFolder;
   std::string destFolder;
   int32_t count = 0;
@@ -210,12 +214,23 @@ OldStampMergeResult RestorePrevious(std::string_view fileName, const std::string
                                             platform::SysErrorMessage(platform::GetLastError())};
 }
 
+// This run's file; a file that is not there (a run killed before it made
+// one) holds nothing.
+std::vector<uint8_t> ReadCurrent(std::string_view fileName) {
+  std::vector<uint8_t> bytes;
+  if (platform::ReadWholeFile(fileName, bytes) || platform::GetLastError() == ENOENT) return bytes;
+  throw EOldStampFile(std::string(fileName), platform::SysErrorMessage(platform::GetLastError()));
+}
+
+// Both files as far as they hold whole blocks: a run killed while it wrote
+// cuts its file anywhere, and what it finished is still good.
 OldStampMergeResult MergeFiles(std::string_view fileName, const std::string& previousName,
                                const std::vector<uint8_t>& previousBytes, IOldStampMergeView* view) {
-  std::vector<uint8_t> currentBytes = ReadOrThrow(fileName);
-  if (currentBytes.empty()) return RestorePrevious(fileName, previousName);
-  std::vector<TOldStampBlock> previous = DecodeOldStampBlocks(previousBytes, previousName);
-  std::vector<TOldStampBlock> current = DecodeOldStampBlocks(currentBytes, std::string(fileName));
+  std::vector<uint8_t> currentBytes = ReadCurrent(fileName);
+  std::string tail;
+  std::vector<TOldStampBlock> current = DecodeWholeOldStampBlocks(currentBytes, std::string(fileName), tail);
+  if (current.empty()) return RestorePrevious(fileName, previousName);
+  std::vector<TOldStampBlock> previous = DecodeWholeOldStampBlocks(previousBytes, previousName, tail);
   std::vector<uint8_t> merged = EncodeOldStampBlocks(MergeBlocks(previous, current, view));
   if (!platform::WriteFileAtomic(fileName, merged.data(), merged.size())) {
     throw std::runtime_error("Die Datei der alten Zeitstempel " + Quoted(fileName) + " konnte nicht geschrieben werden: " +
@@ -257,6 +272,14 @@ void PutPreviousBack(std::string_view path, const std::string& previousName) {
   platform::MoveFileNoReplace(previousName, path);
 }
 
+bool MergeHistoryOfAnEarlierRun(std::string_view path) {
+  try {
+    return UpdateOldStamps(path, true, false).outcome != OldStampMergeOutcome::Failed;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 OldStampMergeViewFactory SetOldStampMergeViewFactory(OldStampMergeViewFactory factory) {
@@ -271,10 +294,12 @@ std::unique_ptr<IOldStampMergeView> CreateOldStampMergeView(bool hidden) {
 
 OldStampFileStart StartOldStampFile(std::string_view path, const OldStampFileOpener& open) {
   const std::string previousName = PreviousFileName(path);
-  if (platform::FileExists(previousName)) platform::DeleteFile(previousName);
   OldStampFileStart start;
-  bool keepCurrent = false;
-  if (platform::FileExists(path)) {
+  // Earlier stamps still waiting beside P: a run was killed, or its merge
+  // failed. They are merged now; until that works they stay where they are
+  // and this run's stamps go on the end of P.
+  bool keepCurrent = platform::FileExists(previousName) && !MergeHistoryOfAnEarlierRun(path);
+  if (!keepCurrent && platform::FileExists(path)) {
     start.previousMoved = platform::MoveFileNoReplace(path, previousName);
     keepCurrent = !start.previousMoved;
   }
@@ -290,6 +315,8 @@ OldStampFileStart StartOldStampFile(std::string_view path, const OldStampFileOpe
 void ResetOldStampWriter() {
   WriterState& w = Writer();
   std::lock_guard lock(w.mutex);
+  w.givenSource.clear();
+  w.givenDest.clear();
   w.sourceFolder.clear();
   w.destFolder.clear();
   w.count = 0;
@@ -299,19 +326,27 @@ void ResetOldStampWriter() {
 
 bool WriteOldStamp(std::ostream& stream, std::string_view sourceFolder, std::string_view destFolder,
                    FileTime lastWrite, std::string_view fileName) {
-  const std::shared_ptr<const platform::VolumeTable> volumes = platform::CurrentVolumes();
-  std::string source = volumes->ExpandUnc(sourceFolder);
-  std::string dest = volumes->ExpandUnc(destFolder);
-  if (!FitsField(source) || !FitsField(dest) || !FitsField(fileName)) return false;
-
   WriterState& w = Writer();
   std::lock_guard lock(w.mutex);
+  std::string source, dest;
+  if (!w.givenSource.empty() && w.givenSource == sourceFolder && w.givenDest == destFolder) {
+    source = w.sourceFolder;
+    dest = w.destFolder;
+  } else {
+    const std::shared_ptr<const platform::VolumeTable> volumes = platform::CurrentVolumes();
+    source = volumes->ExpandUnc(sourceFolder);
+    dest = volumes->ExpandUnc(destFolder);
+  }
+  if (!FitsField(source) || !FitsField(dest) || !FitsField(fileName)) return false;
+
   stream.seekp(0, std::ios::end);
   const std::streamoff end = stream.tellp();
   CheckStream(stream);
   if (StartsNewBlock(w, stream, end, source, dest)) {
     TOldStampHeader header{source, dest, 0};
     WriteBytes(stream, header.Encode());
+    w.givenSource = sourceFolder;
+    w.givenDest = destFolder;
     w.sourceFolder = std::move(source);
     w.destFolder = std::move(dest);
     w.count = 0;
@@ -336,8 +371,8 @@ OldStampMergeResult UpdateOldStamps(std::string_view fileName, bool hidden, bool
   try {
     return MergeFiles(fileName, previousName, previousBytes, view);
   } catch (const std::exception& e) {
-    // P keeps what this run wrote; the earlier stamps cannot be trusted.
-    platform::DeleteFile(previousName);
+    // P keeps what this run wrote, and the earlier stamps stay beside it:
+    // the list builder reads both, and the next run merges them again.
     return {OldStampMergeOutcome::Failed, e.what()};
   }
 }

@@ -32,8 +32,10 @@ struct OldStampFileStart {
 using OldStampFileOpener =
     std::function<std::unique_ptr<std::fstream>(const std::string& posixPath, std::ios::openmode mode)>;
 
-// Deletes P + "1", moves P there, creates P anew. When P exists but cannot be
-// moved aside, P is kept and this run's stamps are appended to it, so that no
+// Moves P to P + "1" and creates P anew. Stamps of earlier runs that still
+// wait in P + "1" (a run was killed, or its merge failed) are first merged
+// into P, never thrown away. When that merge fails, or P cannot be moved
+// aside, P is kept and this run's stamps are appended to it, so that no
 // earlier stamp is lost (readers let a later stamp of a name win). Throws
 // std::runtime_error naming P when P cannot be opened; the previous file,
 // when it had gone aside, is P again by then, so that the next run still
@@ -79,7 +81,7 @@ enum class OldStampMergeOutcome {
   NoPrevious,        // the previous file was empty: P stands alone
   PreviousRestored,  // this run stamped nothing: the previous file is P again, unchanged
   Merged,
-  Failed,            // P keeps this run's stamps only; error says why
+  Failed,            // P keeps this run's stamps, P + "1" the earlier ones; error says why
 };
 
 struct OldStampMergeResult {
@@ -94,9 +96,11 @@ struct OldStampMergeResult {
 //     folder;
 //   - a pair in one file only: all its entries, unchecked;
 // one block per pair (folder keys compared case-insensitively after UNC
-// expansion), blocks in ascending key order. P is replaced atomically and
-// P + "1" deleted. A previous file that cannot be opened throws
-// EOldStampFile; every later failure is returned as Failed.
+// expansion), blocks in ascending key order. Of both files the whole blocks
+// count (a killed run leaves a cut-off tail). P is replaced atomically and
+// P + "1" deleted only then. A previous file that cannot be opened throws
+// EOldStampFile; every later failure is returned as Failed, and P + "1"
+// stays beside P.
 OldStampMergeResult UpdateOldStamps(std::string_view fileName, bool hidden, bool minimized,
                                     IOldStampMergeView* view = nullptr);
 

@@ -1,6 +1,8 @@
 #pragma once
 // Which folder pair of the profile a folder item of a job belongs to.
 #include <cstddef>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -14,7 +16,14 @@ namespace kv {
 // the drive part ("C:", "\\server\share", "ftp://host") compares without
 // regard to case, the folders below it exactly (the file systems are
 // case-sensitive). An empty root holds nothing.
+// A path with "." or ".." among its folders is below no root.
 bool PathIsBelowRoot(std::string_view path, std::string_view root);
+// The part of path below root ("sub\deeper\", "" for the root itself),
+// with "/" read as "\" and runs of "\" made one; none when path is not
+// below root.
+std::optional<std::string> PathBelowRoot(std::string_view path, std::string_view root);
+// Whether one of the path's parts is "." or "..".
+bool HasDotComponents(std::string_view path);
 
 // Searches the pairs of the profile in file order, starting at the pair found
 // last (consecutive folder items mostly belong to one pair) and going round

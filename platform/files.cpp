@@ -5,16 +5,21 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/random.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
 
 #include "platform/errors.h"
+#include "platform/files_p.h"
+#include "platform/handle.h"
 #include "platform/paths.h"
 #include "platform/stampedfile.h"
+#include "platform/treefolder.h"
 #include "platform/volumes.h"
 
 namespace kv::platform {
@@ -23,35 +28,31 @@ namespace {
 
 // --- Small helpers -------------------------------------------------------------
 
-bool Fail(int err) {
-  SetLastError(err);
-  return false;
+using detail::AttributesOf;
+using detail::Fail;
+using detail::FailErrno;
+using Fd = Handle;
+
+// Files held for the rest of a run (see GetHeldTempFileName): POSIX path ->
+// the descriptor that keeps the lock. Once per process.
+struct HeldFiles {
+  std::mutex mutex;
+  std::map<std::string, int> byPath;
+};
+
+HeldFiles& Held() {
+  static HeldFiles* held = new HeldFiles;  // used until exit
+  return *held;
 }
 
-bool FailErrno() { return Fail(errno); }
-
-// A descriptor closed at the end of the scope.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  bool ok() const { return fd_ >= 0; }
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
+void Release(const std::string& posixPath) {
+  HeldFiles& held = Held();
+  std::lock_guard lock(held.mutex);
+  auto it = held.byPath.find(posixPath);
+  if (it == held.byPath.end()) return;
+  close(it->second);
+  held.byPath.erase(it);
+}
 
 // "/a/b/" -> "/a/b" (a trailing slash would make lstat follow a link).
 std::string WithoutTrailingSlash(std::string path) {
@@ -66,18 +67,6 @@ std::string ParentFolder(const std::string& posix) {
   return slash == 0 ? "/" : p.substr(0, slash);
 }
 
-bool IsHiddenName(std::string_view name) { return !name.empty() && name[0] == '.'; }
-
-uint32_t AttributesOf(const struct stat& st, std::string_view name) {
-  uint32_t attr = 0;
-  if (S_ISDIR(st.st_mode)) attr |= kAttrDirectory;
-  else if (S_ISREG(st.st_mode)) attr |= kAttrArchive;
-  else attr |= kAttrSystem;
-  if (!(st.st_mode & S_IWUSR)) attr |= kAttrReadOnly;
-  if (IsHiddenName(name)) attr |= kAttrHidden;
-  return attr;
-}
-
 std::string NameOfWinPath(std::string_view path) { return ExtractFileName(ExcludeTrailingBackslash(path)); }
 
 bool StatPath(std::string_view winPath, struct stat& st) {
@@ -89,7 +78,7 @@ bool StatPath(std::string_view winPath, struct stat& st) {
 
 // --- Listing -------------------------------------------------------------------
 
-enum class EntryOutcome { kListed, kSkipped, kFailed };
+enum class EntryOutcome { kListed, kSkipped, kBrokenLink, kFailed };
 
 // Fills e from the entry's status, relative to the folder's descriptor.
 EntryOutcome ExamineEntry(int dirFd, const struct dirent* de, DirEntry& e, int& error) {
@@ -104,9 +93,11 @@ EntryOutcome ExamineEntry(int dirFd, const struct dirent* de, DirEntry& e, int& 
     isLink = S_ISLNK(st.st_mode);
   }
   if ((isLink || de->d_type != DT_UNKNOWN) && fstatat(dirFd, de->d_name, &st, 0) != 0) {
-    // A link whose target is missing is not part of the tree; any other
-    // failure would make an entry look deleted and so fails the listing.
-    if (errno == ENOENT || (isLink && (errno == ELOOP || errno == ENOTDIR))) return EntryOutcome::kSkipped;
+    // A link whose target is missing (or that loops) is listed apart; an
+    // entry gone meanwhile is not part of the tree; any other failure would
+    // make an entry look deleted and so fails the listing.
+    if (isLink && (errno == ENOENT || errno == ELOOP || errno == ENOTDIR)) return EntryOutcome::kBrokenLink;
+    if (errno == ENOENT) return EntryOutcome::kSkipped;
     error = errno;
     return EntryOutcome::kFailed;
   }
@@ -136,6 +127,10 @@ bool ReadListing(DIR* dir, FolderListing& out) {
       out.unnamable.emplace_back(de->d_name);
       continue;
     }
+    if (IsSystemTempName(de->d_name)) {
+      out.temporaries.emplace_back(de->d_name);
+      continue;
+    }
     DirEntry& e = out.entries.emplace_back();
     switch (ExamineEntry(dirFd, de, e, out.error)) {
       case EntryOutcome::kListed:
@@ -143,6 +138,10 @@ bool ReadListing(DIR* dir, FolderListing& out) {
         break;
       case EntryOutcome::kSkipped:
         out.entries.pop_back();
+        break;
+      case EntryOutcome::kBrokenLink:
+        out.entries.pop_back();
+        out.brokenLinks.emplace_back(de->d_name);
         break;
       case EntryOutcome::kFailed:
         return false;
@@ -204,88 +203,25 @@ bool MovePosixNoReplace(const std::string& from, const std::string& to) {
   return detail::MoveNoReplaceFallback(from, to);
 }
 
-bool IsCopyCallRefused(int err) {
-  return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == EBADF ||
-         err == EPERM || err == ETXTBSY;
-}
-
-bool CopyByReadWrite(int in, int out) {
-  constexpr size_t kBlock = 1 << 20;
-  std::vector<char> buffer(kBlock);
-  for (;;) {
-    ssize_t n = read(in, buffer.data(), buffer.size());
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return FailErrno();
-    }
-    for (ssize_t done = 0; done < n;) {
-      ssize_t w = write(out, buffer.data() + done, static_cast<size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        return FailErrno();
-      }
-      done += w;
-    }
-  }
-}
-
-// Copies from the current position of in to the end, letting the kernel move
-// the data where it can.
-bool CopyContent(int in, int out) {
-  constexpr size_t kChunk = size_t{1} << 30;
-  bool any = false;
-  for (;;) {
-    ssize_t n = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-    if (n == 0) return true;
-    if (n > 0) {
-      any = true;
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (!any && IsCopyCallRefused(errno)) break;
-    return FailErrno();
-  }
-  for (;;) {
-    ssize_t n = sendfile(out, in, nullptr, kChunk);
-    if (n == 0) return true;
-    if (n > 0) {
-      any = true;
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (!any && (errno == EINVAL || errno == ENOSYS)) break;
-    return FailErrno();
-  }
-  return CopyByReadWrite(in, out);
-}
-
-// A new file beside target under a hidden unique name; its path goes to tmpPath.
-int CreateTempBeside(const std::string& target, std::string& tmpPath) {
-  tmpPath = ParentFolder(target) + "/.kvcopy-XXXXXX";
-  return mkostemp(tmpPath.data(), O_CLOEXEC);
-}
-
 // Opens a regular file for reading without ever blocking on a fifo.
 int OpenRegularForReading(const std::string& posix, struct stat& st) {
   Fd fd(open(posix.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.ok()) return -1;
-  if (fstat(fd.get(), &st) != 0) return -1;
+  if (!fd.IsOpen()) return -1;
+  if (fstat(fd.fd(), &st) != 0) return -1;
   if (!S_ISREG(st.st_mode)) {
     errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     return -1;
   }
-  fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  fcntl(fd.fd(), F_SETFL, fcntl(fd.fd(), F_GETFL) & ~O_NONBLOCK);
   return fd.Release();
 }
 
-bool WriteCopy(int in, const struct stat& src, int out, bool durable) {
-  if (!CopyContent(in, out)) return false;
-  if (fchmod(out, src.st_mode & 0777) != 0) return FailErrno();
-  const struct timespec times[2] = {{0, UTIME_OMIT}, src.st_mtim};
-  if (futimens(out, times) != 0) return FailErrno();
-  if (durable && fsync(out) != 0) return FailErrno();
-  return true;
+bool WriteCopy(const FileHandle& in, const struct stat& src, FileHandle& out, bool durable) {
+  constexpr size_t kBlock = size_t{1} << 30;
+  if (CopyFileData(in, detail::StatusOf(src, {}), out, kBlock, {}) != DataCopyOutcome::kDone) return false;
+  if (!out.SetMode(src.st_mode & 0777)) return false;
+  if (!out.SetLastWriteTime(FileTimeFromTimespec(src.st_mtim))) return false;
+  return !durable || out.Sync();
 }
 
 // --- Temporary names -------------------------------------------------------------
@@ -334,7 +270,7 @@ FolderListing ListFolder(std::string_view folder) {
     return out;
   }
   Fd fd(open(posix->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  DIR* dir = fd.ok() ? fdopendir(fd.get()) : nullptr;
+  DIR* dir = fd.IsOpen() ? fdopendir(fd.fd()) : nullptr;
   if (!dir) {
     out.error = errno;
     SetLastError(out.error);
@@ -346,6 +282,8 @@ FolderListing ListFolder(std::string_view folder) {
   if (!out.ok) {
     out.entries.clear();
     out.unnamable.clear();
+    out.brokenLinks.clear();
+    out.temporaries.clear();
     SetLastError(out.error);
   }
   return out;
@@ -416,7 +354,10 @@ bool RemoveDir(std::string_view path) {
 bool DeleteFile(std::string_view path) {
   std::optional<std::string> posix = ResolvePath(path);
   if (!posix) return false;
-  return unlink(WithoutTrailingSlash(*posix).c_str()) == 0 ? true : FailErrno();
+  const std::string file = WithoutTrailingSlash(*posix);
+  if (unlink(file.c_str()) != 0) return FailErrno();
+  Release(file);
+  return true;
 }
 
 // --- Moving and copying --------------------------------------------------------
@@ -429,35 +370,64 @@ bool MoveFileNoReplace(std::string_view from, std::string_view to) {
   return MovePosixNoReplace(*src, *dst);
 }
 
+namespace {
+
+// The copy of an open file written to dst (a POSIX path) through a temporary
+// name beside it.
+bool CopyInto(const FileHandle& in, const struct stat& srcStat, const std::string& dst, bool failIfExists) {
+  struct stat old;
+  const bool replacing = lstat(dst.c_str(), &old) == 0;
+  if (replacing && failIfExists) return Fail(EEXIST);
+  if (replacing && S_ISDIR(old.st_mode)) return Fail(EISDIR);
+
+  const std::string folder = ParentFolder(dst);
+  Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.IsOpen()) return FailErrno();
+  std::string tmp;
+  FileHandle out(detail::CreateSystemTempAt(dir.fd(), tmp, 0600));
+  if (!out.IsOpen()) return FailErrno();
+  // The target is replaced only by a complete copy; whatever fails below
+  // leaves it as it was.
+  const std::string name = dst.substr(dst.rfind('/') + 1);
+  bool ok = WriteCopy(in, srcStat, out, replacing) && out.Close();
+  if (ok) {
+    ok = failIfExists ? MovePosixNoReplace((folder == "/" ? "" : folder) + "/" + tmp, dst)
+                      : renameat(dir.fd(), tmp.c_str(), dir.fd(), name.c_str()) == 0 || FailErrno();
+  }
+  if (!ok) {
+    const int err = GetLastError();
+    out.Reset();
+    unlinkat(dir.fd(), tmp.c_str(), 0);
+    SetLastError(err);
+  }
+  return ok;
+}
+
+}  // namespace
+
 bool CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   std::optional<std::string> src = ResolvePath(from);
   if (!src) return false;
   std::optional<std::string> dst = ResolvePath(to);
   if (!dst) return false;
-
   struct stat srcStat;
-  Fd in(OpenRegularForReading(*src, srcStat));
-  if (!in.ok()) return FailErrno();
-  struct stat old;
-  const bool replacing = lstat(dst->c_str(), &old) == 0;
-  if (replacing && failIfExists) return Fail(EEXIST);
-  if (replacing && S_ISDIR(old.st_mode)) return Fail(EISDIR);
+  FileHandle in(OpenRegularForReading(*src, srcStat));
+  if (!in.IsOpen()) return FailErrno();
+  return CopyInto(in, srcStat, *dst, failIfExists);
+}
 
-  std::string tmp;
-  Fd out(CreateTempBeside(*dst, tmp));
-  if (!out.ok()) return FailErrno();
-  // The target is replaced only by a complete copy; whatever fails below
-  // leaves it as it was.
-  bool ok = WriteCopy(in.get(), srcStat, out.get(), replacing);
-  if (ok && close(out.Release()) != 0) ok = FailErrno();
-  if (ok) ok = failIfExists ? MovePosixNoReplace(tmp, *dst) : (rename(tmp.c_str(), dst->c_str()) == 0 || FailErrno());
-  if (!ok) {
-    const int err = GetLastError();
-    out.Reset();
-    unlink(tmp.c_str());
-    SetLastError(err);
-  }
-  return ok;
+bool CopyOpenFile(const FileHandle& from, std::string_view to) {
+  std::optional<std::string> dst = ResolvePath(to);
+  if (!dst) return false;
+  struct stat srcStat;
+  if (fstat(from.fd(), &srcStat) != 0) return FailErrno();
+  return CopyInto(from, srcStat, *dst, false);
+}
+
+bool IsSymbolicLink(std::string_view path) {
+  std::optional<std::string> posix = ResolvePath(path);
+  struct stat st;
+  return posix && lstat(WithoutTrailingSlash(*posix).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 // --- Attributes, times, sizes ----------------------------------------------------
@@ -505,9 +475,25 @@ std::optional<int64_t> GetFileSize(std::string_view path) {
   return static_cast<int64_t>(st.st_size);
 }
 
+std::optional<FileIdentity> GetFileIdentity(std::string_view path) {
+  struct stat st;
+  if (!StatPath(path, st)) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
 // --- Temporary files -------------------------------------------------------------
 
-std::string GetTempFileName(std::string_view folder, std::string_view prefix) {
+namespace {
+
+bool IsTempFileName(std::string_view name, std::string_view prefix) {
+  if (name.size() != prefix.size() + 8 || !name.starts_with(prefix) || !name.ends_with(".tmp")) return false;
+  for (char c : name.substr(prefix.size(), 4)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
+std::string MakeTempFile(std::string_view folder, std::string_view prefix, bool hold) {
   if (prefix.find_first_of(std::string_view("\\/\0", 3)) != std::string_view::npos) {
     SetLastError(EINVAL);
     return {};
@@ -520,9 +506,15 @@ std::string GetTempFileName(std::string_view folder, std::string_view prefix) {
   for (unsigned i = 0; i < 0x10000; ++i) {
     const std::string name = std::string(prefix) + Hex4((start + i) & 0xFFFF) + ".tmp";
     const std::string full = (dir == "/" ? "" : dir) + "/" + name;
-    int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = open(full.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
-      close(fd);
+      if (hold && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        HeldFiles& held = Held();
+        std::lock_guard lock(held.mutex);
+        held.byPath[full] = fd;
+      } else {
+        close(fd);
+      }
       return winFolder + name;
     }
     if (errno != EEXIST) {
@@ -532,6 +524,37 @@ std::string GetTempFileName(std::string_view folder, std::string_view prefix) {
   }
   SetLastError(EEXIST);
   return {};
+}
+
+}  // namespace
+
+std::string GetTempFileName(std::string_view folder, std::string_view prefix) {
+  return MakeTempFile(folder, prefix, false);
+}
+
+std::string GetHeldTempFileName(std::string_view folder, std::string_view prefix) {
+  return MakeTempFile(folder, prefix, true);
+}
+
+void ReleaseHeldFile(std::string_view path) {
+  if (std::optional<std::string> posix = ResolvePath(path)) Release(WithoutTrailingSlash(*posix));
+}
+
+int RemoveLeftoverTempFiles(std::string_view folder, std::string_view prefix) {
+  std::optional<std::string> posix = ResolvePath(folder);
+  if (!posix) return 0;
+  Fd dirFd(open(posix->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  DIR* dir = dirFd.IsOpen() ? fdopendir(dirFd.fd()) : nullptr;
+  if (!dir) return 0;
+  std::vector<std::string> leftovers;
+  while (const struct dirent* de = readdir(dir)) {
+    if (IsTempFileName(de->d_name, prefix) || IsSystemTempName(de->d_name)) leftovers.emplace_back(de->d_name);
+  }
+  int removed = 0;
+  for (const std::string& name : leftovers) removed += detail::RemoveUnheldAt(dirfd(dir), name) ? 1 : 0;
+  closedir(dir);
+  dirFd.Release();  // closed with dir
+  return removed;
 }
 
 std::string GetTempPath() {
@@ -555,14 +578,14 @@ bool ReadWholeFile(std::string_view path, std::vector<uint8_t>& out) {
   if (!posix) return false;
   struct stat st;
   Fd fd(OpenRegularForReading(*posix, st));
-  if (!fd.ok()) return FailErrno();
+  if (!fd.IsOpen()) return FailErrno();
   // One byte more than the size, so that the read which sees the end needs no
   // new buffer.
   out.resize(static_cast<size_t>(st.st_size) + 1);
   size_t used = 0;
   for (;;) {
     if (used == out.size()) out.resize(out.size() * 2);  // the file grew meanwhile
-    ssize_t n = read(fd.get(), out.data() + used, out.size() - used);
+    ssize_t n = read(fd.fd(), out.data() + used, out.size() - used);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/handle.h"
 #include "platform/time.h"
 
 namespace kv::platform {
@@ -31,7 +32,7 @@ struct DirEntry {
   FileTime lastWrite = 0;
   uint32_t attributes = 0;
   // A symbolic link to a folder (never descended). A link to a file is that
-  // file and not marked; a dangling link is not listed at all.
+  // file and not marked; a dangling link is listed apart.
   bool isLink = false;
 };
 
@@ -41,11 +42,17 @@ struct FolderListing {
   std::vector<DirEntry> entries;  // without "." and ".."; order unspecified
   // Names on disk that cannot be named in the system (they contain "\").
   std::vector<std::string> unnamable;
+  // Links that lead nowhere (their target is missing, or they loop): what
+  // they stand for cannot be known, so it must not look deleted either.
+  std::vector<std::string> brokenLinks;
+  // The system's own temporary files (IsSystemTempName), never user data.
+  std::vector<std::string> temporaries;
 };
 
 // Reads the whole listing, closes the folder, then returns. Links to files are
 // the file they point to; links to folders are reported as folders but marked
-// with isLink so that scans never descend into them. Sockets, fifos and devices
+// with isLink so that scans never descend into them; links to nothing and
+// temporary files of the system are listed apart. Sockets, fifos and devices
 // come with kAttrSystem and isFolder false. An entry that cannot be examined
 // (other than one that vanished meanwhile) fails the whole listing rather than
 // making a file look deleted.
@@ -66,6 +73,10 @@ bool MoveFileNoReplace(std::string_view from, std::string_view to);
 // name beside the target and renamed into place only when complete, so a
 // failed copy leaves the target as it was.
 bool CopyFile(std::string_view from, std::string_view to, bool failIfExists);
+// The same for a file already open, replacing the target.
+bool CopyOpenFile(const FileHandle& from, std::string_view to);
+// The path itself is a symbolic link (whatever it points to).
+bool IsSymbolicLink(std::string_view path);
 
 uint32_t GetFileAttributes(std::string_view path);  // kInvalidAttributes on failure
 // Only read-only has a counterpart: set, a file loses every write bit; clear,
@@ -76,10 +87,30 @@ std::optional<FileTime> GetLastWriteTime(std::string_view path);
 bool SetLastWriteTime(std::string_view path, FileTime ft);  // access time untouched
 std::optional<int64_t> GetFileSize(std::string_view path);  // regular files only
 
+// Which file a path names after links are followed. Two paths name one file
+// exactly when their identities are equal: other spellings and hard links
+// give the same identity, names that differ only in case give two.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> GetFileIdentity(std::string_view path);  // nullopt when missing
+
 // Creates an empty file (mode 0600) named prefix + 4 upper-case hex digits +
 // ".tmp" in folder, trying further numbers on a clash, and returns its full
 // path; "" on failure.
 std::string GetTempFileName(std::string_view folder, std::string_view prefix);
+// The same, and the file is held (under a lock) until DeleteFile or
+// ReleaseHeldFile names it or the process ends: a file that passes from one
+// step of a run to the next (a job file, the copy of the folder pairs) is so
+// never taken for the leftover of a killed run.
+std::string GetHeldTempFileName(std::string_view folder, std::string_view prefix);
+void ReleaseHeldFile(std::string_view path);
+// Removes from folder what runs that were killed left behind: files named
+// prefix + 4 hex digits + ".tmp" and the system's temporary files, each only
+// when no live process holds it. Returns how many went.
+int RemoveLeftoverTempFiles(std::string_view folder, std::string_view prefix);
 // The private per-user temporary folder (mode 0700) as a Windows path ending
 // in "\": $XDG_RUNTIME_DIR/kestrovane, else /tmp/kestrovane-UID. An existing
 // folder must be ours (a wider mode is narrowed); a link or another user's

@@ -48,6 +48,13 @@ std::shared_ptr<const IniText> LoadForReading(const std::string& fileName) {
   return Cache().LoadOrEmpty(*path);
 }
 
+bool CanRead(const std::string& fileName) {
+  std::optional<std::string> path = PosixPathOf(fileName);
+  if (!path) return false;  // ResolvePath said why
+  ParsedFile<IniText> parsed;
+  return Cache().Load(*path, parsed);
+}
+
 bool ModifyFile(const std::string& fileName, const std::function<bool(IniText&)>& edit) {
   std::optional<std::string> path = PosixPathOf(fileName);
   if (!path) return false;  // ResolvePath said why
@@ -189,6 +196,8 @@ bool IniFile::SectionExists(std::string_view section) const {
 bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
   return LoadForReading(fileName_)->Find(section, key) != nullptr;
 }
+
+bool IniFile::IsReadable() const { return CanRead(fileName_); }
 
 std::vector<std::string> IniFile::ReadSections() const { return LoadForReading(fileName_)->SectionNames(); }
 

@@ -54,6 +54,10 @@ class IniFile {
   bool EraseSection(std::string_view section);
   bool DeleteKey(std::string_view section, std::string_view key);
 
+  // False (GetLastError() says why) when the file is there but cannot be
+  // read: every read then gives the defaults, which must not be taken for
+  // what the file says. A file that does not exist is readable (and empty).
+  bool IsReadable() const;
   // As the class library answers it: the section holds at least one key.
   bool SectionExists(std::string_view section) const;
   bool ValueExists(std::string_view section, std::string_view key) const;

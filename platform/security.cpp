@@ -217,17 +217,40 @@ bool ApplyOwner(const std::string& posix, const Descriptor& d) {
 
 }  // namespace
 
+namespace {
+
+bool GetSecurityOf(const std::string& posix, uint32_t info, uint8_t* buffer, uint32_t length, uint32_t& lengthNeeded) {
+  std::vector<uint8_t> block;
+  if (!BuildDescriptor(posix, info, block)) return false;
+  lengthNeeded = static_cast<uint32_t>(block.size());
+  if (!buffer || length < block.size()) return Fail(kErrorInsufficientBuffer);
+  std::memcpy(buffer, block.data(), block.size());
+  return true;
+}
+
+bool SetSecurityOf(const std::string& posix, uint32_t info, const Descriptor& d) {
+  if ((info & kDaclSecurityInformation) && !ApplyDacl(posix, d)) return false;
+  if ((info & kOwnerSecurityInformation) && !ApplyOwner(posix, d)) return false;
+  return true;
+}
+
+// The open object itself, as the system names it for path-based calls.
+std::string DescriptorPath(const Handle& object) { return "/proc/self/fd/" + std::to_string(object.fd()); }
+
+}  // namespace
+
 bool GetFileSecurity(std::string_view path, uint32_t info, uint8_t* buffer, uint32_t length,
                      uint32_t& lengthNeeded) {
   if (!CheckParts(info)) return false;
   std::optional<std::string> posix = ResolvePath(path);
   if (!posix) return false;
-  std::vector<uint8_t> block;
-  if (!BuildDescriptor(*posix, info, block)) return false;
-  lengthNeeded = static_cast<uint32_t>(block.size());
-  if (!buffer || length < block.size()) return Fail(kErrorInsufficientBuffer);
-  std::memcpy(buffer, block.data(), block.size());
-  return true;
+  return GetSecurityOf(*posix, info, buffer, length, lengthNeeded);
+}
+
+bool GetFileSecurity(const Handle& object, uint32_t info, uint8_t* buffer, uint32_t length, uint32_t& lengthNeeded) {
+  if (!CheckParts(info)) return false;
+  if (!object.IsOpen()) return Fail(EBADF);
+  return GetSecurityOf(DescriptorPath(object), info, buffer, length, lengthNeeded);
 }
 
 bool SetFileSecurity(std::string_view path, uint32_t info, const uint8_t* descriptor, uint32_t length) {
@@ -236,9 +259,15 @@ bool SetFileSecurity(std::string_view path, uint32_t info, const uint8_t* descri
   if (!d || (info & ~d->parts)) return Fail(EINVAL);
   std::optional<std::string> posix = ResolvePath(path);
   if (!posix) return false;
-  if ((info & kDaclSecurityInformation) && !ApplyDacl(*posix, *d)) return false;
-  if ((info & kOwnerSecurityInformation) && !ApplyOwner(*posix, *d)) return false;
-  return true;
+  return SetSecurityOf(*posix, info, *d);
+}
+
+bool SetFileSecurity(const Handle& object, uint32_t info, const uint8_t* descriptor, uint32_t length) {
+  if (!CheckParts(info)) return false;
+  std::optional<Descriptor> d = ParseDescriptor(descriptor, length);
+  if (!d || (info & ~d->parts)) return Fail(EINVAL);
+  if (!object.IsOpen()) return Fail(EBADF);
+  return SetSecurityOf(DescriptorPath(object), info, *d);
 }
 
 }  // namespace kv::platform

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/handle.h"
+
 namespace kv::platform {
 
 enum SecurityInformation : uint32_t {
@@ -47,5 +49,10 @@ bool GetFileSecurity(std::string_view path, uint32_t info, uint8_t* buffer, uint
 //   Owner: user and group; changing them clears setuid/setgid, so the
 //   target's mode is set again afterwards, with the source's setuid/setgid.
 bool SetFileSecurity(std::string_view path, uint32_t info, const uint8_t* descriptor, uint32_t length);
+
+// The same for an open file or folder: exactly the object that was opened,
+// whatever its name leads to now.
+bool GetFileSecurity(const Handle& object, uint32_t info, uint8_t* buffer, uint32_t length, uint32_t& lengthNeeded);
+bool SetFileSecurity(const Handle& object, uint32_t info, const uint8_t* descriptor, uint32_t length);
 
 }  // namespace kv::platform

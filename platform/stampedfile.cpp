@@ -5,12 +5,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 
 #include "platform/errors.h"
+#include "platform/files_p.h"
 
 namespace kv::platform {
 
@@ -51,19 +51,6 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string TempNameFor(const std::string& path) {
-  static std::atomic<uint32_t> counter{0};
-  size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  struct timespec now {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  char suffix[64];
-  snprintf(suffix, sizeof suffix, ".%d.%x%lx.tmp", static_cast<int>(getpid()), counter.fetch_add(1),
-           static_cast<unsigned long>(now.tv_nsec));
-  return folder + "." + base + suffix;
-}
-
 bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = write(fd, data.data(), data.size());
@@ -93,12 +80,6 @@ void MakeNewerThan(int fd, const FileStamp& previous) {
   futimens(fd, times);
 }
 
-void SyncFolder(const std::string& folder) {
-  int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return;
-  fsync(dfd);
-  close(dfd);
-}
 
 }  // namespace
 
@@ -165,15 +146,20 @@ bool ReadStampedFile(const std::string& path, std::string& content, FileStamp& s
 }
 
 bool ReplaceFile(const std::string& path, std::string_view content, const FileStamp* previous, uint32_t newMode) {
+  const std::string folder = FolderOf(path);
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return Fail(errno);
+  // A temporary name of the system's own: a run killed before the rename
+  // leaves nothing that could be taken for data.
   std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = TempNameFor(path);
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, previous ? 0600 : newMode);
-    if (fd < 0 && errno != EEXIST) return Fail(errno);
+  const int fd = detail::CreateSystemTempAt(dir, temp, previous ? 0600 : newMode);
+  if (fd < 0) {
+    const int err = errno;
+    close(dir);
+    return Fail(err);
   }
-  if (fd < 0) return Fail(EEXIST);
-
   bool ok = WriteAll(fd, content);
   if (ok && previous) {
     if (geteuid() == 0 && (previous->owner != geteuid() || previous->group != getegid()))
@@ -187,16 +173,14 @@ bool ReplaceFile(const std::string& path, std::string_view content, const FileSt
     ok = false;
     err = errno;
   }
-  if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+  if (ok && renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
     ok = false;
     err = errno;
   }
-  if (!ok) {
-    unlink(temp.c_str());
-    return Fail(err);
-  }
-  SyncFolder(FolderOf(path));
-  return true;
+  if (!ok) unlinkat(dir, temp.c_str(), 0);
+  else fsync(dir);
+  close(dir);
+  return ok || Fail(err);
 }
 
 std::string CanonicalFilePath(const std::string& path) {

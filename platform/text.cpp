@@ -1,4 +1,4 @@
-// Delphi-style string helpers and comma text.
+// The 1-based, clamping string helpers and comma text.
 #include "platform/text.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 // Text helpers with the semantics the rest of the system was written against:
-// every string is UTF-8 in a std::string; positions are 1-based where the
-// Delphi-style helpers take them; nothing here throws on user data.
+// every string is UTF-8 in a std::string; the position helpers count from 1
+// and clamp what lies outside; nothing here throws on user data.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,7 +9,7 @@
 
 namespace kv::platform {
 
-// --- Delphi-style helpers (1-based, clamping) -------------------------------
+// --- 1-based, clamping helpers -----------------------------------------------
 // Copy(s, index, count): index < 1 counts as 1; a range past the end is cut.
 std::string Copy(std::string_view s, int64_t index, int64_t count);
 // Delete(s, index, count): removes the clamped range; out of range: no change.

@@ -85,5 +85,7 @@ std::optional<DateTime> ParseTime(std::string_view text);
 
 // Milliseconds from a monotonic clock; never jumps with the wall clock.
 uint64_t TickCount64();
+// Nanoseconds from the same clock: the high-resolution performance counter.
+uint64_t PerformanceCounter();
 
 }  // namespace kv::platform

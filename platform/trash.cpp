@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -199,9 +200,13 @@ int MoveNoReplace(const std::string& from, const std::string& to) {
   return detail::MoveNoReplaceFallback(from, to) ? 0 : GetLastError();
 }
 
+// Moves the file to a path in the trash without replacing anything; 0 or
+// the errno of the failure.
+using TrashMove = std::function<int(const std::string& target)>;
+
 // Claims a name by creating its info file, then moves the file in.
 bool PutIntoTrash(const TrashCandidate& trash, const std::string& file, std::string_view name,
-                  TrashedFile* where) {
+                  const TrashMove& move, TrashedFile* where) {
   const std::string info = InfoText(file, trash);
   for (int attempt = 1; attempt <= kMaxNameTries; ++attempt) {
     const std::string candidate = CandidateName(name, attempt);
@@ -213,7 +218,7 @@ bool PutIntoTrash(const TrashCandidate& trash, const std::string& file, std::str
     }
     bool written = WriteAll(fd, info) && (fsync(fd) == 0 || FailErrno());
     if (close(fd) != 0 && written) written = FailErrno();
-    const int err = written ? MoveNoReplace(file, trash.folder + "/files/" + candidate) : GetLastError();
+    const int err = written ? move(trash.folder + "/files/" + candidate) : GetLastError();
     if (err == 0) {
       if (where) *where = {trash.folder, candidate};
       return true;
@@ -231,6 +236,22 @@ std::string HomeTrashFolder() {
   return data.empty() ? "" : Join(data, "Trash");
 }
 
+namespace {
+
+// file (in the real folder, on device dev) into the first trash that takes it.
+bool MoveIntoATrash(const std::string& folder, const std::string& name, dev_t dev, const TrashMove& move,
+                    TrashedFile* where) {
+  const std::string file = Join(folder, name);
+  int lastError = ENOENT;
+  for (const TrashCandidate& trash : TrashesFor(folder, dev)) {
+    if (PrepareTrash(trash, dev) && PutIntoTrash(trash, file, name, move, where)) return true;
+    lastError = GetLastError();
+  }
+  return Fail(lastError);
+}
+
+}  // namespace
+
 bool MoveToTrashPosix(const std::string& posixPath, TrashedFile* where) {
   const std::string path = WithoutTrailingSlashes(posixPath);
   const size_t slash = path.rfind('/');
@@ -245,13 +266,21 @@ bool MoveToTrashPosix(const std::string& posixPath, TrashedFile* where) {
   struct stat st;
   if (lstat(file.c_str(), &st) != 0) return FailErrno();
   if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
+  return MoveIntoATrash(folder, name, st.st_dev, [&file](const std::string& target) { return MoveNoReplace(file, target); },
+                        where);
+}
 
-  int lastError = ENOENT;
-  for (const TrashCandidate& trash : TrashesFor(folder, st.st_dev)) {
-    if (PrepareTrash(trash, st.st_dev) && PutIntoTrash(trash, file, name, where)) return true;
-    lastError = GetLastError();
-  }
-  return Fail(lastError);
+bool MoveToTrash(const TreeFolder& folder, std::string_view name, TrashedFile* where) {
+  const std::string n(name);
+  if (n.empty() || n == "." || n == ".." || n.find('/') != std::string::npos) return Fail(EINVAL);
+  struct stat st;
+  if (fstatat(folder.fd(), n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return FailErrno();
+  if (S_ISDIR(st.st_mode)) return Fail(EISDIR);
+  const std::string real = folder.PosixPath();
+  if (real.empty()) return Fail(ENOENT);
+  return MoveIntoATrash(real, n, st.st_dev, [&](const std::string& target) {
+    return folder.MoveOut(n, target) ? 0 : GetLastError();
+  }, where);
 }
 
 bool MoveToTrash(std::string_view winPath, TrashedFile* where) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/treefolder.h"
+
 namespace kv::platform {
 
 struct TrashedFile {
@@ -29,6 +31,8 @@ struct TrashedFile {
 // GetLastError() when no trash could take it.
 bool MoveToTrash(std::string_view winPath, TrashedFile* where = nullptr);
 bool MoveToTrashPosix(const std::string& posixPath, TrashedFile* where = nullptr);
+// The entry name of an open folder (see treefolder.h), never through a link.
+bool MoveToTrash(const TreeFolder& folder, std::string_view name, TrashedFile* where = nullptr);
 
 // POSIX path of the home trash; "" when there is no home folder.
 std::string HomeTrashFolder();

@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/time.h"
+#include "platform/ui/jobstop.h"
 #include "synclist/abort.h"
 #include "synclist/buildsynclist.h"
 
@@ -208,6 +209,9 @@ void TthRunSync::BuildAndCopy(RunFiles& files, uint64_t startTick) {
   std::vector<std::string> report;
   {
     std::lock_guard lock(ListLock());
+    // A run that waited for the lock while the program began to close goes
+    // no further.
+    if (platform::ui::AllJobsStopping()) throw EAbort();
     Notify(TRunEvent::BuildStarting, profile_);
     BuildSyncList(true, false, hideProcess_, minimized_, userOptions_, profile_, files.driveTable, files.jobFile,
                   vanished, moved, critical, unstable ? &*unstable : nullptr, &report);
@@ -225,6 +229,7 @@ void TthRunSync::BuildAndCopy(RunFiles& files, uint64_t startTick) {
   }
   const auto elapsed = static_cast<uint32_t>(platform::TickCount64() - startTick);
   std::lock_guard lock(CopyLock());
+  if (platform::ui::AllJobsStopping()) throw EAbort();
   Notify(TRunEvent::CopyStarting, profile_);
   RunCopyEngine(files.protocolPath, files.jobFile, mail_, true, hideProcess_, minimized_, profile_, userOptions_,
                 elapsed);

@@ -56,10 +56,10 @@ class TRunHandle {
   bool WaitFor(std::chrono::milliseconds limit) const;
   void Wait() const;
   TRunOutcome Outcome() const;
+  // The run's side: records how it ended and wakes the waiters.
+  void Finish(TRunOutcome outcome) const;
 
  private:
-  friend class TthRunSync;
-  void Finish(TRunOutcome outcome) const;
 
   struct State {
     std::mutex mutex;

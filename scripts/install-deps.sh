@@ -9,6 +9,9 @@ packages=(
   vsftpd libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23  # FTP server fixtures
   msmtp python3-aiosmtpd
   libldap-2.5-0 libwrap0  # ftp-proxy, unpacked for the proxy login tests
+  php-cli rhash python3-crcmod
+  libcrypto++-dev python3-pycryptodome openssl  # cipher oracles
+  iproute2  # veth pairs in the network watcher's namespace test
   xvfb xauth libjpeg-turbo-progs  # window tests on a real X server; djpeg as the picture's oracle
 )
 missing=()

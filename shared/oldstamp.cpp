@@ -122,6 +122,22 @@ std::vector<TOldStampBlock> DecodeOldStampBlocks(std::span<const uint8_t> bytes,
   return blocks;
 }
 
+std::vector<TOldStampBlock> DecodeWholeOldStampBlocks(std::span<const uint8_t> bytes, const std::string& fileName,
+                                                      std::string& tailError) {
+  std::vector<TOldStampBlock> blocks;
+  tailError.clear();
+  TOldStampReader reader(bytes, fileName);
+  TOldStampBlock block;
+  try {
+    while (reader.Next(block)) blocks.push_back(std::move(block));
+  } catch (const EOldStampFile& e) {
+    tailError = e.what();
+  }
+  return blocks;
+}
+
+std::string PreviousOldStampFileName(std::string_view fileName) { return std::string(fileName) + "1"; }
+
 std::vector<TOldStampBlock> ReadOldStampFile(std::string_view fileName) {
   std::vector<uint8_t> bytes;
   if (!platform::ReadWholeFile(fileName, bytes)) {
@@ -151,17 +167,28 @@ void TOldStampTable::Set(std::string_view fileName, FileTime lastWrite) {
   byName_[platform::LowerCaseAscii(fileName)] = lastWrite;
 }
 
-TOldStampIndex TOldStampIndex::Load(std::string_view fileName) {
+namespace {
+
+// Adds the whole blocks of a file; false when it does not exist.
+bool AddFile(TOldStampIndex& index, const std::string& fileName, std::vector<std::string>* tailErrors) {
   std::vector<uint8_t> bytes;
   if (!platform::ReadWholeFile(fileName, bytes)) {
-    int err = platform::GetLastError();
-    if (err == ENOENT) return {};
-    throw EOldStampFile(std::string(fileName), platform::SysErrorMessage(err));
+    const int err = platform::GetLastError();
+    if (err == ENOENT) return false;
+    throw EOldStampFile(fileName, platform::SysErrorMessage(err));
   }
+  std::string tailError;
+  for (const TOldStampBlock& block : DecodeWholeOldStampBlocks(bytes, fileName, tailError)) index.Add(block);
+  if (!tailError.empty() && tailErrors) tailErrors->push_back(tailError);
+  return true;
+}
+
+}  // namespace
+
+TOldStampIndex TOldStampIndex::Load(std::string_view fileName, std::vector<std::string>* tailErrors) {
   TOldStampIndex index;
-  TOldStampReader reader(bytes, std::string(fileName));
-  TOldStampBlock block;
-  while (reader.Next(block)) index.Add(block);
+  AddFile(index, PreviousOldStampFileName(fileName), tailErrors);
+  AddFile(index, std::string(fileName), tailErrors);
   return index;
 }
 

@@ -87,6 +87,16 @@ class TOldStampReader {
 
 std::vector<uint8_t> EncodeOldStampBlocks(const std::vector<TOldStampBlock>& blocks);
 std::vector<TOldStampBlock> DecodeOldStampBlocks(std::span<const uint8_t> bytes, const std::string& fileName);
+// The whole blocks before a short or malformed tail (a run killed while it
+// wrote leaves one); tailError gets what EOldStampFile would say about the
+// tail, "" when there is none.
+std::vector<TOldStampBlock> DecodeWholeOldStampBlocks(std::span<const uint8_t> bytes, const std::string& fileName,
+                                                      std::string& tailError);
+
+// Where the stamps of earlier runs wait while a run writes its own (P + "1").
+// A run that was killed, or whose merge failed, leaves them there: they are
+// still the history of the pair.
+std::string PreviousOldStampFileName(std::string_view fileName);
 // Throws EOldStampFile when the file cannot be read (a missing file too) or
 // is malformed.
 std::vector<TOldStampBlock> ReadOldStampFile(std::string_view fileName);
@@ -117,9 +127,12 @@ class TOldStampTable {
 // in more than one block answers with the later block's time.
 class TOldStampIndex {
  public:
-  // A missing file gives an empty index (no stamps yet); an unreadable or
-  // malformed one throws EOldStampFile.
-  static TOldStampIndex Load(std::string_view fileName);
+  // The stamps of the file and of the earlier runs still waiting beside it
+  // (PreviousOldStampFileName), the file's own stamps winning. A missing
+  // file gives no stamps; an unreadable one throws EOldStampFile. Of a file
+  // with a short or malformed tail the whole blocks before the tail count,
+  // and tailErrors (when given) gets a line about each such tail.
+  static TOldStampIndex Load(std::string_view fileName, std::vector<std::string>* tailErrors = nullptr);
   static TOldStampIndex FromBlocks(const std::vector<TOldStampBlock>& blocks);
 
   // The pair's stamps, nullptr when the file holds none for it. Folders are
@@ -128,9 +141,10 @@ class TOldStampIndex {
   std::optional<FileTime> Lookup(std::string_view sourceFolder, std::string_view destFolder,
                                  std::string_view fileName) const;
   size_t pairCount() const { return pairs_.size(); }
+  // A block's stamps; they win over the stamps added before them.
+  void Add(const TOldStampBlock& block);
 
  private:
-  void Add(const TOldStampBlock& block);
   std::map<std::pair<std::string, std::string>, TOldStampTable, OldStampPairLess> pairs_;
 };
 

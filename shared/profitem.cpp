@@ -68,6 +68,28 @@ TProfItem TProfItem::Decode(std::span<const uint8_t> bytes) {
   return p;
 }
 
+std::vector<uint8_t> TProfItem::Encode() const {
+  platform::RecordWriter w(kSize);
+  w.TextExact(kOffProfileNo, kWidthProfileNo, profileNo, "profile number");
+  w.TextExact(kOffProfileName, kWidthProfileName, profileName, "profile name");
+  w.U8(kOffTwoSecondTolerance, twoSecondTolerance);
+  w.U8(kOffKeepOldStamps, keepOldStamps);
+  w.TextExact(kOffProfilePath, kPathWidth, profilePath, "profile path");
+  w.TextExact(kOffCommandBefore, kPathWidth, commandBefore, "command before");
+  w.TextExact(kOffCommandAfter, kPathWidth, commandAfter, "command after");
+  w.U8(kOffStopOnCommandError, stopOnCommandError);
+  w.U8(kOffSafeRename, safeRename);
+  w.U8(kOffFindMovedFiles, findMovedFiles);
+  w.U8(kOffExtLogOn, extLogOn);
+  w.TextExact(kOffExtLogPath, kPathWidth, extLogPath, "external log path");
+  w.TextExact(kOffExtLogSeparator, kWidthExtLogSeparator, extLogSeparator, "external log separator");
+  w.U8(kOffExtLogAppend, extLogAppend);
+  w.U8(kOffExtLogDone, extLogDone);
+  w.U8(kOffExtLogErrors, extLogErrors);
+  w.U8(kOffDeleteMode, deleteMode);
+  return w.take();
+}
+
 const TProfItem* ProfileListFile::Find(std::string_view profileNo) const {
   for (const TProfItem& p : profiles) {
     if (p.profileNo == profileNo) return &p;

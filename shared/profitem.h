@@ -46,6 +46,10 @@ struct TProfItem {
   // Takes exactly kSize bytes (std::invalid_argument otherwise). Length bytes
   // beyond their field are clamped; booleans are any non-zero byte.
   static TProfItem Decode(std::span<const uint8_t> bytes);
+  // The record as the profile editor writes it, for tools that make a work
+  // folder; the bytes the system does not read are zero. Throws
+  // platform::FieldTooLong naming a text that does not fit.
+  std::vector<uint8_t> Encode() const;
 };
 
 // Everything read from one "Pro.kst".

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/record.h"
+#include "platform/text.h"
 #include "shared/synccodes.h"
 
 namespace kv {
@@ -40,10 +41,25 @@ std::vector<uint8_t> StatusAndMessageBytes(uint8_t status, std::string_view mess
 
 }  // namespace
 
+namespace {
+
+// A record of our own names a file only for the reader: a path too long for
+// its field is cut at a whole character and marked, instead of failing the
+// record that reports a problem.
+std::string FittingPath(std::string text) {
+  constexpr size_t kWidth = 255;
+  constexpr std::string_view kCut = "...";
+  if (text.size() <= kWidth) return text;
+  text.resize(platform::Utf8PrefixLength(text, kWidth - kCut.size()));
+  return text += kCut;
+}
+
+}  // namespace
+
 TPtkItem TPtkItem::SchedulerRecord(std::string first, std::string second, uint8_t status, std::string message) {
   TSyncItem item;
-  item.source = std::move(first);
-  item.destination = std::move(second);
+  item.source = FittingPath(std::move(first));
+  item.destination = FittingPath(std::move(second));
   item.stateCode = kCodeFolderOnBothSides;
   return TPtkItem(std::move(item), status, std::move(message));
 }

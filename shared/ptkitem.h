@@ -57,6 +57,8 @@ struct TPtkItem {
 
   // A record the scheduler writes about the run itself (a missing drive, a
   // moved file, ...): texts at 0 and 256, state code 10, everything else zero.
+  // A text too long for its field is cut at a whole character and ends in
+  // "...": the record must not fail for the path it reports about.
   static TPtkItem SchedulerRecord(std::string first, std::string second, uint8_t status, std::string message);
 
   bool IsTrailer() const { return status == kPtkTrailer; }

@@ -136,15 +136,47 @@ std::vector<TSyncItem> ReadJobFile(std::string_view path) {
   return items;
 }
 
+namespace {
+constexpr size_t kRecordsPerWrite = 1024;
+}
+
+JobFileWriter::JobFileWriter(std::string path) : path_(std::move(path)) {
+  if (!file_.Open(path_, platform::OpenMode::Create)) Fail("kann nicht angelegt werden");
+  buffer_.reserve(kRecordsPerWrite * TSyncItem::kSize);
+}
+
+JobFileWriter::~JobFileWriter() {
+  if (committed_ || !file_.IsOpen()) return;
+  (void)file_.Truncate(0);
+  (void)file_.Close();
+}
+
+void JobFileWriter::Fail(const char* what) {
+  throw JobFileError("Auftragsdatei " + Quoted(path_) + " " + what + ": " + LastSystemError());
+}
+
 void JobFileWriter::Add(const TSyncItem& item) {
-  std::vector<uint8_t> record = item.Encode();
-  bytes_.insert(bytes_.end(), record.begin(), record.end());
+  const size_t at = buffer_.size();
+  buffer_.resize(at + TSyncItem::kSize);
+  try {
+    item.EncodeInto(std::span<uint8_t>(buffer_).subspan(at));
+  } catch (...) {
+    buffer_.resize(at);
+    throw;
+  }
+  ++count_;
+  if (buffer_.size() >= kRecordsPerWrite * TSyncItem::kSize) Flush();
+}
+
+void JobFileWriter::Flush() {
+  if (!file_.Write(buffer_.data(), buffer_.size())) Fail("kann nicht geschrieben werden");
+  buffer_.clear();
 }
 
 void JobFileWriter::Commit() {
-  if (!platform::WriteFileAtomic(path_, bytes_.data(), bytes_.size())) {
-    throw JobFileError("Auftragsdatei " + Quoted(path_) + " kann nicht geschrieben werden: " + LastSystemError());
-  }
+  Flush();
+  if (!file_.Close()) Fail("kann nicht geschrieben werden");
+  committed_ = true;
 }
 
 void WriteJobFile(std::string_view path, std::span<const TSyncItem> items) {

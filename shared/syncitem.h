@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/filestream.h"
 #include "platform/time.h"
 
 namespace kv {
@@ -70,20 +71,32 @@ class JobFileError : public std::runtime_error {
 // Reads a whole job file (a Windows path).
 std::vector<TSyncItem> ReadJobFile(std::string_view path);
 
-// Collects the records of a job file and writes them in one pass, creating
-// or replacing the file. A record that cannot be encoded throws before
-// anything is written, so the file on disk is never half a job.
+// Writes a job file record by record, a few hundred records at a time, so
+// that a job of any size needs no more memory than that. The file is
+// created or emptied at the start; a writer that does not reach Commit (a
+// record that cannot be encoded, a write that failed) empties it again, so
+// the file never holds half a job. Failures to write throw JobFileError
+// naming the file.
 class JobFileWriter {
  public:
-  explicit JobFileWriter(std::string path) : path_(std::move(path)) {}
+  explicit JobFileWriter(std::string path);
+  ~JobFileWriter();
+  JobFileWriter(const JobFileWriter&) = delete;
+  JobFileWriter& operator=(const JobFileWriter&) = delete;
+
   void Add(const TSyncItem& item);
-  size_t Count() const { return bytes_.size() / TSyncItem::kSize; }
-  // Throws JobFileError naming the file when it cannot be written.
+  size_t Count() const { return count_; }
   void Commit();
 
  private:
+  void Flush();
+  [[noreturn]] void Fail(const char* what);
+
   std::string path_;
-  std::vector<uint8_t> bytes_;
+  platform::FileStream file_;
+  std::vector<uint8_t> buffer_;
+  size_t count_ = 0;
+  bool committed_ = false;
 };
 
 void WriteJobFile(std::string_view path, std::span<const TSyncItem> items);

@@ -17,16 +17,16 @@ namespace {
 
 // --- Filter masks -----------------------------------------------------------
 
-// A folder name as a mask that matches exactly that name: "*", "?" and "["
-// become one-character sets. ":" and ";" separate masks wherever they stand
-// in a mask text, so they cannot be written at all; "?" stands in for them.
-std::string LiteralMask(std::string_view text) {
+// A folder key as a mask. "*" and "?" keep their wildcard meaning (no folder
+// name of the system the profiles come from holds them, so whoever wrote
+// them meant a wildcard); "[" would open a set and becomes a one-character
+// set of itself. ":" and ";" separate masks wherever they stand in a mask
+// text, so they cannot be written at all; "?" stands in for them.
+std::string FolderKeyMask(std::string_view text) {
   std::string mask;
   mask.reserve(text.size() + 8);
   for (char c : text) {
     switch (c) {
-      case '*': mask += "[*]"; break;
-      case '?': mask += "[?]"; break;
       case '[': mask += "[[]"; break;
       case ':':
       case ';': mask += '?'; break;
@@ -65,8 +65,8 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 std::optional<std::string> FolderMaskOf(std::string_view key, const std::string& source, const std::string& dest,
                                         const platform::VolumeTable& volumes) {
   const std::string folder = platform::LowerCase(volumes.ExpandUnc(key));
-  if (StartsWith(folder, source)) return LiteralMask(std::string_view(folder).substr(source.size())) + "*";
-  if (StartsWith(folder, dest)) return LiteralMask(std::string_view(folder).substr(dest.size())) + "*";
+  if (StartsWith(folder, source)) return FolderKeyMask(std::string_view(folder).substr(source.size())) + "*";
+  if (StartsWith(folder, dest)) return FolderKeyMask(std::string_view(folder).substr(dest.size())) + "*";
   return std::nullopt;
 }
 
@@ -83,11 +83,14 @@ bool IsPairToBuild(const TFolderPair& pair, bool activeOnly, TDriveList& drives)
   return drives.IsAvailable(pair.sourceRoot, true) && drives.IsAvailable(pair.destinationRoot, true);
 }
 
-void SetPairMasks(TtfKestronize& form, const TFolderPair& pair, const std::string& filterFile) {
+// Why the filter file cannot be read ("" when it can): the pair then runs
+// without masks.
+std::string SetPairMasks(TtfKestronize& form, const TFolderPair& pair, const std::string& filterFile) {
   const TFilterMasks masks = ReadFilterMasks(filterFile, pair.sourceRoot, pair.destinationRoot);
   form.excludeFolderMasks = masks.folderMasks;
   form.excludeFileMasks = pair.ExcludesMatchingFiles() ? masks.fileMasks : std::string();
   form.includeMasks = pair.ExcludesMatchingFiles() ? std::string() : masks.fileMasks;
+  return masks.unreadable;
 }
 
 void ClearPairMasks(TtfKestronize& form) {
@@ -120,10 +123,11 @@ class ListBuild {
       form_.SetRoots(pair.sourceRoot, pair.destinationRoot);
       form_.recurse = pair.ScansSubfolders();
       total_.SetRoots(pair.sourceRoot, pair.destinationRoot);
-      if (useFilters) SetPairMasks(form_, pair, filterFile);
+      std::string unreadable;
+      if (useFilters) unreadable = SetPairMasks(form_, pair, filterFile);
       else ClearPairMasks(form_);
       form_.strategy = SetStrategy(pair.strategy.Bytes());
-      RunPair(report);
+      RunPair(report, unreadable.empty() ? std::string() : UnreadableFiltersLine(filterFile, pair, unreadable));
     }
   }
 
@@ -155,7 +159,10 @@ class ListBuild {
   }
 
  private:
-  void RunPair(std::vector<std::string>& report) {
+  // filterProblem: why the pair's filters are unknown ("" when they are
+  // not). Without them a mirror would delete what the user had excluded, so
+  // the pair's deletions are withheld.
+  void RunPair(std::vector<std::string>& report, const std::string& filterProblem) {
     struct TakeReport {
       TtfKestronize& form;
       std::vector<std::string>& report;
@@ -164,9 +171,19 @@ class ListBuild {
       }
     } take{form_, report};
     form_.sbAbgleichClick();
+    if (!filterProblem.empty()) {
+      form_.pairList()->WithholdDeletions();
+      report.push_back(filterProblem);
+    }
     form_.SetStepText("Gesamtliste ergänzen");
-    total_.AppendFrom(*form_.pairList());
+    total_.AppendFrom(std::move(*form_.pairList()));
     total_.destinationEntries += form_.destinationEntriesSeen();
+  }
+
+  static std::string UnreadableFiltersLine(const std::string& filterFile, const TFolderPair& pair,
+                                           const std::string& why) {
+    return "Die Filterdatei " + platform::Quoted(filterFile) + " ist nicht lesbar (" + why +
+           "): Löschungen zwischen " + pair.sourceRoot + " und " + pair.destinationRoot + " wurden nicht ausgeführt.";
   }
 
   TtfKestronize& form_;
@@ -182,6 +199,10 @@ TFilterMasks ReadFilterMasks(const std::string& filterFile, std::string_view sou
                              std::string_view destinationRoot) {
   TFilterMasks masks;
   const platform::IniFile ini(filterFile);
+  if (!ini.IsReadable()) {
+    masks.unreadable = platform::SysErrorMessage(platform::GetLastError());
+    return masks;
+  }
   const std::string roots = std::string(sourceRoot) + std::string(destinationRoot);
 
   const auto volumes = platform::CurrentVolumes();
@@ -211,7 +232,9 @@ TUnpackedStrategy SetStrategy(std::span<const uint8_t> bytes) {
 }
 
 std::string NewJobFileName(std::string_view profileFolder) {
-  std::string name = platform::GetTempFileName(profileFolder, "$");
+  // Held until the copy engine deletes it, so that no other run of the
+  // profile takes it for a leftover.
+  std::string name = platform::GetHeldTempFileName(profileFolder, "$");
   if (name.empty()) {
     throw std::runtime_error("Die Auftragsdatei kann in \"" + std::string(profileFolder) +
                              "\" nicht angelegt werden: " + platform::SysErrorMessage(platform::GetLastError()));
@@ -243,6 +266,8 @@ void BuildSyncList(bool useFilters, bool activeOnly, bool hideWindow, bool minim
   // The profile folder is written with its "\"; a record without one must not
   // make "...\0000001SrcDest.kst" of it.
   const std::string profileFolder = platform::IncludeTrailingBackslash(profile.profilePath);
+  // Job files, pair copies and temporary files of runs that were killed.
+  platform::RemoveLeftoverTempFiles(profileFolder, "$");
   cleanUp.jobFile = NewJobFileName(profileFolder);
 
   TtfKestronize form(hideWindow);

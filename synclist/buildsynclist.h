@@ -36,7 +36,10 @@ namespace kv {
 //  reportLines     when given, gets a protocol line for everything the build
 //                  left out that the user should hear of: folders and names
 //                  the scans skipped, an unusable old-timestamp file, an
-//                  unreadable or cut-off "SrcDest.kst"
+//                  unreadable or cut-off "SrcDest.kst", an unreadable
+//                  "Filters.kst" (that pair's deletions are withheld)
+// Leftovers of killed runs of the profile (job files, pair copies, temporary
+// files) are removed first.
 // An abort (EAbort) or an error passes on to the caller after the clean-up.
 void BuildSyncList(bool useFilters, bool activeOnly, bool hideWindow, bool minimize,
                    const TUserOptions& userOptions, const TProfItem& profile, const std::string& driveTableFile,
@@ -46,14 +49,17 @@ void BuildSyncList(bool useFilters, bool activeOnly, bool hideWindow, bool minim
 struct TFilterMasks {
   std::string folderMasks;  // comma text of quoted "rest*" masks
   std::string fileMasks;    // comma text of the quoted file masks
+  // Why the filter file, which is there, cannot be read; "" when it can (or
+  // is not there). No masks are known then, which is not the same as none.
+  std::string unreadable;
 };
 
 // The masks of one pair from "Filters.kst": the key names of the sections
 // "Fldr" and "File" followed by the two roots exactly as the pair stores
 // them. A folder key becomes a mask of its path below the source root (or
 // else the destination root), compared after UNC expansion and in lower
-// case; a key below neither root gives none. Wildcard and set characters of
-// a folder name are matched literally. A missing file or section: no masks.
+// case; a key below neither root gives none. "*" and "?" in a folder key are
+// wildcards, "[" is literal. A missing file or section: no masks.
 TFilterMasks ReadFilterMasks(const std::string& filterFile, std::string_view sourceRoot,
                              std::string_view destinationRoot);
 

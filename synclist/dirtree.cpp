@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <iterator>
 
 #include "platform/errors.h"
+#include "platform/treefolder.h"
 #include "platform/text.h"
 #include "platform/time.h"
 #include "synclist/scanmasks.h"
@@ -126,6 +128,11 @@ class TDirTree::Scanner {
 
   void Run() {
     if (tree_.root_ == nullptr || tree_.IsExcluded("")) return;
+    if (tree_.maxKeyBytes < 0) {
+      tree_.Report(TScanIssueKind::PathTooLong, side_, "", "");
+      tree_.Exclude("");
+      return;
+    }
     std::vector<std::string> pending{""};
     while (!pending.empty()) {
       std::string key = std::move(pending.back());
@@ -148,6 +155,8 @@ class TDirTree::Scanner {
       return;
     }
     for (const std::string& name : listing.unnamable) tree_.Report(TScanIssueKind::UnnamableName, side_, key, name);
+    for (const std::string& name : listing.temporaries) platform::RemoveStaleTemporary(root_ + key, name);
+    for (const std::string& name : listing.brokenLinks) LeaveOutBrokenLink(*node, key, name);
 
     if (IsSource()) {
       AddSourceFiles(*node, listing.entries);
@@ -200,12 +209,30 @@ class TDirTree::Scanner {
       return;
     }
     if (tree_.IsExcluded(childKey)) return;
+    if (static_cast<int64_t>(childKey.size()) > tree_.maxKeyBytes) {
+      tree_.Report(TScanIssueKind::PathTooLong, side_, key, folder.name + '\\');
+      tree_.Exclude(childKey);
+      return;
+    }
     pending.push_back(std::move(childKey));
+  }
+
+  // A link that leads nowhere may have stood for a file or a folder: its
+  // namesake on the other side is left alone either way, as both.
+  void LeaveOutBrokenLink(TDirNode& node, const std::string& key, const std::string& name) {
+    tree_.Report(TScanIssueKind::BrokenLink, side_, key, name);
+    RemoveSourceFile(node, name);
+    Block(node, name);
+    tree_.Exclude(key + name + '\\');
   }
 
   // --- Files -------------------------------------------------------------------
 
   void AddSourceFiles(TDirNode& node, std::vector<platform::DirEntry>& entries) {
+    // Exactly as many places as there are files: a tree of many folders
+    // would otherwise carry the spare room of every folder's list.
+    node.files.reserve(static_cast<size_t>(
+        std::count_if(entries.begin(), entries.end(), [](const platform::DirEntry& e) { return !e.isFolder; })));
     for (platform::DirEntry& e : entries) {
       if (e.isFolder || IsSkippedEntry(e) || !tree_.TakesFile(e.name)) continue;
       TFileObj& file = node.files.emplace_back();
@@ -309,7 +336,10 @@ class TDirTree::Scanner {
         ++i;
       }
     }
-    files.swap(merged_);
+    // A list of its own size: equal files left it, and the spare room of
+    // the merge stays with the scanner for the next folder.
+    std::vector<TFileObj>(std::make_move_iterator(merged_.begin()), std::make_move_iterator(merged_.end()))
+        .swap(files);
   }
 
   TFileObj DestinationOnly(platform::DirEntry& e) {

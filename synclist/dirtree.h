@@ -14,12 +14,18 @@
 //    (all of them, on both sides, so that no action can hit the wrong file);
 //    for folders the whole subtree;
 //  - a link to a folder, on either side (never descended; the other side's
-//    folder of that name is not touched either);
-//  - names on disk that contain "\" (they cannot be named in the system).
+//    folder of that name is not touched either), and a link that leads
+//    nowhere (what it stood for, file or folder, cannot be known);
+//  - names on disk that contain "\" (they cannot be named in the system);
+//  - a folder whose path on either side would not fit the 255 bytes a job
+//    file holds for it (see maxKeyBytes), with everything below it.
+// The system's own temporary files are no user data: both scans pass over
+// them and remove those that a killed run left behind.
 // When the source or destination root itself cannot be listed, the tree ends
 // up with no folders at all: folderList() is empty and FindFolder returns
 // nullptr for every key, root() included.
 #include <cstdint>
+#include <climits>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,6 +45,8 @@ enum class TScanIssueKind : uint8_t {
   CaseCollision,     // name is one of several spellings in its folder
   FolderLink,        // name is a link to a folder
   UnnamableName,     // name on disk contains "\"
+  BrokenLink,        // name is a link that leads nowhere
+  PathTooLong,       // the folder's path does not fit a job file
 };
 
 struct TScanIssue {
@@ -64,6 +72,11 @@ class TDirTree {
   bool dropEqualFiles = true;
   bool twoSecondTolerance = true;
   bool recurse = false;
+  // Longest relative key (in bytes) whose folder path, with the longer of
+  // the two roots before it, still fits the job file's 255-byte field; a
+  // longer folder is left out of both scans and reported. The list builder
+  // sets it from the roots; negative: no folder fits, not even the root.
+  int64_t maxKeyBytes = INT64_MAX;
   // Called at most every 250 ms during the scans, checked when a folder is
   // entered and when its files are settled, and once, forced, at the end of
   // each pass. May throw EAbort, which leaves the scan at once; the tree stays

@@ -1,6 +1,7 @@
 #include "synclist/jobwriter.h"
 
 #include <limits>
+#include <stdexcept>
 
 #include "platform/record.h"
 
@@ -25,10 +26,7 @@ TSyncItem JobItemFromRow(const TSyncListItem& row, int32_t index) {
   item.action = ActionByte(row.action);
   item.stateCode = JobStateCode(row.state);
   item.direction = JobDirection(row.direction);
-  item.sourceTimeText = row.sourceTimeText;
-  item.destinationTimeText = row.destinationTimeText;
-  item.sourceDateText = row.sourceDateText;
-  item.destinationDateText = row.destinationDateText;
+  item.FillTexts(row.ShowsSourceTime(), row.ShowsDestinationTime());
   return item;
 }
 
@@ -44,6 +42,8 @@ void TSyncListe::WriteJobFile(const std::string& jobFile) {
       writer.Add(JobItemFromRow(row, static_cast<int32_t>(i)));
     } catch (const platform::FieldTooLong& e) {
       // A path is never cut: a shortened path would name another file.
+      throw JobFileError(jobFile + ": row " + std::to_string(i) + ": " + e.what());
+    } catch (const std::invalid_argument& e) {
       throw JobFileError(jobFile + ": row " + std::to_string(i) + ": " + e.what());
     }
   }

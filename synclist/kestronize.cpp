@@ -1,5 +1,6 @@
 #include "synclist/kestronize.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -7,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/paths.h"
 #include "platform/time.h"
+#include "platform/ui/jobstop.h"
 #include "platform/ui/pathfit.h"
 #include "platform/ui/question.h"
 #include "platform/ui/viewfactory.h"
@@ -36,6 +38,10 @@ std::string IssueText(const TScanIssue& issue, const std::string& sideRoot) {
       return "Verknüpfung auf einen Ordner, übergangen: " + path;
     case TScanIssueKind::UnnamableName:
       return "Name mit \"\\\" nicht verwendbar, übergangen: " + path;
+    case TScanIssueKind::BrokenLink:
+      return "Verknüpfung ohne Ziel, übergangen: " + path;
+    case TScanIssueKind::PathTooLong:
+      return "Pfad länger als 255 Zeichen, übergangen: " + path;
   }
   return "Übergangen: " + path;
 }
@@ -111,6 +117,8 @@ void TtfKestronize::sbAbgleichClick() {
   tree.dropEqualFiles = true;
   tree.twoSecondTolerance = twoSecondTolerance;
   tree.recurse = recurse;
+  // A folder row holds root and key in 255 bytes, on both sides.
+  tree.maxKeyBytes = 255 - static_cast<int64_t>(std::max(sourceRoot_.size(), destinationRoot_.size()));
   ExcludeNestedRoot(tree);
 
   struct Finally {
@@ -228,6 +236,8 @@ void TtfKestronize::ShowProgress(const std::string& currentFolder) {
   snapshot_.timeText = "Vergangene Zeit: " + ElapsedText(platform::TickCount64() - startTick_);
   Publish();
   platform::MessageLoop::Current().ProcessMessages();
+  // A program that closes stops the build as the abort button does.
+  if (ui::AllJobsStopping()) abortFlag_->Request();
   if (abortRequested()) throw EAbort();
 }
 

@@ -92,6 +92,7 @@ class TtfKestronize : public platform::MessageHandler {
   int64_t destinationEntriesSeen() const { return destinationEntriesSeen_; }
   // The pair's list; nullptr before a run and after an abort.
   const TSyncListe* pairList() const { return pairList_.get(); }
+  TSyncListe* pairList() { return pairList_.get(); }
   // Folders and names the scans left out, and a disabled old-timestamp test,
   // as protocol lines, over every pair since the last call.
   std::vector<std::string> TakeReportLines() { return std::move(reportLines_); }

@@ -1,6 +1,7 @@
 #include "synclist/syncliste.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <map>
 #include <optional>
@@ -92,12 +93,12 @@ TSyncListItem FolderRow(const TDirTree& tree, const TDirNode& node, const std::s
   return row;
 }
 
-TSyncListItem FileRow(const TFileObj& file) {
+TSyncListItem FileRow(TFileObj&& file) {
   TSyncListItem row;
   row.rowKind = file.rowKind;
   row.direction = file.direction;
-  row.source = file.srcName;
-  row.destination = file.destName;
+  row.source = std::move(file.srcName);
+  row.destination = std::move(file.destName);
   row.sourceSize = file.srcSize;
   row.destinationSize = file.destSize;
   row.sourceTime = file.srcTime;
@@ -187,25 +188,33 @@ bool RowRemoval::BlockHasFiles(size_t folderIndex) const {
 
 // --- Filling -------------------------------------------------------------------
 
-void TSyncListe::AddFromTree(const TDirTree& tree, std::initializer_list<int> skipEmptyStates) {
+void TSyncListe::AddFromTree(TDirTree& tree, std::initializer_list<int> skipEmptyStates) {
+  rows_.reserve(rows_.size() + tree.folderList().size() + static_cast<size_t>(std::max<int64_t>(tree.fileCount(), 0)));
   for (const std::string& key : tree.folderList()) {
     Tick();
-    const TDirNode* node = tree.FindFolder(key);
+    TDirNode* node = tree.FindFolder(key);
     if (!node) continue;
     const bool skippable = std::find(skipEmptyStates.begin(), skipEmptyStates.end(), node->state) !=
                            skipEmptyStates.end();
     if (node->files.empty() && skippable) continue;
     AddRow(FolderRow(tree, *node, sourceRoot_, destinationRoot_));
-    for (const TFileObj& file : node->files) AddRow(FileRow(file));
+    for (TFileObj& file : node->files) AddRow(FileRow(std::move(file)));
+    // The tree's copy goes as the rows come, so the two never both hold
+    // every file.
+    std::vector<TFileObj>().swap(node->files);
   }
 }
 
-void TSyncListe::AppendFrom(const TSyncListe& other) {
-  rows_.reserve(rows_.size() + other.rows_.size());
-  for (const TSyncListItem& row : other.rows_) {
-    AddRow(row);
-    Tick();
+void TSyncListe::AppendFrom(TSyncListe&& other) {
+  Tick();
+  if (rows_.empty()) {
+    rows_.swap(other.rows_);
+  } else {
+    rows_.reserve(rows_.size() + other.rows_.size());
+    std::move(other.rows_.begin(), other.rows_.end(), std::back_inserter(rows_));
   }
+  other.rows_.clear();
+  other.rows_.shrink_to_fit();
 }
 
 // --- Old timestamps -----------------------------------------------------------
@@ -213,12 +222,15 @@ void TSyncListe::AppendFrom(const TSyncListe& other) {
 void TSyncListe::CheckOldStamps(const std::string& oldStampFile) {
   oldStampError_.clear();
   TOldStampIndex index;
+  std::vector<std::string> tails;
   try {
-    index = TOldStampIndex::Load(oldStampFile);
+    index = TOldStampIndex::Load(oldStampFile, &tails);
   } catch (const EOldStampFile& e) {
     oldStampError_ = e.what();
     return;
   }
+  // A cut-off tail loses only itself: the whole blocks before it still count.
+  for (const std::string& tail : tails) oldStampError_ += (oldStampError_.empty() ? "" : " ") + tail;
   const TOldStampTable* stamps = nullptr;
   for (TSyncListItem& row : rows_) {
     Tick();
@@ -385,19 +397,10 @@ void TSyncListe::MarkFolders() {
 }
 
 void TSyncListe::FormatTexts() {
-  for (TSyncListItem& row : rows_) {
+  for (const TSyncListItem& row : rows_) {
     Tick();
-    if (row.IsFolder()) continue;
-    const bool sourceSide = row.state != kStateOnlyInDestination;
-    const bool destinationSide = row.state != kStateOnlyInSource;
-    if (sourceSide) {
-      row.sourceTimeText = DosTimeText(row.sourceTime);
-      row.sourceDateText = DosDateText(row.sourceTime);
-    }
-    if (destinationSide) {
-      row.destinationTimeText = DosTimeText(row.destinationTime);
-      row.destinationDateText = DosDateText(row.destinationTime);
-    }
+    if (row.ShowsSourceTime()) DosDateText(row.sourceTime);
+    if (row.ShowsDestinationTime()) DosDateText(row.destinationTime);
   }
 }
 

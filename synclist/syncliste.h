@@ -46,12 +46,13 @@ struct TSyncListItem {
   platform::DosDateTime destinationTime = 0;
   int state = 0;
   int action = kActionNone;
-  std::string sourceTimeText;  // "HH:NN:SS", filled by FormatTexts
-  std::string destinationTimeText;
-  std::string sourceDateText;  // "DD.MM.YYYY"
-  std::string destinationDateText;
+  // The time and date texts of the job file are made from the times when
+  // the row is written (a row stays small: the list holds one per file).
 
   bool IsFolder() const { return IsFolderRowKind(rowKind); }
+  // The sides whose time a file row shows: the side it is not missing on.
+  bool ShowsSourceTime() const { return !IsFolder() && state != kStateOnlyInDestination; }
+  bool ShowsDestinationTime() const { return !IsFolder() && state != kStateOnlyInSource; }
 };
 
 // A pair's strategy as the runner unpacks it: per pair the direction already
@@ -105,15 +106,20 @@ class TSyncListe {
   // --- Filling ----------------------------------------------------------------
   // Appends the tree's folders in its folder-list order, each followed by its
   // files; a folder without files whose state is in skipEmptyStates gives no
-  // row (the runner passes {10}).
-  void AddFromTree(const TDirTree& tree, std::initializer_list<int> skipEmptyStates);
-  void AppendFrom(const TSyncListe& other);
+  // row (the runner passes {10}). The files are taken out of the tree on the
+  // way (its folders stay), so that a list and its tree never hold every
+  // file twice.
+  void AddFromTree(TDirTree& tree, std::initializer_list<int> skipEmptyStates);
+  // Takes over the rows of other, which is left empty.
+  void AppendFrom(TSyncListe&& other);
 
   // --- Per-pair passes ------------------------------------------------------
   // Rows in states 2..5 whose file changed on both sides since the stamp in
-  // the old-timestamp file get state 6. A missing file means no stamps yet;
-  // an unreadable or malformed one disables the test, and oldStampError()
-  // then says why (for the caller to report).
+  // the old-timestamp file (or the earlier stamps still waiting beside it)
+  // get state 6. A missing file means no stamps yet; an unreadable one
+  // disables the test; of a file with a cut-off or malformed tail the whole
+  // blocks before the tail count. oldStampError() then says what was wrong
+  // (for the caller to report).
   void CheckOldStamps(const std::string& oldStampFile);
   const std::string& oldStampError() const { return oldStampError_; }
   // Equal sizes, times a whole number of hours (under a day) apart: state 14.
@@ -139,7 +145,9 @@ class TSyncListe {
   // one side" has turned up on the other side since the scan.
   void RecheckUnstable(TInStableDriveList& unstableDrives);
   void MarkFolders();
-  // Throws std::invalid_argument when a time to show names no valid date.
+  // Checks that every time the job file will show names a valid date;
+  // std::invalid_argument when one does not. The texts are made when the
+  // rows are written.
   void FormatTexts();
   // Writes the job file (jobwriter.cpp); JobFileError when it cannot.
   void WriteJobFile(const std::string& jobFile);

@@ -5,27 +5,12 @@
 // protocol and the old timestamps say what happened, and a second list finds
 // nothing left to do, also for files dated on both sides of a summer/winter
 // switch.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
-#include <vector>
 
-#include "copyengine/icopy.h"
-#include "copyengine/tests/engine_fixture.h"
-#include "platform/com/comptr.h"
-#include "platform/com/comrt.h"
-#include "shared/profitem.h"
-#include "shared/useroptions.h"
-#include "synclist/buildsynclist.h"
-#include "testsupport/fixtures.h"
-#include "testsupport/profiles.h"
-#include "testsupport/temptree.h"
+#include "tests/endtoend_fixture.h"
 
 namespace kv {
 namespace {
@@ -35,100 +20,6 @@ using namespace test;
 using namespace platform;
 
 constexpr const char* kCopied = "Die Datei wurde kopiert.";
-
-HRESULT RegisterServer() {
-  void* library = dlopen(KV_KESTROCOM, RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    ADD_FAILURE() << dlerror();
-    return E_FAIL;
-  }
-  auto entry = reinterpret_cast<DllRegisterServerFn>(dlsym(library, "DllRegisterServer"));
-  return entry ? entry() : E_FAIL;
-}
-
-// Name -> (content, mtime) of every file below a folder, by relative path.
-std::map<std::string, std::pair<std::string, time_t>> Snapshot(const std::string& root) {
-  std::map<std::string, std::pair<std::string, time_t>> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    const std::string rel = fs::relative(e.path(), root).string();
-    if (e.is_directory()) {
-      out[rel + "/"] = {"", 0};
-      continue;
-    }
-    struct stat st {};
-    stat(e.path().c_str(), &st);
-    std::ifstream in(e.path(), std::ios::binary);
-    out[rel] = {std::string(std::istreambuf_iterator<char>(in), {}), st.st_mtime};
-  }
-  return out;
-}
-
-class EndToEnd : public ::testing::Test {
- protected:
-  ScopedEnv tz{"TZ", "Europe/Berlin"};
-  TempTree tree;
-  ScopedRegistry registry;
-  const std::string profileRel = "W/Profile/1/";
-
-  void SetUp() override {
-    ASSERT_EQ(RegisterServer(), S_OK);
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    tree.Mkdir("data/src");
-    tree.Mkdir("data/dst");
-    WriteUserOptions(tree.Posix("W/UsrOpt.kst"), UserOptionsSpec{});
-  }
-  void TearDown() override { CoUninitialize(); }
-
-  std::string Src(const std::string& rel = "") const { return tree.WinFolder("data/src/" + rel); }
-  std::string Dst(const std::string& rel = "") const { return tree.WinFolder("data/dst/" + rel); }
-
-  void WriteProfile(const FolderPairSpec& pair, bool keepOldStamps) {
-    WriteSrcDest(tree.Posix(profileRel + "SrcDest.kst"), {pair});
-    ProfileSpec spec;
-    spec.profilePath = tree.WinFolder(profileRel);
-    spec.keepOldStamps = keepOldStamps ? 1 : 0;
-    WriteProfileList(tree.Posix("W/Profile/Pro.kst"), {spec});
-  }
-
-  // The list builder as the run thread calls it; the job file's path.
-  std::string BuildJob() {
-    const ProfileLookup lookup = FindProfile(tree.Win("W/Profile/Pro.kst"), "0000001");
-    EXPECT_TRUE(lookup.profile) << lookup.error;
-    const TUserOptions options = LoadUserOptions(tree.Win("W/Profile/Timer.dat"));
-    std::string jobFile;
-    TDriveNameList vanished;
-    TMoveList moved;
-    int critical = 101;
-    BuildSyncList(false, false, true, false, options, *lookup.profile, tree.Win("W/drives.tmp"), jobFile, vanished,
-                  moved, critical, nullptr);
-    EXPECT_FALSE(jobFile.empty());
-    return jobFile;
-  }
-
-  std::string JobPosix(const std::string& jobWin) const {
-    return tree.Posix(profileRel + jobWin.substr(jobWin.rfind('\\') + 1));
-  }
-
-  // The copy engine as the scheduler drives it.
-  HRESULT RunEngine(const std::string& jobFile, bool oldStamps) {
-    tree.Write(profileRel + "AUTOptk/00000.ptk", "");
-    ComPtr<ICopy> copy;
-    const HRESULT created =
-        CoCreateInstance(CLSID_CopyObj, nullptr, CLSCTX_INPROC_SERVER, IID_ICopy, copy.Out());
-    if (FAILED(created)) return created;
-    EngineCall call;
-    call.ptkFile = tree.Win(profileRel + "AUTOptk/00000.ptk");
-    call.srcFile = jobFile;
-    call.mainFile = tree.Win(profileRel + "SrcDest.kst");
-    if (oldStamps) call.osFile = tree.Win(profileRel + "OS.vrl");
-    return DriveCopyObject(*copy.Get(), call);
-  }
-
-  void File(const std::string& rel, const std::string& content, time_t when) {
-    tree.Write(rel, content);
-    tree.SetMTime(rel, when);
-  }
-};
 
 const time_t kSummer = LocalEpoch(2024, 7, 15, 14, 0, 10);
 const time_t kWinter = LocalEpoch(2024, 1, 15, 9, 0, 20);

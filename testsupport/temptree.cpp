@@ -105,9 +105,10 @@ ScopedEnv::~ScopedEnv() {
 
 ScopedRegistry::ScopedRegistry() : env_("KESTROVANE_REGISTRY_DIR", tree_.Posix().c_str()) {}
 
-ScopedTmpfs::ScopedTmpfs(std::string folder) : folder_(std::move(folder)) {
+ScopedTmpfs::ScopedTmpfs(std::string folder, const std::string& size) : folder_(std::move(folder)) {
   mkdir(folder_.c_str(), 0755);
-  mounted_ = mount("kvtest", folder_.c_str(), "tmpfs", 0, "size=4m,mode=0755") == 0;
+  const std::string options = "size=" + size + ",mode=0755";
+  mounted_ = mount("kvtest", folder_.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
 void ScopedTmpfs::Unmount() {

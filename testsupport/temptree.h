@@ -61,11 +61,12 @@ class ScopedRegistry {
 std::string ReadFileText(const std::string& posixPath);
 void WriteFileText(const std::string& posixPath, std::string_view content);
 
-// A tmpfs (4 MiB, mode 0755) mounted on a folder, created when missing, for
-// the scope. Only root may mount: check mounted() and skip otherwise.
+// A tmpfs (4 MiB unless size says otherwise, mode 0755) mounted on a
+// folder, created when missing, for the scope. Only root may mount: check
+// mounted() and skip otherwise.
 class ScopedTmpfs {
  public:
-  explicit ScopedTmpfs(std::string folder);
+  explicit ScopedTmpfs(std::string folder, const std::string& size = "4m");
   ~ScopedTmpfs() { Unmount(); }
   ScopedTmpfs(const ScopedTmpfs&) = delete;
   ScopedTmpfs& operator=(const ScopedTmpfs&) = delete;

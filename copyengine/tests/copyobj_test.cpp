@@ -119,7 +119,6 @@ TEST_F(CopyObjTest, MainFileCopiesThePairsBesideThemAndSetsTheBackupRoot) {
 
 TEST_F(CopyObjTest, OSFileMovesThePreviousStampsAsideAndAnUnusedObjectPutsThemBack) {
   tree.Write("W/Profile/7/OS.vrl", "previous stamps");
-  tree.Write("W/Profile/7/OS.vrl1", "stale");
   {
     Obj obj;
     ASSERT_EQ(obj->Set_OSFile(Win("W/Profile/7/OS.vrl").c_str()), S_OK);

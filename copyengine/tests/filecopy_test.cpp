@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/time.h"
 #include "testsupport/acl.h"
+#include "testsupport/commands.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
@@ -86,7 +87,7 @@ TEST_F(FileCopyTest, CopiesContentAndModeGivesTheJobTimeAndShowsTheFile) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, jobTime);
     EXPECT_EQ(st.st_mtim.tv_nsec, 0);
-    EXPECT_FALSE(tree.Exists(dst + ".sync"));
+    EXPECT_TRUE(platform::ListFolder(tree.WinFolder("dst" + std::to_string(size))).temporaries.empty());
     EXPECT_EQ(window.label(CopyLabel::tlSrc).path, tree.Win("src/f.bin"));
     EXPECT_EQ(window.label(CopyLabel::tlDest).path, tree.Win(dst));
     EXPECT_EQ(window.label(CopyLabel::tlFileSize).text, FormatSizeText(static_cast<int64_t>(size)));
@@ -106,71 +107,68 @@ TEST_F(FileCopyTest, AReadOnlyTargetIsReplacedAndTakesTheSourceAttributes) {
     EXPECT_EQ(r.status, 1) << r.message;
     EXPECT_EQ(tree.Read("old.txt"), "new content");
     EXPECT_EQ((platform::GetFileAttributes(tree.Win("old.txt")) & platform::kAttrReadOnly) != 0, readOnlyAfter);
-    EXPECT_FALSE(tree.Exists("old.txt.sync"));
+    EXPECT_TRUE(platform::ListFolder(tree.WinFolder()).temporaries.empty());
     ::chmod(tree.Posix("old.txt").c_str(), 0644);
     ::chmod(tree.Posix("new.txt").c_str(), 0644);
   }
 }
 
-TEST_F(FileCopyTest, NewContentGoesUnderTheSyncNameWhileTheTargetStays) {
+// Every copy, new or replacing, writes under a temporary name of the
+// system's own; a user's file named like the old temporary ("t.bin.sync")
+// is data like any other.
+TEST_F(FileCopyTest, NewContentGoesUnderATemporaryNameWhileTheTargetStays) {
   const std::string content = Content(kCopyBlockSize * 3);
   tree.Write("src.bin", content);
-  struct Case {
-    bool targetExists, securityRename, syncNameUsed;
-  } cases[] = {{true, false, true}, {true, true, true}, {false, true, true}, {false, false, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.targetExists) + std::to_string(c.securityRename));
-    if (c.targetExists) tree.Write("t.bin", "previous");
+  for (bool targetExists : {true, false}) {
+    SCOPED_TRACE(targetExists);
+    if (targetExists) tree.Write("t.bin", "previous");
     else ::unlink(tree.Posix("t.bin").c_str());
+    tree.Write("t.bin.sync", "the user's own file");
     int midCopyChecks = 0;
     ScopedFakeCopyWindow view([&](const CopyWindowSnapshot& s, const platform::HandlerRef&) {
       const CopyBarState& bar = s.bar(CopyBar::pgFile);
       if (bar.position == 0 || bar.position == bar.max) return;
       ++midCopyChecks;
-      EXPECT_EQ(tree.Exists("t.bin.sync"), c.syncNameUsed);
-      if (c.targetExists) {
+      EXPECT_EQ(platform::ListFolder(tree.WinFolder()).temporaries.size(), 1u);
+      if (targetExists) {
         EXPECT_EQ(tree.Read("t.bin"), "previous");
-      } else if (c.syncNameUsed) {
+      } else {
         EXPECT_FALSE(tree.Exists("t.bin"));
       }
     });
-    CopyFileRequest request = Request("src.bin", "t.bin", static_cast<int64_t>(content.size()));
-    request.securityRename = c.securityRename;
-    EXPECT_EQ(Copy(request).status, 1);
+    EXPECT_EQ(Copy(Request("src.bin", "t.bin", static_cast<int64_t>(content.size()))).status, 1);
     EXPECT_GT(midCopyChecks, 0);
     EXPECT_EQ(tree.Read("t.bin"), content);
-    EXPECT_FALSE(tree.Exists("t.bin.sync"));
+    EXPECT_EQ(tree.Read("t.bin.sync"), "the user's own file");
+    EXPECT_TRUE(platform::ListFolder(tree.WinFolder()).temporaries.empty());
   }
 }
 
-TEST_F(FileCopyTest, AStaleSyncFileIsRemovedFirst) {
-  tree.Write("src.txt", "fresh");
-  tree.Write("t.txt", "old");
-  tree.Write("t.txt.sync", "stale leftover of an earlier run");
-  ::chmod(tree.Posix("t.txt.sync").c_str(), 0444);
-  EXPECT_EQ(Copy(Request("src.txt", "t.txt", 5)).status, 1);
-  EXPECT_EQ(tree.Read("t.txt"), "fresh");
-  EXPECT_FALSE(tree.Exists("t.txt.sync"));
-}
-
-TEST_F(FileCopyTest, ANameTooLongForTheSyncSuffixIsReplacedThroughAHiddenName) {
-  const std::string name(253, 'n');  // + ".sync" passes the file system's 255
-  tree.Write("src.txt", "fresh");
-  tree.Write("d/" + name, "old");
-  EXPECT_EQ(Copy(Request("src.txt", "d/" + name, 5)).status, 1);
-  EXPECT_EQ(tree.Read("d/" + name), "fresh");
-  EXPECT_EQ(platform::ListFolder(tree.WinFolder("d")).entries.size(), 1u) << "nothing left beside the target";
-}
-
-TEST_F(FileCopyTest, ASyncNameThatCannotBeClearedStopsTheCopyBeforeAnythingIsTouched) {
-  tree.Write("src.txt", "fresh");
-  tree.Write("t.txt", "old");
-  tree.Mkdir("t.txt.sync/inside");
-  const CopyFileResult r = Copy(Request("src.txt", "t.txt", 5));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.message,
-            "Sicherheitsumbenennung der Datei schlug fehl, aus diesem Grund konnte die Datei nicht kopiert werden");
-  EXPECT_EQ(tree.Read("t.txt"), "old");
+// Writing into the existing file would have kept its owner, group, mode and
+// ACL; a replacement takes them over, unless the source's rights are asked
+// for.
+TEST_F(FileCopyTest, AReplacedFileKeepsItsOwnRightsUnlessTheSourcesAreAskedFor) {
+  if (!test::IsRoot()) GTEST_SKIP() << "giving files other owners needs root";
+  tree.Write("src.txt", "new");
+  ::chmod(tree.Posix("src.txt").c_str(), 0644);
+  for (bool copyRights : {false, true}) {
+    SCOPED_TRACE(copyRights);
+    tree.Write("t.txt", "old");
+    ASSERT_EQ(::chown(tree.Posix("t.txt").c_str(), 1234, 1235), 0);
+    ::chmod(tree.Posix("t.txt").c_str(), 0660);
+    test::MustRun("setfacl -m u:4321:r " + tree.Posix("t.txt"));
+    const std::string acl = test::AclOf(tree.Posix("t.txt"));
+    CopyFileRequest request = Request("src.txt", "t.txt", 3);
+    request.copyRights = copyRights;
+    ASSERT_EQ(Copy(request).status, 1);
+    EXPECT_EQ(tree.Read("t.txt"), "new");
+    if (copyRights) {
+      EXPECT_EQ(RightsOf(tree.Posix("t.txt")), (test::FileRights{0, 0, 0644}));
+    } else {
+      EXPECT_EQ(RightsOf(tree.Posix("t.txt")), (test::FileRights{1234, 1235, 0660}));
+      EXPECT_EQ(test::AclOf(tree.Posix("t.txt")), acl);
+    }
+  }
 }
 
 TEST_F(FileCopyTest, FailuresToOpenNameTheSideAndTheReason) {
@@ -194,7 +192,7 @@ TEST_F(FileCopyTest, FailuresToOpenNameTheSideAndTheReason) {
     EXPECT_EQ(r.message, c.message);
   }
   EXPECT_EQ(tree.Read("old.txt"), "old");
-  EXPECT_FALSE(tree.Exists("old.txt.sync"));
+  EXPECT_TRUE(platform::ListFolder(tree.WinFolder()).temporaries.empty());
   EXPECT_FALSE(tree.Exists("new.txt"));
 }
 
@@ -229,7 +227,7 @@ TEST_F(FileCopyTest, ACancelMidCopyKeepsTheOldTargetAndAnsweredNoLetsTheCopyFini
     EXPECT_EQ(r.aborted, confirmed);
     EXPECT_EQ(AbortRequested(), confirmed);
     EXPECT_EQ(r.status, 1);
-    EXPECT_FALSE(tree.Exists("t.bin.sync"));
+    EXPECT_TRUE(platform::ListFolder(tree.WinFolder()).temporaries.empty());
     if (!confirmed) {
       EXPECT_EQ(tree.Read("t.bin"), content);
       continue;
@@ -269,7 +267,8 @@ TEST_F(FileCopyTest, ACancelWhosePartialTargetCannotBeRemovedSaysSo) {
     return r.aborted && r.status == 3 && r.message.starts_with("Der Kopiervorgang wurde abgebrochen") ? 0 : 1;
   });
   EXPECT_EQ(outcome, 0);
-  EXPECT_TRUE(tree.Exists("pub/out/t.bin"));
+  EXPECT_FALSE(tree.Exists("pub/out/t.bin"));
+  EXPECT_EQ(platform::ListFolder(tree.WinFolder("pub/out")).temporaries.size(), 1u);
 }
 
 // Compares the byte ranges that hold data in `a` with the same ranges of `b`.
@@ -351,7 +350,7 @@ TEST_F(FileCopyTest, AFullDiskIsAWriteErrorAndLeavesTheOldTargetAsItWas) {
     const CopyFileResult r = Copy(Request(c.source, c.target, c.size));
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.message, "Schreibfehler: Bitte prüfen Sie den freien Speicherplatz Ihrer Medien!");
-    EXPECT_FALSE(tree.Exists(std::string(c.target) + ".sync"));
+    EXPECT_TRUE(platform::ListFolder(tree.WinFolder("disk")).temporaries.empty());
   }
   EXPECT_EQ(tree.Read("disk/old.bin"), "old target");
   EXPECT_FALSE(tree.Exists("disk/new.bin"));
@@ -372,7 +371,7 @@ TEST_F(FileCopyTest, AFolderThatRefusesWritesFailsWithoutTouchingTheTarget) {
   });
   EXPECT_EQ(outcome, 0);
   EXPECT_EQ(tree.Read("ro/a.txt"), "old");
-  EXPECT_FALSE(tree.Exists("ro/a.txt.sync"));
+  EXPECT_TRUE(platform::ListFolder(tree.WinFolder("ro")).temporaries.empty());
 }
 
 TEST_F(FileCopyTest, RightsAreCopiedOnlyWhenAsked) {

@@ -46,6 +46,13 @@ constexpr uint8_t kOnlyDest = 1, kOnlySource = 2, kDestOlder = 3;
 constexpr uint8_t kFolderOnlyDest = 8, kFolderOnlySource = 9, kFolderBoth = 10;
 constexpr uint8_t kToDest = 1, kToSource = 2;
 
+std::vector<std::string> NamesInFolder(const std::string& posix) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(posix)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 bool EndsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -147,6 +154,8 @@ class JobEnv {
     tree.Write("src/kept.txt", "k");
     GoldenOldStamps().Block(Src(), Dst(), 1).Entry("kept.txt", 133000000000000000ULL).WriteTo(OsVrl());
   }
+
+  std::vector<std::string> NamesIn(const std::string& rel) const { return NamesInFolder(tree.Posix(rel)); }
 
   // The job file and the pair copy are gone; nothing else changed there.
   void ExpectProfileFolderClean() const {
@@ -327,6 +336,29 @@ TEST(JobRecords, EveryJobLeavesItsRecords) {
                 e.Folder("absent", kFolderOnlySource, 1), e.CopyToDest("h3", 0, kHuge), e.CopyToDest("h4", 0, kHuge)});
        },
        {{0, ""}, {2, kChanged}, {2, kChanged}, {2, kChanged}, {2, "Der / die Ordner wurde/n nicht gefunden!"}}},
+      {"a name spelt otherwise only in case is that file, replaced under its own spelling",
+       [](JobEnv& e, EngineCall&) {
+         JobItemSpec item = e.CopyToDest("Report.TXT", e.File("src/Report.TXT", "new report", 12), 10, kDestOlder);
+         item.destination = "report.txt", item.destinationSize = 3, item.destinationTime = e.File("dst/report.txt", "old", 1);
+         e.Job({e.Both(), item});
+       },
+       {{0, ""}, {1, kCopied}},
+       [](JobEnv& e) {
+         EXPECT_EQ(e.tree.Read("dst/report.txt"), "new report");
+         EXPECT_FALSE(e.tree.Exists("dst/Report.TXT"));
+       }},
+      {"folder items naming . or .. are refused and nothing outside the pair is touched",
+       [](JobEnv& e, EngineCall&) {
+         e.tree.Write("outside/victim.txt", "mine");
+         e.tree.Write("src/x.txt", "x");
+         const uint32_t dos = e.File("src/x.txt", "x");
+         e.Job({FolderItem(e.Src(), e.Dst("..\\outside"), kFolderBoth, 1), e.CopyToDest("victim.txt", dos, 1),
+                FolderItem(e.Src("..\\outside"), e.Dst("gone"), kFolderOnlySource, 2),
+                e.CopyToDest("victim.txt", 0, 0, kOnlySource)});
+       },
+       {{2, "Der Ordnerpfad enthält \".\" oder \"..\" und wurde übergangen!"},
+        {2, "Der Ordnerpfad enthält \".\" oder \"..\" und wurde übergangen!"}},
+       [](JobEnv& e) { EXPECT_EQ(e.tree.Read("outside/victim.txt"), "mine"); }},
       {"a torn job file and an unknown item",
        [](JobEnv& e, EngineCall&) {
          const uint32_t dos = e.File("src/t.txt", "t");
@@ -623,6 +655,74 @@ TEST_F(JobTest, AFailingRunStillCleansUpAndKeepsTheStampHistory) {
   ExpectProfileFolderClean();
 }
 
+// --- Nothing outside the pair ---------------------------------------------------------------
+
+// A run paused after its list was built, while destination folders are
+// swapped for links to a folder outside: nothing outside changes, and every
+// item of those folders says so.
+TEST_F(JobTest, FoldersSwappedForLinksAfterTheListLeadNowhereOutside) {
+  tree.Write("outside/keep.txt", "outside");
+  tree.Write("outside/old.txt", "outside");
+  const uint32_t dos = File("src/sub/new.txt", "new");
+  const uint32_t old = File("dst/sub/old.txt", "old");
+  File("dst/gone/g.txt", "g");
+  Job({Folder("sub", kFolderBoth, 4), CopyToDest("new.txt", dos, 3), OnlyOnDest("old.txt", old, 3, 2),
+       OnlyOnDest("keep.txt", 0, 0, 2), Folder("gone", kFolderOnlyDest, 2), OnlyOnDest("g.txt", 0, 0, 2),
+       OnlyOnDest("keep.txt", 0, 0, 2)});
+  for (const char* rel : {"dst/sub", "dst/gone"}) {
+    fs::rename(tree.Posix(rel), tree.Posix(std::string(rel) + "-moved"));
+    fs::create_directory_symlink(tree.Posix("outside"), tree.Posix(rel));
+  }
+  ASSERT_EQ(RunWritten(Call()), S_OK);
+  EXPECT_EQ(NamesIn("outside"), (std::vector<std::string>{"keep.txt", "old.txt"}));
+  EXPECT_EQ(tree.Read("outside/keep.txt") + tree.Read("outside/old.txt"), "outsideoutside");
+  ExpectRecords({{0, ""}, {2, "*symbolic links"}, {2, "*symbolic links"}, {2, "*symbolic links"},
+                 {2, "*symbolic links"}, {2, "*symbolic links"}, {2, "*symbolic links"}});
+}
+
+// --- Old stamps that cannot be merged ---------------------------------------------------------
+
+// The merge of 200 earlier stamps cannot write its result (the disk is
+// full): this run's stamps and the earlier ones are both kept, and the
+// protocol says so with an error before its trailer.
+TEST_F(JobTest, AMergeThatFailsKeepsTheEarlierStampsAndSaysSo) {
+  GoldenOldStamps history;
+  history.Block(Src(), Dst(), 200);
+  for (int i = 0; i < 200; ++i) {
+    tree.Write("src/h" + std::to_string(i), "h");
+    history.Entry("h" + std::to_string(i), 133000000000000000ULL + static_cast<uint64_t>(i));
+  }
+  history.WriteTo(OsVrl());
+  const std::string earlier = tree.Read(profile + "OS.vrl");
+  const uint32_t a = File("src/a.txt", "a");
+  const int outcome = RunWithFileSizeLimit(earlier.size() + 100, [&] {
+    return RunJob({Both(), CopyToDest("a.txt", a, 1)}, Call(true)) == S_OK ? 0 : 1;
+  });
+  ASSERT_EQ(outcome, 0);
+  EXPECT_EQ(tree.Read(profile + "OS.vrl1"), earlier);
+  EXPECT_EQ(StampNames(OsVrl()), (std::vector<std::string>{"a.txt"}));
+  ExpectRecords({{0, ""}, {1, kCopied}, {2, "Die bisherigen Zeitstempel bleiben in dieser Datei*File too large"}});
+  EXPECT_EQ(Ptk().records[2].first, tree.Win(profile + "OS.vrl1"));
+  EXPECT_EQ(Ptk().trailer->errorFlag, 1);
+}
+
+// A protocol with nothing to tell that cannot be deleted is kept, whole and
+// with the reason, and the run still succeeds.
+TEST_F(JobTest, AnEmptyProtocolThatCannotBeDeletedIsKeptWithTheReason) {
+  if (!IsRoot()) GTEST_SKIP() << "needs root to run the engine as another user";
+  for (const std::string& root : {tree.Posix(), registry.Directory()}) {
+    for (const auto& e : fs::recursive_directory_iterator(root)) fs::permissions(e.path(), fs::perms::all, fs::perm_options::add);
+    fs::permissions(root, fs::perms::all, fs::perm_options::add);
+  }
+  // Sticky and root's: others may add files there but not delete root's.
+  ASSERT_EQ(chmod(tree.Posix(profile + "AUTOptk").c_str(), 01777), 0);
+  Job({Both()});
+  const int outcome = RunUnprivileged([&] { return RunWritten(Call()) == S_OK ? 0 : 1; });
+  ASSERT_EQ(outcome, 0);
+  ExpectRecords({{0, ""}, {2, "Das leere Protokoll konnte nicht gelöscht werden: Operation not permitted"}});
+  EXPECT_TRUE(Ptk().trailer);
+}
+
 // --- Pieces ---------------------------------------------------------------------------------
 
 TEST(PathIsBelowRoot, MatchesRootsAsPrefixesOnly) {
@@ -645,8 +745,14 @@ TEST(PathIsBelowRoot, MatchesRootsAsPrefixesOnly) {
       {"ftp://example.org\\pub\\x\\", "ftp://example.org/pub/", true},
       {"ftp://example.org/Pub/", "ftp://example.org/pub/", false},
       {"C:\\Daten\\", "", false},
+      // Compared as normalised paths: doubled separators are one; "." and
+      // ".." lead nowhere below a root.
+      {"C:\\Daten\\\\sub\\", "C:\\Daten\\", true},
+      {"C:\\Daten\\..\\Other\\", "C:\\Daten\\", false},
+      {"C:\\Daten\\.\\", "C:\\Daten\\", false},
   };
   for (const Case& c : cases) EXPECT_EQ(PathIsBelowRoot(c.path, c.root), c.below) << c.path << " in " << c.root;
+  EXPECT_EQ(PathBelowRoot("C:\\Daten\\\\sub/x\\", "c:\\Daten"), "sub\\x\\");
 }
 
 TEST(FolderPairFinder, SearchesOnFromTheLastPairAndRoundToTheStart) {

@@ -6,7 +6,11 @@
 #include <QObject>
 #include <QThread>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "platform/gui/questionbox.h"
@@ -15,6 +19,16 @@
 
 namespace kv::platform::gui {
 namespace {
+
+std::atomic<bool> g_boxesToStandardError{false};
+
+// A box's line break is a carriage return, which a terminal would not show.
+ui::Answer WriteBox(const ui::Question& question) {
+  std::string text = question.text;
+  std::replace(text.begin(), text.end(), '\r', '\n');
+  std::fprintf(stderr, "%s: %s\n", ui::CaptionOf(question).c_str(), text.c_str());
+  return ui::SafeAnswer(question.buttons);
+}
 
 QApplication* WidgetApplication() { return qobject_cast<QApplication*>(QCoreApplication::instance()); }
 
@@ -38,6 +52,7 @@ class QtWindowBackend final : public ui::WindowBackend {
   }
 
   ui::Answer AskHere(const ui::Question& question) override {
+    if (g_boxesToStandardError) return WriteBox(question);
     std::unique_ptr<QMessageBox> box(NewQuestionBox(question));
     box->exec();
     return AnswerOf(*box, question);
@@ -46,6 +61,7 @@ class QtWindowBackend final : public ui::WindowBackend {
   // The box owns `answered` through its connection: deleting the box
   // unanswered destroys it uncalled.
   void Open(const ui::Question& question, std::function<void(ui::Answer)> answered) override {
+    if (g_boxesToStandardError) return answered(WriteBox(question));
     QMessageBox* box = NewQuestionBox(question);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
@@ -62,5 +78,7 @@ void InstallQtWindowBackend() {
   static auto* backend = new QtWindowBackend;
   ui::InstallWindowBackend(backend);
 }
+
+void SetBoxesToStandardError(bool on) { g_boxesToStandardError = on; }
 
 }  // namespace kv::platform::gui

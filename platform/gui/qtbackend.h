@@ -10,4 +10,9 @@ namespace kv::platform::gui {
 // Installs the Qt backend for the process; calling it again does no harm.
 void InstallQtWindowBackend();
 
+// A program whose windows nobody can see (offscreen) writes the text of
+// every box to standard error and takes the box's safe answer instead of
+// waiting for a click that cannot come.
+void SetBoxesToStandardError(bool on);
+
 }  // namespace kv::platform::gui

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,7 +11,6 @@
 #include <cerrno>
 #include <map>
 #include <random>
-#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +81,7 @@ TEST_F(FilesTest, ListsEveryKindOfEntry) {
   ASSERT_EQ(symlink("loop", tree_.Posix("loop").c_str()), 0);
   ASSERT_EQ(mkfifo(tree_.Posix("pipe").c_str(), 0644), 0);
   tree_.Write("back\\slash.txt", "x");
+  tree_.Write(".kvtmp-A1b2C3d4E5", "left by a killed run");
   tree_.SetMTime("plain.txt", 1700000000, 123456789);
   tree_.SetMTime("sub", 1600000000, 0);
 
@@ -89,7 +90,13 @@ TEST_F(FilesTest, ListsEveryKindOfEntry) {
   std::map<std::string, DirEntry> e = ByName(listing);
   EXPECT_EQ(e.size(), 9u);
   EXPECT_EQ(listing.unnamable, std::vector<std::string>{"back\\slash.txt"});
-  EXPECT_EQ(e.count("dangling") + e.count("loop") + e.count("back\\slash.txt"), 0u);
+  // Links to nothing and the system's temporaries are listed apart: what a
+  // broken link stood for is unknown, a temporary is no user data.
+  std::vector<std::string> broken = listing.brokenLinks;
+  std::sort(broken.begin(), broken.end());
+  EXPECT_EQ(broken, (std::vector<std::string>{"dangling", "loop"}));
+  EXPECT_EQ(listing.temporaries, std::vector<std::string>{".kvtmp-A1b2C3d4E5"});
+  EXPECT_EQ(e.count("dangling") + e.count("loop") + e.count("back\\slash.txt") + e.count(".kvtmp-A1b2C3d4E5"), 0u);
 
   const struct { const char* name; bool isFolder; int64_t size; uint32_t attributes; bool isLink; } expected[] = {
       {"plain.txt", false, 5, kAttrArchive, false},
@@ -381,8 +388,13 @@ TEST_F(FilesTest, TimesAndSizes) {
   EXPECT_EQ(GetLastError(), ENOENT);
 }
 
+bool IsTempFileNameOf(std::string_view name, std::string_view prefix) {
+  if (name.size() != prefix.size() + 8 || !name.starts_with(prefix) || !name.ends_with(".tmp")) return false;
+  return std::all_of(name.begin() + static_cast<ptrdiff_t>(prefix.size()), name.end() - 4,
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
 TEST_F(FilesTest, TemporaryFileNames) {
-  const std::regex pattern(R"(kv[0-9A-F]{4}\.tmp)");
   const std::string folder = tree_.WinFolder();
   std::string first = GetTempFileName(folder, "kv");
   std::string second = GetTempFileName(tree_.Win(""), "kv");  // without the trailing "\"
@@ -392,7 +404,7 @@ TEST_F(FilesTest, TemporaryFileNames) {
   for (const std::string& name : {first, second}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(name.substr(0, folder.size()), folder);
-    EXPECT_TRUE(std::regex_match(name.substr(folder.size()), pattern));
+    EXPECT_TRUE(IsTempFileNameOf(name.substr(folder.size()), "kv"));
     EXPECT_TRUE(FileExists(name));
     EXPECT_EQ(GetFileSize(name), 0);
   }
@@ -400,6 +412,33 @@ TEST_F(FilesTest, TemporaryFileNames) {
   EXPECT_EQ(GetLastError(), ENOENT);
   EXPECT_EQ(GetTempFileName(folder, "..\\x"), "");
   EXPECT_EQ(GetLastError(), EINVAL);
+}
+
+// What killed runs left behind goes; what a live run still holds (here or
+// in another process) stays, and so does anything else.
+TEST_F(FilesTest, LeftoversOfKilledRunsGoButHeldFilesStay) {
+  const std::string folder = tree_.WinFolder();
+  const std::string held = GetHeldTempFileName(folder, "$");
+  ASSERT_FALSE(held.empty());
+  tree_.Write("$0A1F.tmp", "job of a killed run");
+  tree_.Write(".kvtmp-Zz09Zz09Zz", "copy of a killed run");
+  tree_.Write(".kvtmp-Held000000", "copy of a live run elsewhere");
+  const int holder = open(tree_.Posix(".kvtmp-Held000000").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  for (const char* other : {"$user.tmp", "$0A1G.tmp", "x$0A1F.tmp", "OS.vrl", ".kvtmp-short"}) tree_.Write(other, "keep");
+  ASSERT_EQ(symlink("$0A1F.tmp", tree_.Posix("$0B2C.tmp").c_str()), 0);
+
+  EXPECT_EQ(RemoveLeftoverTempFiles(folder, "$"), 2);
+  EXPECT_FALSE(tree_.Exists("$0A1F.tmp") || tree_.Exists(".kvtmp-Zz09Zz09Zz"));
+  for (const char* kept : {"$user.tmp", "$0A1G.tmp", "x$0A1F.tmp", "OS.vrl", ".kvtmp-short", ".kvtmp-Held000000", "$0B2C.tmp"})
+    EXPECT_TRUE(tree_.Exists(kept)) << kept;
+  EXPECT_TRUE(FileExists(held));
+
+  // Once its run deleted it (or let it go), nothing holds it any more.
+  close(holder);
+  ReleaseHeldFile(held);
+  EXPECT_EQ(RemoveLeftoverTempFiles(folder, "$"), 2);
+  EXPECT_FALSE(FileExists(held));
 }
 
 TEST_F(FilesTest, PrivateTemporaryFolder) {

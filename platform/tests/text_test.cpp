@@ -25,9 +25,9 @@ std::string Utf8(uint32_t cp) {
   return s;
 }
 
-// --- Delphi-style helpers -----------------------------------------------------
+// --- 1-based, clamping helpers ------------------------------------------------
 
-TEST(TextDelphi, CopyClampsIndexAndCount) {
+TEST(TextOneBasedClamping, CopyClampsIndexAndCount) {
   struct Case { int64_t index, count; const char* expected; };
   const Case cases[] = {
       {2, 3, "bcd"},        {1, 6, "abcdef"},        {6, 1, "f"},
@@ -41,7 +41,7 @@ TEST(TextDelphi, CopyClampsIndexAndCount) {
   EXPECT_EQ(Copy("", 1, 1), "");
 }
 
-TEST(TextDelphi, DeleteRemovesOnlyTheClampedRange) {
+TEST(TextOneBasedClamping, DeleteRemovesOnlyTheClampedRange) {
   struct Case { int64_t index, count; const char* expected; };
   const Case cases[] = {
       {2, 3, "aef"},       {6, 100, "abcde"},     {1, INT64_MAX, ""},
@@ -56,7 +56,7 @@ TEST(TextDelphi, DeleteRemovesOnlyTheClampedRange) {
   }
 }
 
-TEST(TextDelphi, PosIsOneBasedAndZeroWhenAbsent) {
+TEST(TextOneBasedClamping, PosIsOneBasedAndZeroWhenAbsent) {
   struct Case { const char* sub; const char* s; int64_t expected; };
   const Case cases[] = {
       {"cd", "abcdef", 3}, {"abc", "abc", 1}, {"", "abc", 0}, {"x", "abc", 0},
@@ -65,7 +65,7 @@ TEST(TextDelphi, PosIsOneBasedAndZeroWhenAbsent) {
   for (const Case& c : cases) EXPECT_EQ(Pos(c.sub, c.s), c.expected) << c.sub << " in " << c.s;
 }
 
-TEST(TextDelphi, TrimCutsBytesUpToBlank) {
+TEST(TextOneBasedClamping, TrimCutsBytesUpToBlank) {
   struct Case { std::string in, both, left, right; };
   const Case cases[] = {
       {"  a b \t\n", "a b", "a b \t\n", "  a b"},
@@ -80,7 +80,7 @@ TEST(TextDelphi, TrimCutsBytesUpToBlank) {
   }
 }
 
-TEST(TextDelphi, StrToIntDefTakesOnlyWholeNumbers) {
+TEST(TextOneBasedClamping, StrToIntDefTakesOnlyWholeNumbers) {
   struct Case { const char* text; int32_t expected; };
   const Case cases[] = {
       {"12", 12},           {" \t-7\r\n", -7},     {"+5", 5},          {"007", 7},
@@ -95,7 +95,7 @@ TEST(TextDelphi, StrToIntDefTakesOnlyWholeNumbers) {
   for (const Case& c : cases) EXPECT_EQ(StrToIntDef(c.text, 99), c.expected) << '"' << c.text << '"';
 }
 
-TEST(TextDelphi, StrToInt64DefUsesTheFullRange) {
+TEST(TextOneBasedClamping, StrToInt64DefUsesTheFullRange) {
   struct Case { const char* text; int64_t expected; };
   const Case cases[] = {
       {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN},

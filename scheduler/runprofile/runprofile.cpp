@@ -12,21 +12,16 @@
 #include <string>
 
 #include "platform/inifile.h"
-#include "platform/paths.h"
 #include "platform/program.h"
-#include "platform/volumes.h"
+#include "scheduler/runlauncher.h"
 #include "scheduler/runsync.h"
+#include "scheduler/schedulefile.h"
 #include "shared/profitem.h"
 #include "shared/useroptions.h"
 
 using namespace kv;
 
 namespace {
-
-std::string WorkFolder(const std::string& given) {
-  const std::string win = !given.empty() && given.front() == '/' ? platform::FromPosixPath(given) : given;
-  return platform::IncludeTrailingBackslash(win);
-}
 
 int ExitStatusOf(TRunOutcome outcome) {
   switch (outcome) {
@@ -45,7 +40,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string profileNo = argv[2];
-  const std::string profileFolder = WorkFolder(argv[1]) + "Profile\\";
+  const std::string profileFolder = WorkFolderOf(argv[1]) + "Profile\\";
   const std::string scheduleFile = profileFolder + "Timer.dat";
 
   const ProfileLookup lookup = FindProfile(profileFolder + "Pro.kst", profileNo);
@@ -55,11 +50,9 @@ int main(int argc, char** argv) {
   }
   const TUserOptions userOptions = LoadUserOptions(scheduleFile);
   const std::string mail = platform::IniFile(scheduleFile).ReadString(profileNo, "Mail", "");
-  const platform::IniFile runOptions(platform::ProgramFolder() + "Timer.ini");
-  const TRunHandle run = TthRunSync::Create(
-      runOptions.ReadBool("Options", "Minimized", false), !runOptions.ReadBool("Options", "ShowProcess", true),
-      *lookup.profile, userOptions, mail, runOptions.ReadInteger("Options", "CriticDel", 20),
-      runOptions.ReadBool("Options", "CheckDeleteAgain", true));
+  const TRunOptions options = ReadRunOptions(platform::ProgramFolder() + "Timer.ini");
+  const TRunHandle run = TthRunSync::Create(options.minimized, !options.showProcess, *lookup.profile, userOptions,
+                                            mail, options.criticDel, options.checkDeleteAgain);
   run.Wait();
   return ExitStatusOf(run.Outcome());
 }

@@ -31,6 +31,10 @@ TEST(ProfItem, DecodesEveryFieldAtItsOffset) {
                    .extLogDone = 1, .extLogErrors = 1, .deleteMode = 3,
                    .reservedFill = 0xEE};  // the unread ranges must stay unread
   TProfItem p = TProfItem::Decode(ProfileBytes(spec));
+  // Written back, the record is the editor's, but for the bytes nobody reads.
+  ProfileSpec unfilled = spec;
+  unfilled.reservedFill = 0;
+  EXPECT_EQ(p.Encode(), ProfileBytes(unfilled));
   EXPECT_EQ(p.profileNo + "|" + p.profileName + "|" + p.profilePath + "|" + p.commandBefore + "|" + p.commandAfter +
                 "|" + p.extLogPath + "|" + p.extLogSeparator,
             "0000042|Sicherung Büro|C:\\kv\\Profile\\0000042\\|mount /mnt/nas|umount /mnt/nas|C:\\kv\\ext.log|;");

@@ -67,6 +67,18 @@ TEST(PtkItemTest, MessageIsCutAtAWholeCharacterButPathsAreRefused) {
   std::vector<uint8_t> untouched(864, 0x55);
   EXPECT_THROW(longPath.EncodeInto(untouched), platform::FieldTooLong);
   EXPECT_EQ(untouched, std::vector<uint8_t>(864, 0x55)) << "a refused record leaves the buffer alone";
+
+  // A record of the system's own about a path never fails for its length:
+  // the path is cut at a whole character and marked.
+  const std::string folder = "C:\\" + std::string(247, 'f') + "\\";  // 251 bytes: "ä" would end at 253
+  const TPtkItem own = TPtkItem::SchedulerRecord(folder + "äOS.vrl", folder, kPtkError, "failed");
+  EXPECT_EQ(own.Encode(), Protocol()
+                              .Text(0, folder + "...")
+                              .Text(256, folder)
+                              .Byte(550, 10)
+                              .Byte(600, kPtkError)
+                              .Text(601, "failed")
+                              .bytes());
 }
 
 TEST(PtkItemTest, SetStatusAndMessageChangesOnlyThoseFields) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -133,6 +134,27 @@ class BuildSyncListTest : public ::testing::Test {
     for (const auto& [name, r] : JobFiles())
       rows.push_back(name + " " + std::to_string(r.stateCode) + " " + std::to_string(r.action));
     return rows;
+  }
+
+  // Builds as the unprivileged user, to whom the folders given belong (with
+  // the drive table); judge gets the report and the job and returns what
+  // the child exits with.
+  int BuildAsAnotherUser(std::initializer_list<const char*> owned,
+                         const std::function<int(const std::vector<std::string>&, const std::vector<JobRecord>&)>& judge) {
+    for (const char* rel : owned) EXPECT_EQ(::chown(t_.Posix(rel).c_str(), 65534, 65534), 0) << rel;
+    const std::string driveTable = SaveDriveTable();
+    EXPECT_EQ(::chown(platform::ToPosixPath(driveTable)->c_str(), 65534, 65534), 0);
+    return test::RunUnprivileged([&] {
+      std::string job;
+      std::vector<std::string> report;
+      BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable, job, vanished_, moved_, limit_,
+                    nullptr, &report);
+      return judge(report, test::DecodeJobFile(*platform::ToPosixPath(job)));
+    });
+  }
+
+  static bool AnyLine(const std::vector<std::string>& lines, const std::function<bool(const std::string&)>& pred) {
+    return std::any_of(lines.begin(), lines.end(), pred);
   }
 
   bool ReportMentions(const std::string& text) const {
@@ -340,27 +362,73 @@ TEST_F(BuildSyncListTest, UnreadableSourceFolderIsReported) {
   ASSERT_EQ(::chmod(t_.Posix().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(t_.Posix("src/locked").c_str(), 0700), 0);
   // Everything but the locked folder belongs to the unprivileged user.
-  for (const char* rel : {"work", "work/Profile", "work/Profile/0000001", "src", "dst", "dst/locked",
-                          "dst/locked/a.txt", "src/open.txt"}) {
-    ASSERT_EQ(::chown(t_.Posix(rel).c_str(), 65534, 65534), 0) << rel;
-  }
-  const std::string driveTable = SaveDriveTable();
-  ASSERT_EQ(::chown(platform::ToPosixPath(driveTable)->c_str(), 65534, 65534), 0);
-  const int result = test::RunUnprivileged([&] {
-    std::string job;
-    std::vector<std::string> report;
-    BuildSyncList(true, false, true, false, userOptions_, profile_, driveTable, job, vanished_, moved_, limit_,
-                  nullptr, &report);
-    const bool reported = std::any_of(report.begin(), report.end(), [&](const std::string& l) {
-      return l.find(t_.WinFolder("src/locked")) != std::string::npos;
-    });
-    const auto jobRecords = test::DecodeJobFile(*platform::ToPosixPath(job));
-    // The destination's copy must not be marked for deletion.
-    const bool deletes = std::any_of(jobRecords.begin(), jobRecords.end(),
-                                     [](const JobRecord& r) { return r.action == kActionDelete; });
-    return (reported ? 0 : 1) | (deletes ? 2 : 0);
-  });
+  const int result = BuildAsAnotherUser(
+      {"work", "work/Profile", "work/Profile/0000001", "src", "dst", "dst/locked", "dst/locked/a.txt", "src/open.txt"},
+      [&](const std::vector<std::string>& report, const std::vector<JobRecord>& job) {
+        const bool reported =
+            AnyLine(report, [&](const std::string& l) { return l.find(t_.WinFolder("src/locked")) != std::string::npos; });
+        // The destination's copy must not be marked for deletion.
+        const bool deletes =
+            std::any_of(job.begin(), job.end(), [](const JobRecord& r) { return r.action == kActionDelete; });
+        return (reported ? 0 : 1) | (deletes ? 2 : 0);
+      });
   EXPECT_EQ(result, 0);
+}
+
+// A filter file that is there but cannot be read is no "no filters": a
+// mirror would delete the folders the user had excluded. That pair's
+// deletions are withheld and the problem is reported; its copies go on.
+TEST_F(BuildSyncListTest, AnUnreadableFilterFileWithholdsThatPairsDeletions) {
+  if (!test::IsRoot()) GTEST_SKIP() << "needs root to run the build as another user";
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  test::WriteFilters(ProfilePosix("Filters.kst"), {FilterSpec{t_.WinFolder("src"), t_.WinFolder("dst"),
+                                                               {t_.Win("src/excluded")}, {}}});
+  Tree({"src/new.txt=n", "dst/excluded/kept.txt=k"});
+  ASSERT_EQ(::chmod(t_.Posix().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(ProfilePosix("Filters.kst").c_str(), 0600), 0);  // root's alone
+  const int result = BuildAsAnotherUser(
+      {"work", "work/Profile", "work/Profile/0000001", "src", "src/new.txt", "dst", "dst/excluded",
+       "dst/excluded/kept.txt"},
+      [](const std::vector<std::string>& report, const std::vector<JobRecord>& job) {
+        const bool reported = AnyLine(report, [](const std::string& l) {
+          return l.find("Filters.kst") != std::string::npos && l.find("Permission denied") != std::string::npos;
+        });
+        const bool deletes =
+            std::any_of(job.begin(), job.end(), [](const JobRecord& r) { return r.action == kActionDelete; });
+        const bool copies = std::any_of(job.begin(), job.end(), [](const JobRecord& r) { return r.source == "new.txt"; });
+        return (reported ? 0 : 1) | (deletes ? 2 : 0) | (copies ? 0 : 4);
+      });
+  EXPECT_EQ(result, 0);
+}
+
+// A folder whose path is longer than the 255 bytes a job file holds for it
+// is left out of both scans with a report line; the rest of the profile is
+// built (it used to fail the whole job, on every run).
+TEST_F(BuildSyncListTest, AFolderPathTooLongForTheJobFileLeavesOnlyThatFolderOut) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  const std::string root = t_.WinFolder("src");
+  const std::string deep = std::string(120, 'a') + "/" + std::string(270 - root.size() - 122, 'b');
+  Tree({"src/ok.txt=o", std::string("src/") + deep + "/far.txt=f", "dst/" + deep + "/old.txt=o"});
+  ASSERT_GT(root.size() + deep.size() + 1, 255u);
+  Build();
+  EXPECT_EQ(FileNames(), std::vector<std::string>{"ok.txt"});
+  EXPECT_TRUE(ReportMentions("länger als 255")) << ::testing::PrintToString(report_);
+  EXPECT_TRUE(ReportMentions(std::string(120, 'a') + "\\" + std::string(10, 'b'))) << ::testing::PrintToString(report_);
+}
+
+// Job files, pair copies and temporary files of runs that were killed are
+// cleared away by the next run of the profile; nothing else of the folder is.
+TEST_F(BuildSyncListTest, TheNextRunRemovesWhatKilledRunsLeftInTheProfileFolder) {
+  WriteProfile();
+  WritePairs({MirrorPair(t_.WinFolder("src"), t_.WinFolder("dst"))});
+  for (const char* leftover : {"$0C1D.tmp", "$FFFF.tmp", ".kvtmp-K1lledRun0"}) t_.Write("work/Profile/0000001/" + std::string(leftover), "x");
+  Build();
+  for (const char* leftover : {"$0C1D.tmp", "$FFFF.tmp", ".kvtmp-K1lledRun0"})
+    EXPECT_FALSE(t_.Exists("work/Profile/0000001/" + std::string(leftover))) << leftover;
+  EXPECT_TRUE(platform::FileExists(jobFile_));
+  EXPECT_TRUE(t_.Exists("work/Profile/0000001/SrcDest.kst"));
 }
 
 TEST_F(BuildSyncListTest, ProfileFolderThatCannotTakeTheJobFileIsAnError) {
@@ -491,16 +559,21 @@ TEST_F(FilterMasksTest, FolderKeysBecomeRelativeLowerCaseMasks) {
 // A folder name with mask syntax in it must leave out that folder (and what
 // begins with its name, as every folder key does) and nothing else: per case
 // the folder below the source root and a name the mask must not match.
-TEST_F(FilterMasksTest, FolderNameWithMaskSyntaxMatchesTheFolderOnly) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"we[ir]d", "wei]d"}, {"we[ird", "weird"}, {"a*b", "axyb"}, {"a?b", "axb"},
-      {"it's \"q\"", "it's q"}, {"x,y z", "x"}, {"[!a]", "b"}, {"a;b", "ab"}};
-  for (const auto& [name, other] : cases) {
-    TFilterMasks m = Read("C:\\S\\", "D:\\T\\", {"C:\\S\\" + name});
+// "*" and "?" in a folder key were meant as wildcards; "[" opens no set.
+TEST_F(FilterMasksTest, FolderKeysKeepTheirWildcardsButABracketIsLiteral) {
+  struct Case {
+    const char* key;
+    const char* matches;
+    const char* doesNotMatch;
+  } cases[] = {{"a*b", "axyb", "xab"},       {"a?b", "axb", "ab"},         {"we[ir]d", "we[ir]d", "wei]d"},
+               {"we[ird", "we[ird", "weird"}, {"[!a]", "[!a]", "b"},        {"it's \"q\"", "it's \"q\"", "it's q"},
+               {"x,y z", "x,y z", "x"},       {"a;b", "a;b", "ab"}};
+  for (const Case& c : cases) {
+    TFilterMasks m = Read("C:\\S\\", "D:\\T\\", {std::string("C:\\S\\") + c.key});
     const std::vector<std::string> masks = ParseMaskText(m.folderMasks);
     ASSERT_EQ(masks.size(), 1u) << m.folderMasks;
-    EXPECT_TRUE(MatchesAnyMask(platform::LowerCase(name) + "\\", masks)) << masks[0];
-    EXPECT_FALSE(MatchesAnyMask(other + "\\", masks)) << masks[0];
+    EXPECT_TRUE(MatchesAnyMask(std::string(c.matches) + "\\", masks)) << masks[0];
+    EXPECT_FALSE(MatchesAnyMask(std::string(c.doesNotMatch) + "\\", masks)) << masks[0];
   }
 }
 

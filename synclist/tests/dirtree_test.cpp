@@ -2,6 +2,7 @@
 #include "synclist/dirtree.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -331,6 +332,39 @@ TEST_F(DirTreeTest, FileLinksAreTheirTargetsAndFolderLinksAreLeftOutOnBothSides)
   EXPECT_EQ(IssuesOf(t), (std::vector<Issue>{{TScanIssueKind::FolderLink, TScanSide::Source, "", "linked\\"},
                                              {TScanIssueKind::UnnamableName, TScanSide::Source, "sub\\", "bad\\name.txt"},
                                              {TScanIssueKind::FolderLink, TScanSide::Destination, "", "shared\\"}}));
+}
+
+// What cannot be compared safely is left out of both scans, as a folder
+// filter would leave it out: a link that leads nowhere (a mirror would
+// otherwise delete its namesake on the other side) and a folder whose path
+// no job file could hold. The system's temporaries are no user data:
+// leftovers of killed runs go, one a live run holds stays.
+TEST_F(DirTreeTest, BrokenLinksPathsTooLongAndTemporariesAreLeftOutOfBothScans) {
+  Tree({"src/keep.txt=k", "dst/gone.txt=precious", "src/lost/in.txt=i", "src/abcdefghijkl/x.txt=x",
+        "dst/abcdefghijkl/y.txt=y", "src/.kvtmp-Leftover00=partial", "dst/.kvtmp-LiveWrite0=partial"});
+  std::filesystem::create_symlink(tree_.Posix("nowhere"), tree_.Posix("src/gone.txt"));
+  std::filesystem::create_symlink(tree_.Posix("nowhere"), tree_.Posix("dst/lost"));
+  const int holder = open(tree_.Posix("dst/.kvtmp-LiveWrite0").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  TDirTree t;
+  t.maxKeyBytes = 12;
+  Scan(t);
+  close(holder);
+
+  EXPECT_EQ(Dump(t), (Lines{" 10", "|keep.txt 1 1"}));
+  EXPECT_EQ(IssuesOf(t), (std::vector<Issue>{{TScanIssueKind::BrokenLink, TScanSide::Source, "", "gone.txt"},
+                                             {TScanIssueKind::PathTooLong, TScanSide::Source, "", "abcdefghijkl\\"},
+                                             {TScanIssueKind::BrokenLink, TScanSide::Destination, "", "lost"}}));
+  EXPECT_EQ(t.destinationEntriesSeen(), 1);
+  EXPECT_FALSE(tree_.Exists("src/.kvtmp-Leftover00"));
+  EXPECT_TRUE(tree_.Exists("dst/.kvtmp-LiveWrite0"));
+
+  // Roots so long that not even the root's own row fits: nothing at all.
+  TDirTree none;
+  none.maxKeyBytes = -1;
+  Scan(none);
+  EXPECT_TRUE(none.folderList().empty());
+  EXPECT_EQ(IssuesOf(none), (std::vector<Issue>{{TScanIssueKind::PathTooLong, TScanSide::Source, "", ""}}));
 }
 
 TEST_F(DirTreeTest, CaseCollisionsLeaveEverySpellingOutOfBothScans) {

@@ -342,15 +342,19 @@ TEST_F(SyncListTest, AddFromTreeSkipsOnlyEmptyFoldersPresentOnBothSides) {
   test::TempTree t;
   test::WriteTree(t, 1718452800, {"src/a/f1.txt=1", "src/emptyboth", "src/srconly", "dst/a", "dst/emptyboth",
                                   "dst/dstonly", "dst/b.txt=22"});
-  TDirTree tree;
-  tree.recurse = true;
-  tree.SetFolderKind(1);
-  tree.ScanSource(t.WinFolder("src"));
-  tree.ScanDestination(t.WinFolder("dst"));
-  tree.SortFolderList();
-  TSyncListe list;
-  list.SetRoots(t.Win("src"), t.Win("dst"));  // the missing "\" is added
-  list.AddFromTree(tree, {kStateFolderOnBothSides});
+  auto scanned = [&t] {
+    TDirTree tree;
+    tree.recurse = true;
+    tree.SetFolderKind(1);
+    tree.ScanSource(t.WinFolder("src"));
+    tree.ScanDestination(t.WinFolder("dst"));
+    tree.SortFolderList();
+    TSyncListe list;
+    list.SetRoots(t.Win("src"), t.Win("dst"));  // the missing "\" is added
+    list.AddFromTree(tree, {kStateFolderOnBothSides});
+    return list;
+  };
+  TSyncListe list = scanned();
   const std::string s = t.WinFolder("src");
   const std::string d = t.WinFolder("dst");
   const std::vector<std::string> expected = {
@@ -370,9 +374,12 @@ TEST_F(SyncListTest, AddFromTreeSkipsOnlyEmptyFoldersPresentOnBothSides) {
   EXPECT_EQ(rows, expected);
   EXPECT_EQ(list.GetRow(1).destinationSize, 2);
 
+  // The total list takes the pairs' rows over, one pair after the other.
   TSyncListe total;
-  total.AppendFrom(list);
-  total.AppendFrom(list);
+  total.AppendFrom(std::move(list));
+  TSyncListe second = scanned();
+  total.AppendFrom(std::move(second));
+  EXPECT_EQ(list.Count() + second.Count(), 0u);
   EXPECT_EQ(total.Count(), 2 * expected.size());
   EXPECT_EQ(total.GetRow(expected.size() + 3).source, "f1.txt");
 }

@@ -1,0 +1,69 @@
+#include "scheduler/runlauncher.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "platform/inifile.h"
+#include "platform/text.h"
+#include "platform/ui/jobstop.h"
+
+namespace kv {
+namespace {
+
+TRunHandle StartRunThread(const TRunOptions& options, const TProfItem& profile, const TUserOptions& userOptions,
+                          const std::string& mail) {
+  return TthRunSync::Create(options.minimized, !options.showProcess, profile, userOptions, mail, options.criticDel,
+                            options.checkDeleteAgain);
+}
+
+void Skipped(const std::string& profileNo, const std::string& why) {
+  std::fprintf(stderr, "Horavex: Profil %s nicht gestartet: %s\n", platform::OneLine(profileNo).c_str(),
+               platform::OneLine(why).c_str());
+}
+
+}  // namespace
+
+TRunOptions ReadRunOptions(const std::string& timerIni) {
+  const platform::IniFile ini(timerIni);
+  const TRunOptions defaults;
+  return TRunOptions{ini.ReadBool("Options", "ShowProcess", defaults.showProcess),
+                     ini.ReadBool("Options", "Minimized", defaults.minimized),
+                     ini.ReadInteger("Options", "CriticDel", defaults.criticDel),
+                     ini.ReadBool("Options", "CheckDeleteAgain", defaults.checkDeleteAgain)};
+}
+
+TRunLauncher::TRunLauncher(std::string timerIni, RunFactory factory)
+    : timerIni_(std::move(timerIni)), factory_(factory ? std::move(factory) : RunFactory(StartRunThread)) {}
+
+std::optional<TRunHandle> TRunLauncher::Launch(const std::string& profileNo, const std::string& mail,
+                                               const TUserOptions& userOptions) {
+  if (platform::ui::AllJobsStopping()) {
+    Skipped(profileNo, "das Programm wird beendet");
+    return std::nullopt;
+  }
+  const ProfileLookup lookup = FindProfile(userOptions.profileFolder + "Pro.kst", profileNo);
+  if (!lookup.profile) {
+    Skipped(profileNo, lookup.error);
+    return std::nullopt;
+  }
+  try {
+    TRunHandle run = factory_(ReadRunOptions(timerIni_), *lookup.profile, userOptions, mail);
+    std::lock_guard lock(mutex_);
+    std::erase_if(runs_, [](const TRunHandle& r) { return r.Outcome() != TRunOutcome::Running; });
+    runs_.push_back(run);
+    return run;
+  } catch (const std::exception& e) {
+    Skipped(profileNo, e.what());
+    return std::nullopt;
+  }
+}
+
+bool TRunLauncher::AnyRunning() {
+  std::lock_guard lock(mutex_);
+  std::erase_if(runs_, [](const TRunHandle& r) { return r.Outcome() != TRunOutcome::Running; });
+  return !runs_.empty();
+}
+
+}  // namespace kv
