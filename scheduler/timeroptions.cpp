@@ -2,7 +2,6 @@
 
 #include "platform/errors.h"
 #include "platform/inifile.h"
-#include "platform/program.h"
 #include "platform/registry.h"
 
 namespace kv {
@@ -18,7 +17,7 @@ std::string WriteFailure(const std::string& fileName) {
          "\" gespeichert werden: " + platform::SysErrorMessage(platform::GetLastError());
 }
 
-bool WriteOptions(platform::IniFile& ini, const TTimerIniOptions& options) {
+bool WriteOptions(platform::IniFile& ini, const TRunOptions& options) {
   return ini.WriteBool(kOptionsSection, "ShowProcess", options.showProcess) &&
          ini.WriteBool(kOptionsSection, "Minimized", options.minimized) &&
          ini.WriteInteger(kOptionsSection, "CriticDel", options.criticDel) &&
@@ -26,19 +25,6 @@ bool WriteOptions(platform::IniFile& ini, const TTimerIniOptions& options) {
 }
 
 }  // namespace
-
-std::string TimerIniFileName() { return platform::ProgramFolder() + "Timer.ini"; }
-
-TTimerIniOptions ReadTimerIniOptions(const std::string& iniFileName) {
-  const platform::IniFile ini(iniFileName);
-  const TTimerIniOptions defaults;
-  return TTimerIniOptions{
-      .showProcess = ini.ReadBool(kOptionsSection, "ShowProcess", defaults.showProcess),
-      .minimized = ini.ReadBool(kOptionsSection, "Minimized", defaults.minimized),
-      .criticDel = ini.ReadInteger(kOptionsSection, "CriticDel", defaults.criticDel),
-      .checkDeleteAgain = ini.ReadBool(kOptionsSection, "CheckDeleteAgain", defaults.checkDeleteAgain),
-  };
-}
 
 TOptionsPage PageOfNode(int absoluteIndex) {
   switch (absoluteIndex) {
@@ -79,7 +65,7 @@ TProfileMail TTimerOptionsModel::LoadProfileMail(std::string_view profileNo) {
   return mail;
 }
 
-std::vector<std::string> TTimerOptionsModel::Save(const TTimerIniOptions& options, bool mailActive,
+std::vector<std::string> TTimerOptionsModel::Save(const TRunOptions& options, bool mailActive,
                                                   std::string_view address) const {
   std::vector<std::string> failures;
   platform::IniFile ini(iniFileName_);

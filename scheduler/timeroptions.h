@@ -3,25 +3,13 @@
 // run options of "Timer.ini" and the error-report address of one profile in
 // "Timer.dat". The window (scheduler/windows/timeroptionswindow.h) shows and
 // changes these values; loading and writing them back happen here.
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "scheduler/runlauncher.h"
+
 namespace kv {
-
-// Section "Options" of "Timer.ini" beside the program.
-struct TTimerIniOptions {
-  bool showProcess = true;
-  bool minimized = false;
-  int32_t criticDel = 20;  // percent; 101 never stops a run
-  bool checkDeleteAgain = true;
-  friend bool operator==(const TTimerIniOptions&, const TTimerIniOptions&) = default;
-};
-
-// "Timer.ini" in the running program's folder.
-std::string TimerIniFileName();
-TTimerIniOptions ReadTimerIniOptions(const std::string& iniFileName);
 
 // The pages of the settings window and the tree node (absolute index) that
 // shows each; an index outside the tree shows none.
@@ -41,7 +29,7 @@ class TTimerOptionsModel {
  public:
   explicit TTimerOptionsModel(std::string iniFileName) : iniFileName_(std::move(iniFileName)) {}
 
-  TTimerIniOptions LoadOptions() const { return ReadTimerIniOptions(iniFileName_); }
+  TRunOptions LoadOptions() const { return ReadRunOptions(iniFileName_); }
 
   // The folder of "Timer.dat", ending in "\" (or "/").
   void SetScheduleFolder(std::string folder) { scheduleFolder_ = std::move(folder); }
@@ -54,7 +42,7 @@ class TTimerOptionsModel {
   // options, and for a profile that is still in "Timer.dat" its Mail key
   // (the address when active, else the key is removed). Returns one German
   // line per file that could not be written; empty when all went well.
-  std::vector<std::string> Save(const TTimerIniOptions& options, bool mailActive, std::string_view address) const;
+  std::vector<std::string> Save(const TRunOptions& options, bool mailActive, std::string_view address) const;
 
   std::string ScheduleFileName() const { return scheduleFolder_ + "Timer.dat"; }
 

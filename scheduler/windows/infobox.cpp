@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QPointer>
 #include <QScreen>
 
 #include <cstdio>
@@ -229,13 +228,6 @@ void TTFInfoBox::tlWebClick() {
 void TTFInfoBox::done(int result) {
   gui::ResetScreenCursor();
   QDialog::done(result);
-}
-
-void ShowInfoBox(QWidget* parent) {
-  // Held loosely: the parent may go while the box is open.
-  QPointer<TTFInfoBox> box = new TTFInfoBox(parent);
-  box->exec();
-  delete box;
 }
 
 }  // namespace kv

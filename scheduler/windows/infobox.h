@@ -73,7 +73,4 @@ class TTFInfoBox : public QDialog {
   std::vector<platform::StartedProcess> webLaunches_;
 };
 
-// Info1Click of the main window: shows the box modally and frees it.
-void ShowInfoBox(QWidget* parent);
-
 }  // namespace kv

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPointer>
 #include <QSpinBox>
 #include <QStyle>
 #include <QTextBlockFormat>
@@ -301,15 +300,15 @@ void TtfTimerOptions::WriteHelpTexts() {
   for (TOptionsPage page : kPages) WriteHelp(*helpViews_[Slot(page)], HelpOf(page));
 }
 
-void TtfTimerOptions::ShowOptions(const TTimerIniOptions& options) {
+void TtfTimerOptions::ShowOptions(const TRunOptions& options) {
   cbShowProcess_->setChecked(options.showProcess);
   cbMinimized_->setChecked(options.minimized);
   spKDel_->setValue(options.criticDel);  // brought into 1..101
   cbCheckDeletes_->setChecked(options.checkDeleteAgain);
 }
 
-TTimerIniOptions TtfTimerOptions::CurrentOptions() const {
-  return TTimerIniOptions{.showProcess = cbShowProcess_->isChecked(),
+TRunOptions TtfTimerOptions::CurrentOptions() const {
+  return TRunOptions{.showProcess = cbShowProcess_->isChecked(),
                           .minimized = cbMinimized_->isChecked(),
                           .criticDel = spKDel_->value(),
                           .checkDeleteAgain = cbCheckDeletes_->isChecked()};
@@ -412,15 +411,6 @@ void TtfTimerOptions::done(int result) {
     ui::Ask(ui::Question(text, ui::QuestionKind::Error, ui::QuestionButtons::Ok));
   }
   QDialog::done(result);
-}
-
-void ShowTimerOptions(QWidget* parent, const std::string& scheduleFolder, const std::string& profileNo) {
-  // Held loosely: the parent may go while the window is open.
-  QPointer<TtfTimerOptions> window = new TtfTimerOptions(TimerIniFileName(), parent);
-  window->setScheduleFolder(scheduleFolder);
-  window->LoadProfileMail(profileNo);
-  window->exec();
-  delete window;
 }
 
 }  // namespace kv

@@ -65,8 +65,8 @@ class TtfTimerOptions : public QDialog {
   void CreateMailPage();
   QWidget* CreatePage(TOptionsPage page, const char* name, QTextEdit* help, int helpHeight);
   void WriteHelpTexts();
-  void ShowOptions(const TTimerIniOptions& options);
-  TTimerIniOptions CurrentOptions() const;
+  void ShowOptions(const TRunOptions& options);
+  TRunOptions CurrentOptions() const;
   void ShowProfileMail(const TProfileMail& mail);
   void SetAddress(const QString& address);
   void Relayout();
@@ -89,10 +89,5 @@ class TtfTimerOptions : public QDialog {
   QLabel* label2_ = nullptr;
   QLabel* tlNoProfile_ = nullptr;
 };
-
-// miOptionsClick of the main window: the window for the folder of
-// "Timer.dat" and the selected row's profile number ("" for none), with
-// "Timer.ini" beside the program; shown modally and freed.
-void ShowTimerOptions(QWidget* parent, const std::string& scheduleFolder, const std::string& profileNo);
 
 }  // namespace kv

@@ -208,7 +208,8 @@ TEST_F(TimerOptionsTest, RichEditTextNeverShowsTheTextCursor) {
 TEST_F(TimerOptionsTest, ClosingUnchangedRewritesTheSameValues) {
   tree_.Write("Timer.ini", "[Options]\r\nShowProcess=0\r\nMinimized=1\r\nCriticDel=35\r\nCheckDeleteAgain=0\r\n");
   Close(*Open());
-  EXPECT_EQ(ReadTimerIniOptions(ini_.fileName()), (TTimerIniOptions{false, true, 35, false}));
+  EXPECT_EQ(ini_.ReadSectionValues("Options"),
+            (std::vector<std::string>{"ShowProcess=0", "Minimized=1", "CriticDel=35", "CheckDeleteAgain=0"}));
   EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", "?"), "ann@kestrovane.example");
   EXPECT_EQ(Schedule().ReadString("0000007", "Mail", "?"), "b@kestrovane.example");
 
