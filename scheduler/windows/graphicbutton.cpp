@@ -115,17 +115,6 @@ void TGraphicButton::mouseReleaseEvent(QMouseEvent* event) {
 
 void TGraphicButton::leaveEvent(QEvent* event) {
   QWidget::leaveEvent(event);
-  StopHovering();
-}
-
-// A button that goes away under the mouse (its click closed the window) gets
-// no leave: its cursor must not stay on the screen.
-void TGraphicButton::hideEvent(QHideEvent* event) {
-  QWidget::hideEvent(event);
-  if (hovering_) StopHovering();
-}
-
-void TGraphicButton::StopHovering() {
   platform::gui::ResetScreenCursor();
   hovering_ = false;
 }

@@ -53,11 +53,9 @@ class TGraphicButton : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
 
  private:
   void RebuildRegions();
-  void StopHovering();
 
   QString caption_;
   TAlignment align_ = TAlignment::taCenter;

@@ -121,19 +121,6 @@ TEST(GraphicButton, OnlyThePillOfTheLastPaintClicks) {
   EXPECT_EQ(clicks.count(), 0);
 }
 
-// A button that goes away under the mouse gets no leave.
-TEST(GraphicButton, HidingItWhileHoveredGivesTheCursorBack) {
-  TGraphicButton button;
-  button.setMoveCursor(Qt::PointingHandCursor);
-  button.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&button));
-  MoveMouse(&button, QPoint(45, 12));
-  ASSERT_EQ(ScreenCursor(), Qt::PointingHandCursor);
-  button.hide();
-  EXPECT_EQ(ScreenCursor(), Qt::ArrowCursor);
-  EXPECT_FALSE(button.hovering());
-}
-
 TEST(InfoBox, ButtonClosesOnItsRoundedEndsOnly) {
   auto box = ShownBox();
   QTest::mouseClick(box->gbEnd(), Qt::LeftButton, {}, QPoint(1, 1));
