@@ -37,10 +37,7 @@ void Notify(TRunEvent event, const TProfItem& profile) {
 // of one profile would take the same protocol name and each see the other's
 // half-done copies.
 std::string ProfileLockName(const std::string& profilePath) {
-  uint64_t hash = 14695981039346656037ull;
-  for (char c : platform::LowerCase(platform::IncludeTrailingBackslash(profilePath))) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  }
+  const uint64_t hash = platform::TextHash(platform::IncludeTrailingBackslash(profilePath));
   char name[40];
   std::snprintf(name, sizeof name, "run-%016llx.lock", static_cast<unsigned long long>(hash));
   return name;
