@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const std::string work = kv::platform::FromPosixPath((root / "work").string()) + "\\";
     const std::string program = kv::platform::FromPosixPath(bin.string()) + "\\";
-    kv::platform::Registry(kv::platform::Hive::CurrentUser).WriteString(kv::kWorkDirKey, "WorkDir", work);
+    kv::platform::Registry(kv::platform::Hive::CurrentUser).WriteString(kv::kUserKey, "WorkDir", work);
     WriteSchedule(work, program, options.entries);
 
     const pid_t pid = fork();

@@ -14,6 +14,8 @@
 namespace kv {
 
 inline constexpr std::string_view kScheduleFileName = "Timer.dat";
+// The user's key of the registry: WorkDir, ServiceAdress.
+inline constexpr std::string_view kUserKey = "Software\\Vorlem\\Kestrovane";
 
 // The working folder a WorkDir value names, ending in "\"; a folder of this
 // machine ("/home/ann/kv") is taken as well as a Windows path.

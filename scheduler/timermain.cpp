@@ -61,7 +61,7 @@ std::string TtfTimerMain::ScheduleFolder() const { return platform::ExtractFileP
 
 std::optional<int> TtfTimerMain::FormCreate() {
   const std::optional<std::string> workDir =
-      platform::Registry(platform::Hive::CurrentUser).ReadString(kWorkDirKey, "WorkDir");
+      platform::Registry(platform::Hive::CurrentUser).ReadString(kUserKey, "WorkDir");
   // An empty value is as good as none: it would make "Profile\Timer.dat" a
   // path relative to wherever the program was started.
   if (!workDir || platform::Trim(*workDir).empty()) {

@@ -99,7 +99,7 @@ int WriteDemo(const fs::path& folder) {
   WriteTextIfMissing(folder / "Quelle" / "Unterordner" / "Bericht.txt", "Ein Unterordner wird mit angelegt.\n");
   fs::create_directories(folder / "Ziel");
 
-  if (!platform::Registry(platform::Hive::CurrentUser).WriteString(kWorkDirKey, "WorkDir", work)) {
+  if (!platform::Registry(platform::Hive::CurrentUser).WriteString(kUserKey, "WorkDir", work)) {
     throw std::runtime_error("WorkDir: " + platform::SysErrorMessage(platform::GetLastError()));
   }
   std::printf("Arbeitsordner %s (WorkDir %s), Registry %s\n", folder.c_str(), work.c_str(),

@@ -34,7 +34,7 @@ class Horavex : public test::SchedulerFixture {
     for (const char* file : {"Horavex", "libkv_comrt.so", "KestroCom.dll", "regsvr32"}) {
       fs::copy_file(built / file, tree.Posix("bin/") + file);
     }
-    platform::Registry(platform::Hive::CurrentUser).WriteString(kWorkDirKey, "WorkDir", tree.WinFolder("W"));
+    platform::Registry(platform::Hive::CurrentUser).WriteString(kUserKey, "WorkDir", tree.WinFolder("W"));
   }
 
   Instance Start() {

@@ -69,7 +69,7 @@ class TimerMain : public test::SchedulerFixture {
     platform::ui::SetAllJobsStopping(false);
   }
   void SetWorkDir(const std::string& value) {
-    platform::Registry(platform::Hive::CurrentUser).WriteString(kWorkDirKey, "WorkDir", value);
+    platform::Registry(platform::Hive::CurrentUser).WriteString(kUserKey, "WorkDir", value);
   }
   std::optional<int> Create() {
     model.emplace(view, TTimerMainSetup{tree.WinFolder("bin"), &clock, &network, runs.Factory(),
@@ -110,7 +110,7 @@ TEST_F(TimerMain, StartUpEndsWithoutWorkDirOrWithoutSchedule) {
   const platform::BeepSink previous = platform::SetBeepSink([&] { ++beeps; });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    platform::Registry(platform::Hive::CurrentUser).DeleteKey(kWorkDirKey);
+    platform::Registry(platform::Hive::CurrentUser).DeleteKey(kUserKey);
     if (c.workDir) SetWorkDir(*c.workDir == "W" ? tree.Win("W") : *c.workDir);
     std::filesystem::remove(tree.Posix("W/Profile/Timer.dat"));
     if (c.schedule) tree.Write("W/Profile/Timer.dat", *c.schedule);

@@ -48,7 +48,7 @@ class TimerMainWindow : public ::testing::Test {
                "[0000001]\r\nName=Tägliche Sicherung\r\nKind=3\r\nDaily=23:59:59\r\nLastStart=11.01.26 23:59:59\r\n"
                "[0000002]\r\nName=Wochenende\r\nKind=4\r\n");
     tree.Mkdir("bin");
-    platform::Registry(platform::Hive::CurrentUser).WriteString(kWorkDirKey, "WorkDir", tree.WinFolder("W"));
+    platform::Registry(platform::Hive::CurrentUser).WriteString(kUserKey, "WorkDir", tree.WinFolder("W"));
   }
   void TearDown() override { platform::ui::SetAllJobsStopping(false); }
 
