@@ -91,7 +91,7 @@ int WriteDemo(const fs::path& folder) {
   WriteIfMissing(folder / "Profile" / "Pro.kst", profile.Encode());
   WriteIfMissing(folder / "Profile" / kProfileNo / "SrcDest.kst",
                  DemoPair(work + "Quelle\\", work + "Ziel\\").Encode());
-  WriteSchedule(work + "Profile\\Timer.dat");
+  WriteSchedule(work + "Profile\\" + std::string(kScheduleFileName));
 
   WriteTextIfMissing(folder / "Quelle" / "Willkommen.txt", "Horavex gleicht diesen Ordner nach \"Ziel\" ab.\n");
   WriteTextIfMissing(folder / "Quelle" / "Grüße aus Köln.txt", "Umlaute im Namen: äöüß\n");
