@@ -71,6 +71,12 @@ inline void WriteAll(int out, const std::string& text) {
   if (::write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(1);
 }
 
+// The value of the argument "--name=value" for name "--name="; nullptr for
+// any other argument.
+inline const char* OptionValue(const std::string& arg, const std::string& name) {
+  return arg.rfind(name, 0) == 0 ? arg.c_str() + name.size() : nullptr;
+}
+
 inline double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];

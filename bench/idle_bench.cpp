@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/childrun.h"
 #include "platform/inifile.h"
 #include "platform/program.h"
 #include "platform/registry.h"
@@ -41,8 +42,8 @@ Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--seconds=", 0) == 0) o.seconds = std::max(1, std::atoi(arg.c_str() + 10));
-    else if (arg.rfind("--entries=", 0) == 0) o.entries = std::max(1, std::atoi(arg.c_str() + 10));
+    if (const char* v = kv::bench::OptionValue(arg, "--seconds=")) o.seconds = std::max(1, std::atoi(v));
+    else if (const char* v = kv::bench::OptionValue(arg, "--entries=")) o.entries = std::max(1, std::atoi(v));
     else throw std::runtime_error("unknown argument " + arg);
   }
   return o;

@@ -10,14 +10,10 @@
 //
 //   run_bench [--dir=FOLDER] [--files=N] [--rounds=N]
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,17 +23,19 @@
 #include <string>
 #include <vector>
 
+#include "bench/childrun.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/program.h"
-#include "platform/record.h"
 #include "platform/volumes.h"
 #include "shared/folderpair.h"
-
-extern char** environ;
+#include "shared/profitem.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kv::bench::Median;
+using kv::bench::OptionValue;
 
 struct Options {
   std::string dir = fs::temp_directory_path().string();
@@ -49,9 +47,9 @@ Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--dir=", 0) == 0) o.dir = arg.substr(6);
-    else if (arg.rfind("--files=", 0) == 0) o.files = std::atoi(arg.c_str() + 8);
-    else if (arg.rfind("--rounds=", 0) == 0) o.rounds = std::max(1, std::atoi(arg.c_str() + 9));
+    if (const char* v = OptionValue(arg, "--dir=")) o.dir = v;
+    else if (const char* v = OptionValue(arg, "--files=")) o.files = std::atoi(v);
+    else if (const char* v = OptionValue(arg, "--rounds=")) o.rounds = std::max(1, std::atoi(v));
     else throw std::runtime_error("unknown argument " + arg);
   }
   return o;
@@ -70,14 +68,13 @@ void MakeSource(const std::string& src, int files) {
 }
 
 std::string WinFolder(const std::string& posix) {
-  std::string win = kv::platform::FromPosixPath(posix);
-  if (win.empty() || win.back() != '\\') win += '\\';
-  return win;
+  return kv::platform::IncludeTrailingBackslash(kv::platform::FromPosixPath(posix));
 }
 
 void WriteBytes(const std::string& posix, const std::vector<uint8_t>& bytes) {
-  std::ofstream(posix, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  if (!kv::platform::WriteFileAtomic(kv::platform::FromPosixPath(posix), bytes.data(), bytes.size())) {
+    throw std::runtime_error("cannot write " + posix);
+  }
 }
 
 // Work folder W with profile 0000001 mirroring src into dst.
@@ -95,36 +92,11 @@ void WriteProfile(const std::string& work, const std::string& src, const std::st
   pair.strategy.pairs[4].action = 2;  // file only in the destination: delete
   for (int p = 5; p <= 9; ++p) pair.strategy.pairs[static_cast<size_t>(p)] = {1, 1};
   WriteBytes(folder + "SrcDest.kst", pair.Encode());
-  kv::platform::RecordWriter profile(1628);  // "Pro.kst": number, name, folder
-  profile.Text(0, 7, "0000001");
-  profile.Text(8, 40, "Bench");
-  profile.Text(51, 255, WinFolder(folder));
-  WriteBytes(work + "/Profile/Pro.kst", profile.bytes());
-}
-
-struct Measured {
-  double seconds = 0;
-  long maxRssKiB = 0;
-};
-
-Measured Run(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  Measured m{std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " failed");
-  return m;
+  kv::TProfItem profile;
+  profile.profileNo = "0000001";
+  profile.profileName = "Bench";
+  profile.profilePath = WinFolder(folder);
+  WriteBytes(work + "/Profile/Pro.kst", profile.Encode());
 }
 
 // Relative path -> size and a hash of the content.
@@ -138,11 +110,6 @@ std::map<std::string, std::pair<uintmax_t, uint64_t>> Digest(const std::string& 
     out[fs::relative(e.path(), root).string()] = {e.file_size(), hash};
   }
   return out;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 struct Tool {
@@ -168,7 +135,7 @@ int main(int argc, char** argv) {
     const auto source = Digest(src);
 
     const std::string bin = *kv::platform::ToPosixPath(kv::platform::ProgramFolder());
-    Run({bin + "regsvr32", "/s", bin + "KestroCom.dll"});
+    kv::bench::RunTool({bin + "regsvr32", "/s", bin + "KestroCom.dll"});
     std::vector<Tool> tools = {
         {"runprofile", root + "/dst-kv", {bin + "runprofile", work, "0000001"}, {}, {}, 0},
         {"rsync -a", root + "/dst-rsync", {"rsync", "-a", src + "/", root + "/dst-rsync/"}, {}, {}, 0},
@@ -184,9 +151,9 @@ int main(int argc, char** argv) {
             fs::create_directories(tool.destination);
           }
           sync();
-          const Measured m = Run(tool.command);
-          (firstSync ? tool.first : tool.again).push_back(m.seconds);
-          tool.maxRssKiB = std::max(tool.maxRssKiB, m.maxRssKiB);
+          const kv::bench::ChildRun run = kv::bench::RunTool(tool.command);
+          (firstSync ? tool.first : tool.again).push_back(run.seconds);
+          tool.maxRssKiB = std::max(tool.maxRssKiB, run.peakKiB);
           if (Digest(tool.destination) != source) throw std::runtime_error(tool.name + ": the copy differs");
         }
       }
