@@ -62,6 +62,17 @@ void ReadSchedule(const platform::IniFile& schedule, std::string_view section, T
   }
 }
 
+TTimerItem ReadEntry(const platform::IniFile& schedule, std::string_view section, ISchedulerClock& clock) {
+  TTimerItem item;
+  item.profileNo = std::string(section);
+  item.name = schedule.ReadString(section, "Name", "");
+  item.kind = static_cast<uint8_t>(schedule.ReadInteger(section, "Kind", 0));
+  item.mail = schedule.ReadString(section, "Mail", "");
+  item.lastStart = schedule.ReadDateTime(section, "LastStart", 0);
+  ReadSchedule(schedule, section, item, clock);
+  return item;
+}
+
 DateTime ReadInterval(const platform::IniFile& schedule, std::string_view section) {
   return schedule.ReadTime(section, "Intervall", 0);
 }
