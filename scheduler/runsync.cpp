@@ -149,6 +149,9 @@ TRunOutcome TthRunSync::Execute() {
       Log(std::string("fehlgeschlagen: ") + e.what());
       return TRunOutcome::Stopped;
     }
+    // The run goes on, but the user must be able to see why the command
+    // had no effect.
+    Log(std::string("geht ohne Vorbefehl weiter: ") + e.what());
   }
 
   RunFiles files;

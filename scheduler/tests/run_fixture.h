@@ -9,7 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +32,7 @@ inline std::vector<std::string> LinesOnceWritten(const std::string& posix) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::vector<std::string> lines;
-  std::ifstream in(posix);
+  std::istringstream in(std::filesystem::exists(posix) ? ReadFileText(posix) : "");
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -77,12 +77,9 @@ class RunFixture : public ::testing::Test {
 
   static std::string ProfileRel(const ProfileSpec& spec) { return "W/Profile/" + spec.profileNo + "/"; }
 
-  // A profile whose folder holds these pairs; its "AUTOptk" folder is
-  // ProfileRel(spec) + "AUTOptk/".
+  // A profile whose folder ProfileRel(spec) holds these pairs.
   ProfileSpec Profile(const std::string& number, const std::vector<FolderPairSpec>& pairs) {
-    ProfileSpec spec;
-    spec.profileNo = number;
-    spec.profileName = "Profil " + number;
+    ProfileSpec spec{.profileNo = number, .profileName = "Profil " + number};
     spec.profilePath = tree.WinFolder(ProfileRel(spec));
     WriteSrcDest(tree.Posix(ProfileRel(spec) + "SrcDest.kst"), pairs);
     return spec;
@@ -104,6 +101,9 @@ class RunFixture : public ::testing::Test {
 
   DecodedPtk Protocol(const ProfileSpec& spec, const std::string& name) {
     return DecodePtk(tree.Posix(ProfileRel(spec) + "AUTOptk/" + name + ".ptk"));
+  }
+  std::vector<std::string> ProtocolNames(const ProfileSpec& spec) {
+    return ReadPtkNames(tree.Win(ProfileRel(spec) + "AUTOptk"));
   }
 
   // A script that writes its working folder and its arguments, one a line,
