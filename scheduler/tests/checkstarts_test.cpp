@@ -188,16 +188,11 @@ TEST_F(CheckStarts, ConcurrentStartsRecordOnlyTheirOwnProfile) {
   Load("12.01.2026 09:00:00", {"0000001", "0000006"});
   std::promise<void> dailyDone;
   std::atomic<bool> listFree{true};
-  TRunLauncher gated(tree.Win("bin/Timer.ini"), [&](const TRunOptions&, const TProfItem& p, const TUserOptions&,
-                                                     const std::string&) {
+  runs.starting = [&](const TProfItem& profile) {
     auto lockable = std::async(std::launch::async, [&] { (void)checker->LockList(); });
     if (lockable.wait_for(std::chrono::seconds(10)) != std::future_status::ready) listFree = false;
-    if (p.profileNo == "0000006") dailyDone.get_future().wait();
-    TRunHandle handle;
-    handle.Finish(TRunOutcome::Ended);
-    return handle;
-  });
-  checker.emplace(list, &grid, clock, gated, TimerLog());
+    if (profile.profileNo == "0000006") dailyDone.get_future().wait();
+  };
   std::thread watcher([&] { checker->NetChanged(true); });
   ASSERT_TRUE(test::Eventually([&] {
     auto lock = checker->LockList();
@@ -217,42 +212,23 @@ TEST_F(CheckStarts, ConcurrentStartsRecordOnlyTheirOwnProfile) {
 TEST_F(CheckStarts, ARunCountsAsGoingWhileItStarts) {
   WriteProfiles({"0000001"});
   std::promise<void> starting, release;
-  TRunLauncher slow(tree.Win("bin/Timer.ini"),
-                    [&](const TRunOptions&, const TProfItem&, const TUserOptions&, const std::string&) {
-                      starting.set_value();
-                      release.get_future().wait();
-                      TRunHandle handle;
-                      handle.Finish(TRunOutcome::Ended);
-                      return handle;
-                    });
-  std::thread starter([&] { slow.Launch("0000001", "", list.userOptions); });
+  runs.starting = [&](const TProfItem&) {
+    starting.set_value();
+    release.get_future().wait();
+  };
+  std::thread starter([&] { launcher->Launch("0000001", "", list.userOptions); });
   starting.get_future().wait();
-  EXPECT_TRUE(slow.AnyRunning());
+  EXPECT_TRUE(launcher->AnyRunning());
   release.set_value();
   starter.join();
-  EXPECT_FALSE(slow.AnyRunning());
+  EXPECT_FALSE(launcher->AnyRunning());
 }
-
-class ThrowingClock : public test::FakeClock {
- public:
-  platform::FileTime UtcNow() override {
-    if (failures > 0) {
-      --failures;
-      throw std::runtime_error("Uhr nicht lesbar");
-    }
-    return FakeClock::UtcNow();
-  }
-  std::atomic<int> failures{0};
-};
 
 TEST_F(CheckStarts, AFailingPassIsReportedOnceAndTheCheckerGoesOn) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteProfiles({"0000001"});
-  ThrowingClock failing;
-  failing.Set("12.01.2026 09:00:00");
   Load("12.01.2026 09:00:00", {"0000001"});
-  failing.failures = 5;
-  checker.emplace(list, &grid, failing, *launcher, TimerLog());
+  clock.failures = 5;
   testing::internal::CaptureStderr();
   checker->Start();
   const bool started = test::Eventually([&] { return runs.Count() == 1; });

@@ -37,14 +37,18 @@ TEST_F(NetConnection, HotplugProfilesStartOncePerConnectionAndAFailingProbeIsNoN
   const struct {
     milliseconds wait;
     size_t runs;
-  } steps[] = {{milliseconds(10), 2}, {milliseconds(10), 2}, {milliseconds(10), 2},
-               {milliseconds(10), 2}, {milliseconds(10), 2}, {TthCheckNetConnection::kSettleTime, 2},
-               {milliseconds(10), 4}, {milliseconds(10), 4}, {milliseconds(10), 4},
-               {milliseconds(10), 4}};
+    bool started;  // the hotplug entries' marks
+  } steps[] = {{milliseconds(10), 2, true},  {milliseconds(10), 2, true},
+               {milliseconds(10), 2, false}, {milliseconds(10), 2, false},
+               {milliseconds(10), 2, false}, {TthCheckNetConnection::kSettleTime, 2, false},
+               {milliseconds(10), 4, true},  {milliseconds(10), 4, true},
+               {milliseconds(10), 4, false}, {milliseconds(10), 4, false}};
   for (size_t i = 0; i < std::size(steps); ++i) {
-    EXPECT_EQ(watcher.Step(), steps[i].wait) << "step " << i;
-    EXPECT_EQ(runs.Count(), steps[i].runs) << "step " << i;
-    if (i == 2) EXPECT_FALSE(list.Get(0).started || list.Get(1).started);
+    SCOPED_TRACE(testing::Message() << "step " << i);
+    EXPECT_EQ(watcher.Step(), steps[i].wait);
+    EXPECT_EQ(runs.Count(), steps[i].runs);
+    EXPECT_EQ(list.Get(0).started && list.Get(1).started, steps[i].started);
+    EXPECT_FALSE(list.Get(2).started);
   }
   EXPECT_EQ(runs.Started(), (std::vector<std::string>{"0000006", "0000008", "0000006", "0000008"}));
   EXPECT_EQ(errors, (std::vector<int>{10093, 10050}));

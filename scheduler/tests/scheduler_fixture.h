@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -42,7 +43,11 @@ inline bool Eventually(const std::function<bool()>& condition) {
 
 class FakeClock : public ISchedulerClock {
  public:
-  platform::FileTime UtcNow() override { return now_.load(); }
+  // The next `failures` readings fail.
+  platform::FileTime UtcNow() override {
+    if (failures > 0 && failures-- > 0) throw std::runtime_error("Uhr nicht lesbar");
+    return now_.load();
+  }
   // "DD.MM.YYYY HH:NN:SS" with an optional ".mmm": local time (a time that
   // the autumn switch repeats means its first occurrence); with the suffix
   // "Z" the same in UTC.
@@ -55,6 +60,7 @@ class FakeClock : public ISchedulerClock {
                            : platform::FileTimeFromDateTime(platform::DateTimeFromCivil({y, mo, d, h, mi, sec, 0}));
     now_ = whole + ms * 10000LL;
   }
+  std::atomic<int> failures{0};
 
  private:
   std::atomic<platform::FileTime> now_{platform::kFileTimeOfUnixEpoch};
@@ -87,11 +93,13 @@ inline constexpr platform::NetworkState kNetUp{true, 0};
 inline constexpr platform::NetworkState kNetDown{false, 0};
 
 // Runs that are recorded ("number" or "number mail") instead of made. Each
-// ends at once, or, with hold set, stays running until released.
+// ends at once, or, with hold set, stays running until released. Before a
+// run is recorded, `starting` (when set) gets its profile.
 class RecordedRuns {
  public:
   TRunLauncher::RunFactory Factory() {
     return [this](const TRunOptions&, const TProfItem& profile, const TUserOptions&, const std::string& mail) {
+      if (starting) starting(profile);
       TRunHandle handle;
       std::lock_guard lock(mutex_);
       overlapped_ = overlapped_ || !held_.empty();  // "one at a time" broken
@@ -117,6 +125,7 @@ class RecordedRuns {
 
   std::atomic<bool> hold{false};
   TRunOutcome outcome = TRunOutcome::Ended;
+  std::function<void(const TProfItem&)> starting;
 
  private:
   mutable std::mutex mutex_;

@@ -108,7 +108,9 @@ TEST_F(TimerMain, StartUpEndsWithoutWorkDirOrWithoutSchedule) {
     beeps = 0;
     EXPECT_EQ(Create(), c.exitStatus);
     EXPECT_EQ(window.Boxes().size() - boxes.size(), c.box ? 1u : 0u);
-    if (c.box) EXPECT_EQ(window.Boxes().back(), std::string(kMissingWorkDirText));
+    if (c.box) {
+      EXPECT_EQ(window.Boxes().back(), std::string(kMissingWorkDirText));
+    }
     EXPECT_EQ(beeps, c.box ? 1 : 0);
     EXPECT_FALSE(view.trayShown);
     model.reset();
