@@ -27,6 +27,7 @@
 #include "platform/registry.h"
 #include "platform/time.h"
 #include "platform/volumes.h"
+#include "scheduler/schedulefile.h"
 #include "scheduler/timermain.h"
 
 namespace {
@@ -61,14 +62,13 @@ void WriteSchedule(const std::string& work, const std::string& program, int entr
   const int64_t today = static_cast<int64_t>(now);
   const int weekday = static_cast<int>(((today + 5) % 7 + 7) % 7);  // Monday 0
   const int monthDay = kv::platform::CivilFromDateTime(static_cast<double>(today)).day;
-  IniFile schedule(work + "Profile\\Timer.dat");
+  IniFile schedule(work + "Profile\\" + std::string(kv::kScheduleFileName));
   IniFile log(program + "Timer.log");
   log.WriteString("State", "Active", "");
   for (int i = 0; i < entries; ++i) {
-    char number[8];
-    std::snprintf(number, sizeof number, "%07d", i + 1);
+    const std::string number = kv::ProfileNumberText(i + 1);
     const int kind = 1 + i % 5;
-    schedule.WriteString(number, "Name", std::string("Leerlauf ") + number);
+    schedule.WriteString(number, "Name", "Leerlauf " + number);
     schedule.WriteInteger(number, "Kind", kind);
     switch (kind) {
       case 1:

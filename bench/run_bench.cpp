@@ -24,11 +24,11 @@
 #include <vector>
 
 #include "bench/childrun.h"
+#include "bench/mirrorpair.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/program.h"
 #include "platform/volumes.h"
-#include "shared/folderpair.h"
 #include "shared/profitem.h"
 
 namespace {
@@ -81,17 +81,7 @@ void WriteBytes(const std::string& posix, const std::vector<uint8_t>& bytes) {
 void WriteProfile(const std::string& work, const std::string& src, const std::string& dst) {
   const std::string folder = work + "/Profile/1/";
   fs::create_directories(folder);
-  kv::TFolderPair pair;
-  pair.sourceRoot = WinFolder(src);
-  pair.destinationRoot = WinFolder(dst);
-  pair.active = 1;
-  pair.subfolders = 1;
-  pair.strategy.pairs[1].action = 1;  // folder only in the source: create
-  pair.strategy.pairs[2].action = 2;  // folder only in the destination: delete
-  pair.strategy.pairs[3].action = 1;  // file only in the source: copy
-  pair.strategy.pairs[4].action = 2;  // file only in the destination: delete
-  for (int p = 5; p <= 9; ++p) pair.strategy.pairs[static_cast<size_t>(p)] = {1, 1};
-  WriteBytes(folder + "SrcDest.kst", pair.Encode());
+  WriteBytes(folder + "SrcDest.kst", kv::bench::MirrorPair(WinFolder(src), WinFolder(dst)).Encode());
   kv::TProfItem profile;
   profile.profileNo = "0000001";
   profile.profileName = "Bench";

@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/mirrorpair.h"
 #include "copyengine/copyobj.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
@@ -284,17 +285,7 @@ class Profile {
  public:
   Profile(const std::string& folder, const std::string& src, const std::string& dst) : folder_(folder + "/") {
     fs::create_directories(folder_ + "AUTOptk");
-    kv::TFolderPair pair;
-    pair.sourceRoot = WinFolder(src);
-    pair.destinationRoot = WinFolder(dst);
-    pair.active = 1;
-    pair.subfolders = 1;
-    pair.strategy.pairs[1].action = 1;  // folder only in the source: create
-    pair.strategy.pairs[2].action = 2;  // folder only in the destination: delete
-    pair.strategy.pairs[3].action = 1;  // file only in the source: copy
-    pair.strategy.pairs[4].action = 2;  // file only in the destination: delete
-    for (int p = 5; p <= 9; ++p) pair.strategy.pairs[static_cast<size_t>(p)] = {1, 1};
-    const std::vector<uint8_t> bytes = pair.Encode();
+    const std::vector<uint8_t> bytes = kv::bench::MirrorPair(WinFolder(src), WinFolder(dst)).Encode();
     kv::platform::WriteFileAtomic(Win("SrcDest.kst"), bytes.data(), bytes.size());
     profile_.profileNo = "0000001";
     profile_.profilePath = WinFolder(folder_);
