@@ -160,40 +160,22 @@ void TthCheckStarts::CheckWeekDay(int index, const TLocalTime& now, Starts& star
   list_.Put(index, item);
 }
 
-void TthCheckStarts::StoreIfChanged(int index, const TTimerItem& item) {
-  if (!(item == list_.At(index))) list_.Put(index, item);
-}
-
+// Up: every hotplug entry not yet started starts and is marked; down: the
+// marks are cleared, so that the next connection starts them again.
 void TthCheckStarts::NetChanged(bool up) {
   Starts starts;
   {
     std::lock_guard lock(listMutex_);
-    if (up) {
-      NetworkUp(starts);
-    } else {
-      NetworkDown();
+    for (int i = 0; i < list_.Count(); ++i) {
+      const TTimerItem& entry = list_.At(i);
+      if ((entry.kind != kKindHotplug && entry.kind != kKindHotplugShutdown) || entry.started == up) continue;
+      if (up) starts.push_back({entry.profileNo, entry.name, entry.mail, entry.kind, false});
+      TTimerItem item = entry;
+      item.started = up;
+      list_.Put(i, item);
     }
   }
   for (const TStart& start : starts) StartProfile(start);
-}
-
-void TthCheckStarts::NetworkUp(Starts& starts) {
-  for (int i = 0; i < list_.Count(); ++i) {
-    TTimerItem item = list_.Get(i);
-    if ((item.kind != kKindHotplug && item.kind != kKindHotplugShutdown) || item.started) continue;
-    starts.push_back({item.profileNo, item.name, item.mail, item.kind, false});
-    item.started = true;
-    list_.Put(i, item);
-  }
-}
-
-void TthCheckStarts::NetworkDown() {
-  for (int i = 0; i < list_.Count(); ++i) {
-    TTimerItem item = list_.Get(i);
-    if (item.kind != kKindHotplug && item.kind != kKindHotplugShutdown) continue;
-    item.started = false;
-    StoreIfChanged(i, item);
-  }
 }
 
 void TthCheckStarts::StartProfile(const TStart& start) {
