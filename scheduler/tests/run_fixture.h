@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "copyengine/tests/engine_fixture.h"
 #include "platform/beep.h"
 #include "scheduler/runsync.h"
+#include "scheduler/tests/scheduler_fixture.h"
 #include "testsupport/fixtures.h"
 #include "testsupport/profiles.h"
 #include "testsupport/temptree.h"
@@ -27,10 +27,7 @@ inline constexpr std::chrono::minutes kRunDeadline{2};
 
 // Commands are not awaited: what they write is waited for (with a deadline).
 inline std::vector<std::string> LinesOnceWritten(const std::string& posix) {
-  const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
-  while (!std::filesystem::exists(posix) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  Eventually([&] { return std::filesystem::exists(posix); });
   std::vector<std::string> lines;
   std::istringstream in(std::filesystem::exists(posix) ? ReadFileText(posix) : "");
   for (std::string line; std::getline(in, line);) lines.push_back(line);
