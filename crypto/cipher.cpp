@@ -127,7 +127,13 @@ void TCipher::InitKey(std::string_view text, const void* vector, int32_t vectorL
   hash.Init();
   hash.Update(text.data(), static_cast<int32_t>(text.size()));
   hash.Finish();
-  const auto wipe = [&hash] { ZeroKeyMaterial(hash.DigestBytes(), static_cast<size_t>(hash.DigestSize())); };
+  // The object goes back to its initial state first: a folded digest
+  // (HAVAL) or a stream state (Sapphire) keeps what came of the text beside
+  // the digest bytes.
+  const auto wipe = [&hash] {
+    hash.Init();
+    ZeroKeyMaterial(hash.DigestBytes(), static_cast<size_t>(hash.DigestSize()));
+  };
   try {
     Init(hash.DigestBytes(), hash.DigestSize(), vector, vectorLength);
   } catch (...) {
