@@ -152,11 +152,6 @@ ExpandSHABlockProc ExpandSHABlock = ExpandSHABlock486;
 THashClassRef THash_SHA::Class() { return &kSHAClass; }
 THashClassRef THash_SHA1::Class() { return &kSHA1Class; }
 
-void THash_SHA1::Init() {
-  rotateSchedule_ = true;
-  THash_MD4::Init();
-}
-
 void THash_SHA::Finish() {
   CompressLastBlock(true);
   // The digest reads most significant byte first; the words stay so and an
@@ -166,13 +161,14 @@ void THash_SHA::Finish() {
 }
 
 // Compresses with the schedule ExpandSHABlock stands for: its form of the
-// byte swap, the rotation as the object says.
+// byte swap, the rotation as the class says.
 void THash_SHA::Transform(const uint8_t* block) {
   uint32_t h[5] = {Word(0), Word(1), Word(2), Word(3), Word(4)};
+  const bool rotate = RotatesSchedule();
   if (ExpandSHABlock == ExpandSHABlock386) {
-    rotateSchedule_ ? Compress<SwapBytes386, true>(h, block) : Compress<SwapBytes386, false>(h, block);
+    rotate ? Compress<SwapBytes386, true>(h, block) : Compress<SwapBytes386, false>(h, block);
   } else {
-    rotateSchedule_ ? Compress<SwapBytes486, true>(h, block) : Compress<SwapBytes486, false>(h, block);
+    rotate ? Compress<SwapBytes486, true>(h, block) : Compress<SwapBytes486, false>(h, block);
   }
   for (int i = 0; i < 5; ++i) SetWord(i, h[i]);
 }
