@@ -1,7 +1,5 @@
 // SHA (FIPS PUB 180 of 1993) and SHA-1 (FIPS PUB 180-1): the same 80 steps;
 // only the message schedule differs, by a one-bit rotation.
-#include <cstring>
-
 #include "crypto/md4family.h"
 #include "crypto/md4steps.h"
 
@@ -30,11 +28,7 @@ inline uint32_t Schedule(uint32_t* w, int t) {
 // byte swap.
 template <uint32_t (*Swap)(uint32_t)>
 void LoadBlockBE(uint32_t* w, const uint8_t* block) {
-  for (int t = 0; t < 16; ++t) {
-    uint32_t word;
-    std::memcpy(&word, block + 4 * t, 4);
-    w[t] = std::endian::native == std::endian::little ? Swap(word) : word;
-  }
+  for (int t = 0; t < 16; ++t) w[t] = LoadBE32Using<Swap>(block + 4 * t);
 }
 
 template <uint32_t (*Swap)(uint32_t)>
