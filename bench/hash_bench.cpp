@@ -104,6 +104,25 @@ Measured RunHashClass(THashClassRef hashClass, const std::string& path) {
   }));
 }
 
+// Our classes and the system's tools over one file, MD5 and SHA-1 each a
+// group whose runs must agree.
+std::vector<Runner> DigestRunners(const std::string& path, bool withOpenssl) {
+  using kv::crypto::THash_MD5;
+  using kv::crypto::THash_SHA1;
+  std::vector<Runner> runners;
+  for (const auto& [hashClass, name] : {std::pair{THash_MD5::Class(), "md5"}, {THash_SHA1::Class(), "sha1"}}) {
+    const std::string group = name;
+    runners.push_back({std::string(hashClass->ClassName()) + " ProcessFile", group,
+                       [=, hashClass = hashClass] { return RunHashClass(hashClass, path); }, {}});
+    runners.push_back({group + "sum", group, [=] { return RunTool({group + "sum", path}); }, {}});
+    if (withOpenssl) {
+      runners.push_back({"openssl dgst -" + group, group,
+                         [=] { return RunTool({"openssl", "dgst", "-" + group, path}); }, {}});
+    }
+  }
+  return runners;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,36 +132,7 @@ int main(int argc, char** argv) {
     const std::string file = options.dir + "/kv-hash-bench-" + std::to_string(::getpid()) + ".bin";
     WriteRandomFile(file, options.mib << 20);
 
-    using kv::crypto::THash_MD5;
-    using kv::crypto::THash_SHA1;
-    std::vector<Runner> runners = {
-        {"THash_MD5 ProcessFile", "md5", [&] { return RunHashClass(THash_MD5::Class(), file); }, {}},
-        {"openssl dgst -md5",
-         "md5",
-         [&] {
-           return RunTool({"openssl", "dgst", "-md5", file});
-         },
-         {}},
-        {"md5sum",
-         "md5",
-         [&] {
-           return RunTool({"md5sum", file});
-         },
-         {}},
-        {"THash_SHA1 ProcessFile", "sha1", [&] { return RunHashClass(THash_SHA1::Class(), file); }, {}},
-        {"sha1sum",
-         "sha1",
-         [&] {
-           return RunTool({"sha1sum", file});
-         },
-         {}},
-        {"openssl dgst -sha1",
-         "sha1",
-         [&] {
-           return RunTool({"openssl", "dgst", "-sha1", file});
-         },
-         {}},
-    };
+    std::vector<Runner> runners = DigestRunners(file, true);
     kv::bench::RunRounds(runners, options.rounds);
     std::remove(file.c_str());
     kv::bench::CheckAgreement(runners);
@@ -160,22 +150,7 @@ int main(int argc, char** argv) {
     if (options.sparseGib > 0) {
       const std::string sparse = options.dir + "/kv-hash-bench-sparse-" + std::to_string(::getpid()) + ".bin";
       MakeSparseFile(sparse, options.sparseGib << 30);
-      std::vector<Runner> large = {
-          {"THash_MD5 ProcessFile", "md5", [&] { return RunHashClass(THash_MD5::Class(), sparse); }, {}},
-          {"md5sum",
-           "md5",
-           [&] {
-             return RunTool({"md5sum", sparse});
-           },
-           {}},
-          {"THash_SHA1 ProcessFile", "sha1", [&] { return RunHashClass(THash_SHA1::Class(), sparse); }, {}},
-          {"sha1sum",
-           "sha1",
-           [&] {
-             return RunTool({"sha1sum", sparse});
-           },
-           {}},
-      };
+      std::vector<Runner> large = DigestRunners(sparse, false);
       kv::bench::RunRounds(large, 1);
       std::remove(sparse.c_str());
       kv::bench::CheckAgreement(large);
