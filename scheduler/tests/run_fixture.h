@@ -34,15 +34,6 @@ inline std::vector<std::string> LinesOnceWritten(const std::string& posix) {
   return lines;
 }
 
-inline FolderPairSpec MirrorPair(std::string source, std::string destination) {
-  FolderPairSpec p;
-  p.source = std::move(source);
-  p.destination = std::move(destination);
-  p.Strategy(8, 1, 1).Strategy(7, 1, 2).Strategy(1, 1, 1).Strategy(0, 1, 2);
-  for (int state : {2, 3, 4, 5, 6}) p.Strategy(state, 1, 1);
-  return p;
-}
-
 class RunFixture : public ::testing::Test {
  protected:
   TempTree tree;
