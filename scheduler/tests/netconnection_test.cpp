@@ -1,10 +1,8 @@
-// The network watcher with a network of the test's, and the machine's own
-// probe in a network namespace of its own. (Closing during the settling
-// wait: TimerMain.ClosingStopsTheWatcherTheCheckerAndTheRuns.)
+// The network watcher with a network of the test's (closing during the
+// settling wait: TimerMain.ClosingStopsTheWatcherTheCheckerAndTheRuns).
 #include "scheduler/checkstarts.h"
 #include "scheduler/netconnection.h"
 #include "scheduler/tests/scheduler_fixture.h"
-#include "testsupport/commands.h"
 
 namespace kv {
 namespace {
@@ -54,15 +52,6 @@ TEST_F(NetConnection, HotplugProfilesStartOncePerConnectionAndAFailingProbeIsNoN
   EXPECT_EQ(errors, (std::vector<int>{10093, 10050}));
   // Network starts are not recorded as done today.
   EXPECT_FALSE(platform::IniFile(TimerLog()).SectionExists("12.01.26"));
-}
-
-TEST(NetworkPresence, AVethPairWithAnAddressIsANetworkOnlyWhileItsPeerIsUp) {
-  int status = 0;
-  const std::string out = test::RunCommand("unshare -rn " + test::ShellQuote(KV_NETPROBE) + " 2>&1", &status);
-  if (status != 0 && out.find("loopback=") == std::string::npos) {
-    GTEST_SKIP() << "no network namespace here (unshare -rn): " << out;
-  }
-  EXPECT_EQ(out, "loopback=0 veth=1 peerdown=0\n");
 }
 
 }  // namespace
