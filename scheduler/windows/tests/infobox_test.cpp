@@ -1,5 +1,5 @@
 // The about box and its pill button, offscreen and on a real X server:
-// layout and placement, keys, clicks and hovers, a damaged picture, and the
+// placement, keys, clicks and hovers, a damaged picture, and the
 // web line through a stand-in for xdg-open.
 #include "scheduler/windows/infobox.h"
 
@@ -34,25 +34,6 @@ std::unique_ptr<TTFInfoBox> ShownBox(std::span<const uint8_t> picture = AboutBac
   box->show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(box.get()));
   return box;
-}
-
-TEST(InfoBox, LayoutTextsAndFonts) {
-  TTFInfoBox box(nullptr, kScreen);
-  EXPECT_EQ(box.windowTitle(), QString("Kestrovane [ Info ]"));
-  EXPECT_TRUE(box.windowFlags() & Qt::FramelessWindowHint);
-  EXPECT_EQ(box.label("tlVersion")->text(), QString("Timer Modul Version: 4.0.12"));
-  EXPECT_EQ(box.label("tlVersion")->font().pointSize(), 14);
-  EXPECT_EQ(box.gbEnd()->caption(), QString("Beenden"));
-  EXPECT_FALSE(box.tiBack()->pixmap().isNull());
-  for (const char* name : {"tlFirm", "tlStreet", "tlTown", "tlLand", "tlTel", "tlFax", "tlWeb", "tlMail"}) {
-    SCOPED_TRACE(name);
-    const QLabel* l = box.label(name);
-    EXPECT_EQ(l->font().family(), QString("Times New Roman"));
-    EXPECT_TRUE(l->font().bold());
-    EXPECT_EQ(l->palette().color(QPalette::WindowText), QColor(Qt::white));
-    EXPECT_FALSE(l->text().isEmpty());
-  }
-  EXPECT_EQ(box.label("tlCopyRight")->font().pointSize(), 9);
 }
 
 // 96/(dpi - 8): 120 dpi gives 96/112. Placement: centred in the work area,
@@ -132,6 +113,7 @@ TEST(InfoBox, OnlyTheButtonClosesItEvenWithADamagedPicture) {
 // background makes it bold again with the default cursor.
 TEST(InfoBox, HoverShowsTheHandUntilLeftOrClosed) {
   auto box = ShownBox();
+  EXPECT_FALSE(box->tiBack()->pixmap().isNull());
   TGraphicButton* button = box->gbEnd();
   QLabel* web = box->label("tlWeb");
   QSignalSpy entered(button, &TGraphicButton::entered);
