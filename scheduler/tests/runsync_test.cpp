@@ -126,7 +126,7 @@ TEST_F(RunSync, ARunWithoutCopyStepClosesItsOwnProtocol) {
 
 // A pre-command that cannot start stops the run (no protocol, no
 // post-command) only when the profile says so; otherwise the run goes on
-// and says so on standard error.
+// and says so in its protocol and on standard error.
 TEST_F(RunSync, APreCommandThatCannotStartStopsTheRunOnlyWhenTheProfileSaysSo) {
   const struct {
     std::string before;
@@ -150,10 +150,18 @@ TEST_F(RunSync, APreCommandThatCannotStartStopsTheRunOnlyWhenTheProfileSaysSo) {
     spec.commandAfter = RecordingScript("post" + spec.profileNo + ".sh", out);
     tree.Write("src/" + spec.profileNo, "x");
     ASSERT_EQ(Run(spec), c.outcome);
-    const bool ran = c.outcome == TRunOutcome::Ended;
-    EXPECT_EQ(ProtocolNames(spec).size(), ran ? 1u : 0u);
-    if (ran) EXPECT_FALSE(test::LinesOnceWritten(tree.Posix(out)).empty());
-    else EXPECT_FALSE(tree.Exists(out));
+    if (c.outcome != TRunOutcome::Ended) {
+      EXPECT_TRUE(ProtocolNames(spec).empty());
+      EXPECT_FALSE(tree.Exists(out));
+      continue;
+    }
+    EXPECT_FALSE(test::LinesOnceWritten(tree.Posix(out)).empty());
+    // A run without its pre-command says so first, and counts as failed.
+    const test::DecodedPtk ptk = Protocol(spec, "00000");
+    ASSERT_FALSE(ptk.records.empty());
+    EXPECT_EQ(ptk.records[0].message.rfind("Der Befehl", 0) == 0, c.stop == 0) << ptk.records[0].message;
+    ASSERT_TRUE(ptk.trailer);
+    EXPECT_EQ(ptk.trailer->errorFlag, c.stop == 0 ? 1 : 0);
   }
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_NE(err.find("Profil 0000003 \"Profil 0000003\": Abgleich geht ohne Vorbefehl weiter: Der Befehl"),
