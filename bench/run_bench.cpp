@@ -4,25 +4,22 @@
 //   1. first sync of 20,000 small files in 200 folders into an empty folder;
 //   2. the run again with nothing to do.
 // The tools alternate run by run; every result is compared with the source
-// (names, sizes, contents). Reported: the median time of each and the peak
-// memory (maximum resident set of the process and the children it waited
-// for).
+// (files, folders, contents, times). Reported: the median time of each and
+// the peak memory (maximum resident set of the process and the children it
+// waited for).
 //
 //   run_bench [--dir=FOLDER] [--files=N] [--rounds=N]
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/benchtree.h"
 #include "bench/childrun.h"
 #include "bench/mirrorpair.h"
 #include "platform/files.h"
@@ -34,8 +31,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using kv::bench::Median;
-using kv::bench::OptionValue;
+using namespace kv::bench;
 
 struct Options {
   std::string dir = fs::temp_directory_path().string();
@@ -55,22 +51,6 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
-void MakeSource(const std::string& src, int files) {
-  constexpr time_t kMTime = 1718452800;
-  for (int f = 0; f < files; ++f) {
-    const std::string folder = src + "/Projekt " + std::to_string(f / 2000) + "/Ordner_" + std::to_string(f / 100);
-    if (f % 100 == 0) fs::create_directories(folder);
-    const std::string path = folder + "/Dokument-" + std::to_string(f) + ".txt";
-    std::ofstream(path, std::ios::binary) << std::string(static_cast<size_t>(f % 4096), 'k');
-    struct timespec times[2] = {{0, UTIME_OMIT}, {kMTime, 0}};
-    utimensat(AT_FDCWD, path.c_str(), times, 0);
-  }
-}
-
-std::string WinFolder(const std::string& posix) {
-  return kv::platform::IncludeTrailingBackslash(kv::platform::FromPosixPath(posix));
-}
-
 void WriteBytes(const std::string& posix, const std::vector<uint8_t>& bytes) {
   if (!kv::platform::WriteFileAtomic(kv::platform::FromPosixPath(posix), bytes.data(), bytes.size())) {
     throw std::runtime_error("cannot write " + posix);
@@ -81,25 +61,12 @@ void WriteBytes(const std::string& posix, const std::vector<uint8_t>& bytes) {
 void WriteProfile(const std::string& work, const std::string& src, const std::string& dst) {
   const std::string folder = work + "/Profile/1/";
   fs::create_directories(folder);
-  WriteBytes(folder + "SrcDest.kst", kv::bench::MirrorPair(WinFolder(src), WinFolder(dst)).Encode());
+  WriteBytes(folder + "SrcDest.kst", MirrorPair(WinFolder(src), WinFolder(dst)).Encode());
   kv::TProfItem profile;
   profile.profileNo = "0000001";
   profile.profileName = "Bench";
   profile.profilePath = WinFolder(folder);
   WriteBytes(work + "/Profile/Pro.kst", profile.Encode());
-}
-
-// Relative path -> size and a hash of the content.
-std::map<std::string, std::pair<uintmax_t, uint64_t>> Digest(const std::string& root) {
-  std::map<std::string, std::pair<uintmax_t, uint64_t>> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    uint64_t hash = 14695981039346656037ull;
-    for (char c; in.get(c);) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    out[fs::relative(e.path(), root).string()] = {e.file_size(), hash};
-  }
-  return out;
 }
 
 struct Tool {
@@ -121,11 +88,11 @@ int main(int argc, char** argv) {
     setenv("KESTROVANE_REGISTRY_DIR", (root + "/registry").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
     std::printf("making %d small files in %s\n", o.files, src.c_str());
-    MakeSource(src, o.files);
-    const auto source = Digest(src);
+    MakeSmallFiles(src, o.files);
+    const TreeDigest source = Digest(src);
 
     const std::string bin = *kv::platform::ToPosixPath(kv::platform::ProgramFolder());
-    kv::bench::RunTool({bin + "regsvr32", "/s", bin + "KestroCom.dll"});
+    RunTool({bin + "regsvr32", "/s", bin + "KestroCom.dll"});
     std::vector<Tool> tools = {
         {"runprofile", root + "/dst-kv", {bin + "runprofile", work, "0000001"}, {}, {}, 0},
         {"rsync -a", root + "/dst-rsync", {"rsync", "-a", src + "/", root + "/dst-rsync/"}, {}, {}, 0},
@@ -141,10 +108,10 @@ int main(int argc, char** argv) {
             fs::create_directories(tool.destination);
           }
           sync();
-          const kv::bench::ChildRun run = kv::bench::RunTool(tool.command);
+          const ChildRun run = RunTool(tool.command);
           (firstSync ? tool.first : tool.again).push_back(run.seconds);
           tool.maxRssKiB = std::max(tool.maxRssKiB, run.peakKiB);
-          if (Digest(tool.destination) != source) throw std::runtime_error(tool.name + ": the copy differs");
+          ExpectSameTree(source, tool.destination, tool.name);
         }
       }
     }
