@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "copyengine/tests/engine_fixture.h"
-#include "platform/beep.h"
 #include "scheduler/runsync.h"
 #include "scheduler/tests/scheduler_fixture.h"
 #include "testsupport/fixtures.h"
@@ -42,8 +41,7 @@ class RunFixture : public ::testing::Test {
   ScopedEnv data{"XDG_DATA_HOME", tree.Posix().c_str()};
   ScopedEnv cache{"XDG_CACHE_HOME", tree.Posix().c_str()};
   ScopedEnv config{"XDG_CONFIG_HOME", tree.Posix().c_str()};
-  int beeps = 0;
-  platform::BeepSink quiet = platform::SetBeepSink([this] { ++beeps; });
+  BeepCount beeps;
 
   void SetUp() override {
     tree.Mkdir("src");
@@ -52,7 +50,6 @@ class RunFixture : public ::testing::Test {
   }
 
   void TearDown() override {
-    platform::SetBeepSink(quiet);
     for (const auto& e : std::filesystem::recursive_directory_iterator(tree.Posix("W"))) {
       EXPECT_NE(e.path().filename().string().front(), '$') << "job file or pair copy left: " << e.path();
     }

@@ -79,7 +79,7 @@ TEST_F(RunSync, ARunGoesFromItsPreCommandToItsPostCommandWithItsOwnRecordsFirst)
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_NE(mails[0].attachment.find("* Fehlerprotokoll für das Profil 0000001"), std::string::npos);
   EXPECT_NE(mails[0].attachment.find(kDriveUnavailable), std::string::npos);
-  EXPECT_EQ(beeps, 0);
+  EXPECT_EQ(beeps.count, 0);
 }
 
 // Runs that copy nothing close the protocol themselves: an empty one goes,
@@ -168,7 +168,7 @@ TEST_F(RunSync, APreCommandThatCannotStartStopsTheRunOnlyWhenTheProfileSaysSo) {
             std::string::npos)
       << err;
   EXPECT_EQ(err.find("ohne Vorbefehl"), err.rfind("ohne Vorbefehl")) << err;
-  EXPECT_EQ(beeps, 0);
+  EXPECT_EQ(beeps.count, 0);
 }
 
 // Two profiles at once: the second builds its list only after the first has

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/beep.h"
 #include "platform/inifile.h"
 #include "platform/time.h"
 #include "platform/ui/question.h"
@@ -87,6 +88,13 @@ class FakeNetwork : public INetworkProbe {
  private:
   std::mutex mutex_;
   std::deque<platform::NetworkState> states_;
+};
+
+// Counts the beeps while it lives.
+struct BeepCount {
+  int count = 0;
+  platform::BeepSink previous = platform::SetBeepSink([this] { ++count; });
+  ~BeepCount() { platform::SetBeepSink(previous); }
 };
 
 inline constexpr platform::NetworkState kNetUp{true, 0};
@@ -198,6 +206,7 @@ class SchedulerFixture : public ::testing::Test {
   ScopedEnv runtime{"XDG_RUNTIME_DIR", tree.Posix().c_str()};
   FakeClock clock;
   RecordedRuns runs;
+  BeepCount beeps;
 
   void SetUp() override {
     tree.Mkdir("W/Profile");

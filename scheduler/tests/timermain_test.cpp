@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "copyengine/copywindow.h"
-#include "platform/beep.h"
 #include "platform/registry.h"
 #include "platform/ui/jobstop.h"
 #include "scheduler/tests/run_fixture.h"
@@ -96,8 +95,6 @@ TEST_F(TimerMain, StartUpEndsWithoutWorkDirOrWithoutSchedule) {
       {"no Timer.dat", tree.Win("W"), std::nullopt, 1, false},
       {"no schedule in it", tree.Win("W"), "[0000001]\r\nKind=0\r\nName=a\r\n[0000002]\r\nName=b\r\n", 0, false},
   };
-  int beeps = 0;
-  const platform::BeepSink previous = platform::SetBeepSink([&] { ++beeps; });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     platform::Registry(platform::Hive::CurrentUser).DeleteKey(kUserKey);
@@ -105,17 +102,16 @@ TEST_F(TimerMain, StartUpEndsWithoutWorkDirOrWithoutSchedule) {
     std::filesystem::remove(tree.Posix("W/Profile/Timer.dat"));
     if (c.schedule) tree.Write("W/Profile/Timer.dat", *c.schedule);
     const std::vector<std::string> boxes = window.Boxes();
-    beeps = 0;
+    beeps.count = 0;
     EXPECT_EQ(Create(), c.exitStatus);
     EXPECT_EQ(window.Boxes().size() - boxes.size(), c.box ? 1u : 0u);
     if (c.box) {
       EXPECT_EQ(window.Boxes().back(), std::string(kMissingWorkDirText));
     }
-    EXPECT_EQ(beeps, c.box ? 1 : 0);
+    EXPECT_EQ(beeps.count, c.box ? 1 : 0);
     EXPECT_FALSE(view.trayShown);
     model.reset();
   }
-  platform::SetBeepSink(previous);
 }
 
 TEST_F(TimerMain, StartUpFillsTheGridAndTheEditorsMessagesChangeIt) {
