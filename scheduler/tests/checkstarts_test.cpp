@@ -100,6 +100,8 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
         {"25.10.2026 03:00:00Z", 1}}},
       {"network and shutdown kinds never start from the clock", {{"Kind", "8"}}, "12.01.2026 00:00:00",
        {{"12.01.2026 10:00:00", 0}}},
+      {"a kind beyond a byte is none", {{"Kind", "259"}, {"Daily", "08:00:00"}}, "12.01.2026 09:00:00",
+       {{"12.01.2026 09:00:01", 0}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
