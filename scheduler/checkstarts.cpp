@@ -200,7 +200,10 @@ void TthCheckStarts::AfterStart(const std::string& profileNo, bool markDone) {
     if (row < 0) return;
     const TLocalTime now = Now();
     grid_->SetCell(TTimerGrid::kColLastStart, row, DateTimeText(now.value));
-    platform::IniFile(ScheduleFile()).WriteDateTime(profileNo, "LastStart", now.value);
+    // A profile the editor removed meanwhile stays removed: writing into its
+    // missing section would bring the section back.
+    platform::IniFile schedule(ScheduleFile());
+    if (schedule.SectionExists(profileNo)) schedule.WriteDateTime(profileNo, "LastStart", now.value);
     if (markDone) log_.MarkDone(profileNo, now.day);
   } catch (...) {
     // The grid and the files are the user's view only; the run is going.

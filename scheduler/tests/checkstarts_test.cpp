@@ -180,6 +180,18 @@ TEST_F(CheckStarts, AStartWithoutARecordOrARefusedRunCountsAsStarted) {
   EXPECT_TRUE(list.Get(list.IndexOf("0000001")).started);
 }
 
+// The editor removes the profile while its run starts: LastStart does not
+// bring its section back.
+TEST_F(CheckStarts, AStartLeavesTheSectionOfARemovedProfileAway) {
+  WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
+  WriteProfiles({"0000001"});
+  Load("12.01.2026 09:00:00", {"0000001"});
+  runs.starting = [&](const TProfItem&) { Schedule().EraseSection("0000001"); };
+  checker->Pass();
+  EXPECT_EQ(runs.Count(), 1u);
+  EXPECT_FALSE(Schedule().SectionExists("0000001"));
+}
+
 // A network start (unrecorded) while a pass makes a recorded one: each
 // start's AfterStart gets its own number and mark, and neither starts
 // while the list is locked.
