@@ -76,32 +76,51 @@ class TimerOptionsTest : public testing::Test {
   QStringList boxes_;
 };
 
-// Each help text: its title, and where it has empty lines (a line break
-// and an empty line are easy to confuse); the title in 12 point bold, the
-// rest in 10 point.
-TEST_F(TimerOptionsTest, SizeAndHelpTextsInTheirFonts) {
+// Every node shows its page ("Profilbezogen" the general one, an index
+// outside the tree none) and its help text: the title in 12 point bold, the
+// rest in 10 point, with empty lines where they belong (a line break and an
+// empty line are easy to confuse). The tree never collapses; a click into
+// any help view hands the focus back to the tree, and Tab goes on to the
+// controls.
+TEST_F(TimerOptionsTest, EveryNodeShowsItsPageAndHelpTheTreeStaysOpenAndHelpGivesUpTheFocus) {
   EXPECT_EQ(Open(kProfile, 120)->size(), QSize(587, 404));  // 96/128
+  EXPECT_EQ(PageOfNode(-1), TOptionsPage::None);
+  EXPECT_EQ(PageOfNode(6), TOptionsPage::None);
   auto w = Open();
-  EXPECT_EQ(w->windowTitle(), QString::fromUtf8("Einstellungen für den Timer"));
   EXPECT_EQ(w->size(), QSize(783, 539));
+  w->show();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  QTreeWidget* tree = w->tvTOpts();
+  EXPECT_EQ(w->shownPage(), TOptionsPage::Info);
   const struct {
+    const char* node;
     TOptionsPage page;
     const char* face;
     const char* title;
     const char* shape;  // per line: T title, x text, _ empty
-  } cases[] = {
-      {TOptionsPage::Info, "Arial", "Einstellungen für den Timer", "T_x_x"},
-      {TOptionsPage::Start, "Arial", "Startoptionen für den Timer", "T_x_x"},
-      {TOptionsPage::KDel, "MS Sans Serif", "Kritische Löschmenge", "Txx_x"},
-      {TOptionsPage::DelAgain, "MS Sans Serif", "Erneute Prüfung für Löschungen", "T_x_xx"},
-      {TOptionsPage::Mail, "MS Sans Serif", "Benachrichtigung per eMail", "T_x"},
+  } expected[] = {
+      {"Allgemein", TOptionsPage::Info, "Arial", "Einstellungen für den Timer", "T_x_x"},
+      {"Startoptionen", TOptionsPage::Start, "Arial", "Startoptionen für den Timer", "T_x_x"},
+      {"Kritische Löschmenge", TOptionsPage::KDel, "MS Sans Serif", "Kritische Löschmenge", "Txx_x"},
+      {"Erneute Prüfung für Löschungen", TOptionsPage::DelAgain, "MS Sans Serif", "Erneute Prüfung für Löschungen",
+       "T_x_xx"},
+      {"Profilbezogen", TOptionsPage::Info, "Arial", "Einstellungen für den Timer", "T_x_x"},
+      {"Benachrichtigungsdienst", TOptionsPage::Mail, "MS Sans Serif", "Benachrichtigung per eMail", "T_x"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.title);
-    QTextEdit* view = w->helpView(c.page);
+  std::vector<QTreeWidgetItem*> nodes;
+  for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) nodes.push_back(*it);
+  ASSERT_EQ(nodes.size(), std::size(expected));
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const auto& e = expected[i];
+    SCOPED_TRACE(e.node);
+    EXPECT_EQ(nodes[i]->text(0), QString::fromUtf8(e.node));
+    tree->setCurrentItem(nodes[i]);
+    EXPECT_EQ(w->shownPage(), e.page);
+    QTextEdit* view = w->helpView(e.page);
     EXPECT_TRUE(view->isReadOnly());
-    EXPECT_EQ(view->font().family(), QString(c.face));
-    EXPECT_EQ(dynamic_cast<TRichEditText*>(view) != nullptr, std::string(c.face) == "Arial");
+    EXPECT_EQ(view->font().family(), QString(e.face));
+    EXPECT_EQ(dynamic_cast<TRichEditText*>(view) != nullptr, std::string(e.face) == "Arial");
     std::string shape;
     for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
       const bool title = block == view->document()->begin();
@@ -109,36 +128,9 @@ TEST_F(TimerOptionsTest, SizeAndHelpTextsInTheirFonts) {
       EXPECT_EQ(block.charFormat().font().pointSize(), title ? 12 : 10) << shape;
       EXPECT_EQ(block.charFormat().font().bold(), title) << shape;
     }
-    EXPECT_EQ(shape, c.shape);
-    EXPECT_EQ(view->document()->begin().text(), QString::fromUtf8(c.title));
-  }
-}
-
-// Every node shows its page ("Profilbezogen" the general one, an index
-// outside the tree none); the tree never collapses; a click into any help
-// view hands the focus back to the tree, and Tab goes on to the controls.
-TEST_F(TimerOptionsTest, NodesShowTheirPagesTheTreeNeverCollapsesAndHelpViewsGiveUpTheFocus) {
-  EXPECT_EQ(PageOfNode(-1), TOptionsPage::None);
-  EXPECT_EQ(PageOfNode(6), TOptionsPage::None);
-  auto w = Open();
-  w->show();
-  w->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
-  QTreeWidget* tree = w->tvTOpts();
-  EXPECT_EQ(w->shownPage(), TOptionsPage::Info);
-  const std::pair<const char*, TOptionsPage> expected[] = {
-      {"Allgemein", TOptionsPage::Info},           {"Startoptionen", TOptionsPage::Start},
-      {"Kritische Löschmenge", TOptionsPage::KDel}, {"Erneute Prüfung für Löschungen", TOptionsPage::DelAgain},
-      {"Profilbezogen", TOptionsPage::Info},       {"Benachrichtigungsdienst", TOptionsPage::Mail}};
-  std::vector<QTreeWidgetItem*> nodes;
-  for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) nodes.push_back(*it);
-  ASSERT_EQ(nodes.size(), std::size(expected));
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    SCOPED_TRACE(expected[i].first);
-    EXPECT_EQ(nodes[i]->text(0), QString::fromUtf8(expected[i].first));
-    tree->setCurrentItem(nodes[i]);
-    EXPECT_EQ(w->shownPage(), expected[i].second);
-    QTest::mouseClick(w->helpView(expected[i].second)->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(shape, e.shape);
+    EXPECT_EQ(view->document()->begin().text(), QString::fromUtf8(e.title));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
     EXPECT_EQ(QApplication::focusWidget(), tree);
   }
   tree->setCurrentItem(nodes[1]);
@@ -155,8 +147,8 @@ TEST_F(TimerOptionsTest, NodesShowTheirPagesTheTreeNeverCollapsesAndHelpViewsGiv
   EXPECT_TRUE(nodes[0]->isExpanded() && nodes[4]->isExpanded());
 }
 
-// A text view starts with the I-beam, and shows a hand over a list item's
-// check mark.
+// A plain text view shows the I-beam, and a hand over a list item's check
+// mark; ours keeps the arrow.
 TEST_F(TimerOptionsTest, RichEditTextNeverShowsTheTextCursor) {
   TRichEditText view;
   view.setMarkdown("- [ ] Haken\n\n" + QString("Hilfetext\n\n").repeated(100));
