@@ -97,7 +97,6 @@ void ExpectSameDate(const std::string& parsed, const std::string& oracle) {
   }
 }
 
-
 struct Mode {
   FtpServerKind kind;
   bool passive;
