@@ -109,19 +109,6 @@ TEST(TMSocket, APeerThatClosesWithDataBufferedIsReadToTheEndBeforeTheDisconnect)
   EXPECT_FALSE(socket.HasSocket());
 }
 
-TEST(TMSocket, AResetIsReportedAs10054) {
-  FakeFtpServer server([](FakeFtpPeer& peer) {
-    if (peer.Command()) peer.Reset();
-  });
-  TMSocket socket;
-  SocketProbe probe(socket);
-  socket.OnConnect = [](TMSocket& s) { s.Send("go\r\n", 4); };
-  ConnectTo(socket, server.Port());
-  ASSERT_TRUE(PumpUntil([&] { return probe.Count("disconnect") > 0; }));
-  EXPECT_EQ(probe.ErrorAt("disconnect"), platform::WSAECONNRESET);
-  EXPECT_EQ(probe.Count("disconnect"), 1);
-}
-
 TEST(TMSocket, ARefusedConnectIsReportedOnceAndNothingFollows) {
   const test::DeadPort port = test::DeadPort::Refusing();
   TMSocket socket;
@@ -147,32 +134,6 @@ TEST(TMSocket, AConnectThatNeverCompletesTimesOutAfterTimeOutTicks) {
   }));
   EXPECT_EQ(countdown, (std::vector<int>{2, 1, 0}));
   EXPECT_EQ(probe.events, std::vector<std::string>{"timeout"});
-}
-
-TEST(TMSocket, AListenerAnnouncesEveryConnectionAndAcceptedSocketsCanWriteAtOnce) {
-  TMSocket listener;
-  listener.SetAddressText("127.0.0.1");
-  listener.SetPortNumber(0);
-  listener.CreateSocket();
-  listener.Listen();
-  ASSERT_EQ(listener.LastError, 0);
-  std::vector<std::unique_ptr<TMSocket>> accepted;
-  std::vector<std::unique_ptr<SocketProbe>> probes;
-  listener.OnAccept = [&](TMSocket& l) {
-    accepted.push_back(std::make_unique<TMSocket>());
-    probes.push_back(std::make_unique<SocketProbe>(*accepted.back()));
-    accepted.back()->Accept(l);
-  };
-  TMSocket first, second;
-  first.OnConnect = [](TMSocket& s) { s.Send("one", 3); };
-  second.OnConnect = [](TMSocket& s) { s.Send("two", 3); };
-  ConnectTo(first, listener.GetLocalPort());
-  ConnectTo(second, listener.GetLocalPort());
-  ASSERT_TRUE(PumpUntil([&] { return probes.size() == 2 && probes[0]->data.size() == 3 && probes[1]->data.size() == 3; }));
-  for (const auto& probe : probes) {
-    EXPECT_EQ(probe->Count("write"), 1);
-    EXPECT_TRUE(probe->data == "one" || probe->data == "two") << probe->data;
-  }
 }
 
 // The system's resolver finds localhost; failures carry their WinSock

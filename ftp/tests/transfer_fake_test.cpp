@@ -66,6 +66,15 @@ Serve SendAll(std::string bytes) {
   };
 }
 
+// Takes everything the client sends, then the final reply.
+Serve ReceiveInto(std::shared_ptr<std::string> received) {
+  return [=](FakeFtpPeer& p, FakeData& d) {
+    p.Reply(kOpening);
+    *received = d.ReceiveAll();
+    p.Reply("226 Transfer complete");
+  };
+}
+
 // A PASV reply naming a listener of the test, which never accepts: the
 // client's connection completes in its queue, and nothing flows.
 std::string PasvReplyFor(uint16_t port) {
@@ -369,11 +378,7 @@ TEST_F(FakeTransfer, AnUploadResumesOnlyOntoAShorterRemoteFile) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.sizeReply);
     auto received = std::make_shared<std::string>();
-    LogIn(Transfer("STOR", [received](FakeFtpPeer& p, FakeData& d) {
-      p.Reply(kOpening);
-      *received = d.ReceiveAll();
-      p.Reply("226 Transfer complete");
-    }, Accepting({{"SIZE", row.sizeReply}})));
+    LogIn(Transfer("STOR", ReceiveInto(received), Accepting({{"SIZE", row.sizeReply}})));
     bool asked = false;
     ftp_.OnFtpNeedInfo = [&](TMFtp&, TMFtpInfoNeeded, std::string& answer) {
       asked = true;
@@ -544,11 +549,7 @@ TEST_F(FakeTransfer, AnUploadRoundNeverRunsInsideAnother) {
   const int64_t size = (8 << 20) + 17;
   test::WritePatternFile(tree_.Posix("up"), size);
   auto received = std::make_shared<std::string>();
-  LogIn(Transfer("STOR", [received](FakeFtpPeer& p, FakeData& d) {
-    p.Reply(kOpening);
-    *received = d.ReceiveAll();
-    p.Reply("226 Transfer complete");
-  }));
+  LogIn(Transfer("STOR", ReceiveInto(received)));
   int reports = 0;
   int depth = 0;
   int deepest = 0;
