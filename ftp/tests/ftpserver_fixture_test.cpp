@@ -2,12 +2,13 @@
 // show that each serves its root writably): each leaves nothing running
 // behind.
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -27,13 +28,18 @@ class FtpServerFixture : public ::testing::TestWithParam<FtpServerKind> {
 };
 
 // Processes whose command line names the folder (every server's
-// configuration lives there).
+// configuration lives there). Any process of the machine may end while it
+// is read: its command line then reads as empty.
 int ProcessesNaming(const std::string& folder) {
   int count = 0;
   DIR* proc = opendir("/proc");
   while (struct dirent* e = readdir(proc)) {
-    std::ifstream f(std::string("/proc/") + e->d_name + "/cmdline", std::ios::binary);
-    const std::string cmdline((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const int fd = open((std::string("/proc/") + e->d_name + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    std::string cmdline;
+    char chunk[4096];
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) cmdline.append(chunk, static_cast<size_t>(n));
+    close(fd);
     if (cmdline.find(folder) != std::string::npos) ++count;
   }
   closedir(proc);
