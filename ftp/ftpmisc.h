@@ -16,6 +16,9 @@ namespace kv {
 
 inline constexpr std::string_view kUnknownFtpDate = "01/01/80 12:00";
 
+// An ASCII digit, whatever the locale says (servers write ASCII).
+inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
 // The date text of a calendar date and time, checked: kUnknownFtpDate for a
 // date that does not exist (31/04), a year outside 1..9999, or a time outside
 // 00:00..23:59. year 0 stands for a year the listing did not give ("????").

@@ -35,8 +35,6 @@ std::string_view FieldText(std::string_view s, int n) { return FindField(s, n).t
 
 bool IsLinkLine(std::string_view line) { return !line.empty() && line[0] == 'l'; }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 char LetterAt(std::string_view s, size_t i) { return i < s.size() ? Lower(s[i]) : '\0'; }
@@ -46,7 +44,7 @@ int Digits(std::string_view s, size_t minDigits, size_t maxDigits) {
   if (s.size() < minDigits || s.size() > maxDigits) return -1;
   int value = 0;
   for (char c : s) {
-    if (!IsDigit(c)) return -1;
+    if (!IsAsciiDigit(c)) return -1;
     value = value * 10 + (c - '0');
   }
   return value;
@@ -323,7 +321,7 @@ bool ParseListLine(TMFtpServerType style, std::string_view line, FtpListEntry& e
   }
   const char kind = line[0];
   if (kind == '-' || kind == 'f' || kind == 'd' || kind == 'l') return ParseUnixLine(style, line, entry);
-  if (IsDigit(kind)) return ParseDosLine(line, entry);
+  if (IsAsciiDigit(kind)) return ParseDosLine(line, entry);
   return false;
 }
 

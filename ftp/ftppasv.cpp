@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "ftp/ftpmisc.h"
+
 namespace kv {
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 void SkipBlanks(std::string_view text, size_t& at) {
   while (at < text.size() && text[at] == ' ') ++at;
@@ -22,7 +22,7 @@ bool ReadSixNumbers(std::string_view text, size_t& at, PasvNumbers& numbers) {
     }
     unsigned value = 0;
     size_t digits = 0;
-    for (; at < text.size() && IsDigit(text[at]); ++at, ++digits) {
+    for (; at < text.size() && IsAsciiDigit(text[at]); ++at, ++digits) {
       value = value * 10 + static_cast<unsigned>(text[at] - '0');
       if (value > 255) return false;
     }
@@ -48,10 +48,10 @@ bool ParsePasvNumbers(std::string_view reply, PasvNumbers& numbers) {
   // Without parentheses: the first digit after the code starts the run, and
   // no digit or comma may follow it.
   const size_t start = std::min(reply.size(), size_t{3});
-  const auto first = std::find_if(reply.begin() + static_cast<std::ptrdiff_t>(start), reply.end(), IsDigit);
+  const auto first = std::find_if(reply.begin() + static_cast<std::ptrdiff_t>(start), reply.end(), IsAsciiDigit);
   size_t at = static_cast<size_t>(first - reply.begin());
   if (!ReadSixNumbers(reply, at, numbers)) return false;
-  return at == reply.size() || (reply[at] != ',' && !IsDigit(reply[at]));
+  return at == reply.size() || (reply[at] != ',' && !IsAsciiDigit(reply[at]));
 }
 
 std::string PortArgument(std::string_view dottedAddress, uint16_t port) {

@@ -1,12 +1,12 @@
 #include "ftp/ftpreply.h"
 
+#include "ftp/ftpmisc.h"
+
 namespace kv {
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 bool StartsWithThreeDigits(std::string_view line) {
-  return line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]);
+  return line.size() >= 3 && IsAsciiDigit(line[0]) && IsAsciiDigit(line[1]) && IsAsciiDigit(line[2]);
 }
 
 bool StartsMultiLine(std::string_view line) { return StartsWithThreeDigits(line) && line.size() > 3 && line[3] == '-'; }
@@ -31,7 +31,7 @@ int64_t SizeOfReply(std::string_view reply) {
   if (digits.empty() || digits.size() > 18) return 0;
   int64_t value = 0;
   for (const char c : digits) {
-    if (!IsDigit(c)) return 0;
+    if (!IsAsciiDigit(c)) return 0;
     value = value * 10 + (c - '0');
   }
   return value;

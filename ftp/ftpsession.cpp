@@ -18,6 +18,9 @@ enum : uintptr_t { kNoopTimer = 1, kRetryTimer = 2, kReplyTimer = 3 };
 
 constexpr int kPumpWaitMs = 10;
 constexpr int kControlChunk = 4096;
+// Chunks read per notice: a server that never stops sending (replies nobody
+// asked for) must not keep the thread from its message loop.
+constexpr int kControlChunksPerNotice = 16;
 constexpr int kReplyLimitFactor = 3;  // a reply may take three connect time-outs
 constexpr std::string_view kTextLineTooLong = "Reply line too long";
 constexpr std::string_view kTextBadCommand = "Command holds a line break or a NUL byte";
@@ -459,14 +462,14 @@ bool TMFtp::SendLine(std::string_view command, TFtpReplyHandler handler) {
 void TMFtp::OnControlRead(TMSocket&) {
   if (inReader_) return;  // the outer read loop goes on with what is left
   char buffer[kControlChunk];
-  for (;;) {
+  for (int chunk = 0; chunk < kControlChunksPerNotice; ++chunk) {
     const int n = Receive(buffer, sizeof buffer);
     if (CheckSocketError() || n <= 0) return;
     NoteProgress();
-    std::string chunk(buffer, static_cast<size_t>(n));
-    std::erase(chunk, '\0');
-    DoInfo(ftpInfoReceived, chunk);
-    if (!reader_.Append(chunk)) {
+    std::string text(buffer, static_cast<size_t>(n));
+    std::erase(text, '\0');
+    DoInfo(ftpInfoReceived, text);
+    if (!reader_.Append(text)) {
       errorText_ = kTextLineTooLong;
       Fail(ftpErrAborted);
       return;

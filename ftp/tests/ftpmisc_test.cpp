@@ -1,5 +1,4 @@
-// Date texts and day numbers against Python's datetime; server paths and
-// safe file names.
+// Date texts and day numbers against Python's datetime; server paths.
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -72,10 +71,6 @@ TEST(ServerPaths, OnlyRealDrivePathsAreRewritten) {
       {"C:", "/"},           {"/pub/C:/x", "/pub/C:/x"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(DrivePathToFtpPath(in), out) << in;
-}
-
-TEST(SafeFileNames, ReplaceSeparatorsAndWildcards) {
-  EXPECT_EQ(MakeSafeFileName("a/b\\c\"d*e:f?g<h>i|j", '~'), "a-b-c~d~e~f~g<h>i|j");
 }
 
 }  // namespace

@@ -115,16 +115,14 @@ int FreeInfoSlots(TMFtp& ftp) {
 }
 
 TEST(TMFtpMessenger, FollowsALoginAndTakesOneSlotOfEachKind) {
-  test::FakeFtpServer server([](test::FakeFtpPeer& p) { test::Converse(p, test::AcceptingReplies()); });
-  TMFtp ftp;
-  FtpProbe probe(ftp);
-  Aim(ftp, server.Port());
+  FakeSession s(Answering());
+  TMFtp& ftp = s.ftp;
   TMFtpMessenger view({.hidden = true});
   view.SetClient(&ftp);
   view.SetClient(&ftp);
   EXPECT_EQ(view.Client(), &ftp);
   EXPECT_EQ(FreeInfoSlots(ftp), kFtpListenerSlots - 1);
-  ASSERT_TRUE(probe.Run([&] { ftp.Login(); }, "loggedin"));
+  ASSERT_TRUE(s.probe.Run([&] { ftp.Login(); }, "loggedin"));
   std::vector<std::string> texts;
   for (const MessengerLine& line : view.Lines()) texts.push_back(line.text);
   const std::vector<std::string> expectedStart = {

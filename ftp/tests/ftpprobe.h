@@ -29,9 +29,8 @@ struct FtpProbe {
     ftp.OnFtpInfo = [this](TMFtp&, FtpInfo info, const std::string& text) {
       if (info == ftpInfoSent) traffic.push_back("> " + Chomp(text));
       else if (info == ftpInfoReceived) traffic.push_back("< " + Chomp(text));
-      else if (info == ftpInfoProgress) ++progressReports;
       else if (info == ftpInfoSize) sizes.push_back(text);
-      else if (info != ftpInfoConnected && info != ftpInfoResolving && info != ftpInfoResolved &&
+      else if (info != ftpInfoProgress && info != ftpInfoConnected && info != ftpInfoResolving && info != ftpInfoResolved &&
                info != ftpInfoEntryFound)
         events.push_back("info " + std::to_string(info));
     };
@@ -84,8 +83,12 @@ struct FtpProbe {
   std::vector<std::string> errorTexts;
   std::vector<std::string> traffic;
   std::vector<std::string> sizes;
-  int progressReports = 0;
 };
+
+inline Events operator+(Events a, const Events& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 // A component aimed at the scripted fake server, with short time limits.
 inline void Aim(TMFtp& ftp, uint16_t port) {
@@ -98,6 +101,27 @@ inline void Aim(TMFtp& ftp, uint16_t port) {
   ftp.Username = "joe";
   ftp.Password = "secret";
 }
+
+// The fake's replies that let anybody in, some of them changed.
+inline test::FakeReplies Accepting(const test::FakeReplies& changes = {}) {
+  test::FakeReplies replies = test::AcceptingReplies();
+  for (const auto& [verb, reply] : changes) replies[verb] = reply;
+  return replies;
+}
+
+// A fake that answers from those replies until QUIT.
+inline test::FakeFtpServer::Script Answering(const test::FakeReplies& changes = {},
+                                             std::string welcome = "220 fake ready") {
+  return [replies = Accepting(changes), welcome](test::FakeFtpPeer& p) { test::Converse(p, replies, welcome); };
+}
+
+// A component aimed at a fake server that runs the script.
+struct FakeSession {
+  explicit FakeSession(test::FakeFtpServer::Script script) : server(std::move(script)) { Aim(ftp, server.Port()); }
+  test::FakeFtpServer server;
+  TMFtp ftp;
+  FtpProbe probe{ftp};
+};
 
 // The fake's side of a login, up to a command with the verb (unanswered).
 inline void LoginUntil(test::FakeFtpPeer& peer, const char* verb) {

@@ -87,16 +87,6 @@ TEST(FtpReplyReader, AssemblesRepliesFromAnyCutOfTheText) {
   EXPECT_FALSE(rest.TakeRest(line));
 }
 
-TEST(FtpReplyReader, KeepsTheLinesOfTheLastMultiLineReply) {
-  TFtpReplyReader reader;
-  ASSERT_TRUE(reader.Append("220-Welcome\r\n220-second\r\n220 ready\r\n"));
-  std::string line;
-  std::vector<TFtpReplyReader::Step> steps;
-  while (reader.NextLine(line)) steps.push_back(reader.Collect(line));
-  EXPECT_EQ(steps.back(), TFtpReplyReader::Step::FinalMultiLine);
-  EXPECT_EQ(reader.MultiLineReply(), (std::vector<std::string>{"220-Welcome", "220-second", "220 ready"}));
-}
-
 TEST(FtpReplyReader, RefusesEndlessLinesAndReplies) {
   TFtpReplyReader reader;
   EXPECT_TRUE(reader.Append(std::string(TFtpReplyReader::kMaxLineLength, 'x')));

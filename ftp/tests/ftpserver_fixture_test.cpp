@@ -1,12 +1,14 @@
-// The FTP server fixtures that the FTP tests stand on: each kind serves its
-// root folder writably to its login, and leaves nothing running behind.
+// The FTP server fixtures that the FTP tests stand on (the transfer tests
+// show that each serves its root writably): each leaves nothing running
+// behind.
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -26,13 +28,18 @@ class FtpServerFixture : public ::testing::TestWithParam<FtpServerKind> {
 };
 
 // Processes whose command line names the folder (every server's
-// configuration lives there).
+// configuration lives there). Any process of the machine may end while it
+// is read: its command line then reads as empty.
 int ProcessesNaming(const std::string& folder) {
   int count = 0;
   DIR* proc = opendir("/proc");
   while (struct dirent* e = readdir(proc)) {
-    std::ifstream f(std::string("/proc/") + e->d_name + "/cmdline", std::ios::binary);
-    const std::string cmdline((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const int fd = open((std::string("/proc/") + e->d_name + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    std::string cmdline;
+    char chunk[4096];
+    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) cmdline.append(chunk, static_cast<size_t>(n));
+    close(fd);
     if (cmdline.find(folder) != std::string::npos) ++count;
   }
   closedir(proc);
@@ -57,23 +64,6 @@ bool EventuallyHolds(const test::TempTree& tree, const std::string& rel, const s
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
-}
-
-TEST_P(FtpServerFixture, ServesItsRootWritablyToItsLogin) {
-  tree_.Write("srv/sub/present.txt", "served");
-  tree_.Write("upload.bin", std::string(70000, 'u'));
-  KV_START_FTP_SERVER(server, GetParam(), {.root = tree_.Posix("srv")});
-
-  int status = -1;
-  EXPECT_EQ(test::RunFtpClient(server, {"pwd"}, &status), server.RemotePath("") + "\n");
-  const std::string stored =
-      test::RunFtpClient(server, {"put", tree_.Posix("upload.bin"), server.RemotePath("sub/new.bin")}, &status);
-  ASSERT_EQ(status, 0) << stored;
-  EXPECT_EQ(tree_.Read("srv/sub/new.bin"), std::string(70000, 'u'));
-  const std::string listing = test::RunFtpClient(server, {"list", server.RemotePath("sub")}, &status);
-  EXPECT_EQ(status, 0);
-  EXPECT_NE(listing.find("present.txt"), std::string::npos) << listing;
-  EXPECT_NE(listing.find("new.bin"), std::string::npos) << listing;
 }
 
 TEST_P(FtpServerFixture, EndsEverySessionWhenDestroyed) {

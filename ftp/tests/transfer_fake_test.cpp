@@ -66,6 +66,15 @@ Serve SendAll(std::string bytes) {
   };
 }
 
+// Takes everything the client sends, then the final reply.
+Serve ReceiveInto(std::shared_ptr<std::string> received) {
+  return [=](FakeFtpPeer& p, FakeData& d) {
+    p.Reply(kOpening);
+    *received = d.ReceiveAll();
+    p.Reply("226 Transfer complete");
+  };
+}
+
 // A PASV reply naming a listener of the test, which never accepts: the
 // client's connection completes in its queue, and nothing flows.
 std::string PasvReplyFor(uint16_t port) {
@@ -110,11 +119,13 @@ class TransferEnding : public FakeTransfer, public testing::WithParamInterface<E
 // An existing local file is replaced only by a download that ended without
 // an error; whatever ends it, the operation ends once, with its own event
 // last, and leaves no other file behind. The size the server announced is
-// reported.
+// reported. Without Asynchronous the call returns once the download ended.
 TEST_P(TransferEnding, EndsOnceAndReplacesTheFileOnlyWhenComplete) {
   tree_.Write("local/target", "old");
   LogIn(Transfer("RETR", GetParam().serve));
+  ftp_.SetAsynchronous(false);
   ftp_.GetFile("f", tree_.Win("local/target"));
+  EXPECT_TRUE(probe_.Saw("received") || probe_.Saw("quit"));
   probe_.Expect(GetParam().events);
   EXPECT_EQ(probe_.sizes, std::vector<std::string>{"2048"});
   EXPECT_EQ(tree_.Read("local/target"), GetParam().arrives ? kContent : "old");
@@ -277,11 +288,10 @@ class CommandRefused : public FakeTransfer, public testing::WithParamInterface<R
 TEST_P(CommandRefused, IsError29ThenReadyAndItsOwnEvent) {
   uint16_t dataPort = 0;
   const int listener = test::ListenOnLoopback(dataPort);
-  FakeReplies replies = test::AcceptingReplies();
-  replies["PASV"] = PasvReplyFor(dataPort);
-  for (const auto& [verb, reply] : GetParam().replies) replies[verb] = reply;
+  FakeReplies changes = GetParam().replies;
+  changes["PASV"] = PasvReplyFor(dataPort);
   tree_.Write("up.txt", "up");
-  LogIn([=](FakeFtpPeer& p) { test::Converse(p, replies); });
+  LogIn(Answering(changes));
   ftp_.Cache = false;
   GetParam().start(ftp_, tree_);
   probe_.Expect(GetParam().events);
@@ -336,9 +346,7 @@ TEST_F(FakeTransfer, ADownloadResumesOnlyWhereTheServerHasMore) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.sizeReply);
     tree_.Write("local/f", local);
-    FakeReplies replies = test::AcceptingReplies();
-    replies["SIZE"] = row.sizeReply;
-    LogIn(Transfer("RETR", SendAll(row.served), replies));
+    LogIn(Transfer("RETR", SendAll(row.served), Accepting({{"SIZE", row.sizeReply}})));
     ftp_.OnFtpNeedInfo = [](TMFtp&, TMFtpInfoNeeded, std::string& answer) { answer = kAnswerResume; };
     ftp_.GetFile("f", tree_.Win("local/f"));
     probe_.Expect(row.events);
@@ -369,14 +377,8 @@ TEST_F(FakeTransfer, AnUploadResumesOnlyOntoAShorterRemoteFile) {
   tree_.Write("local/f", local);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.sizeReply);
-    FakeReplies replies = test::AcceptingReplies();
-    replies["SIZE"] = row.sizeReply;
     auto received = std::make_shared<std::string>();
-    LogIn(Transfer("STOR", [received](FakeFtpPeer& p, FakeData& d) {
-      p.Reply(kOpening);
-      *received = d.ReceiveAll();
-      p.Reply("226 Transfer complete");
-    }, replies));
+    LogIn(Transfer("STOR", ReceiveInto(received), Accepting({{"SIZE", row.sizeReply}})));
     bool asked = false;
     ftp_.OnFtpNeedInfo = [&](TMFtp&, TMFtpInfoNeeded, std::string& answer) {
       asked = true;
@@ -395,7 +397,7 @@ TEST_F(FakeTransfer, AnUploadResumesOnlyOntoAShorterRemoteFile) {
 // ---- The listing cache ------------------------------------------------------------------------
 
 TEST_F(FakeTransfer, AFreshCacheAnswersAListingWithoutACommand) {
-  LogIn([](FakeFtpPeer& p) { test::Converse(p, test::AcceptingReplies()); });
+  LogIn(Answering());
   TMFtpFileInfoList files, directories;
   files.Add("cached.txt", "-rw-r--r--", "15/01/2001 12:00", "5", "", "user", "group", "");
   directories.Add("sub", "drwxr-xr-x", "", "0", "", "user", "group", "");
@@ -415,9 +417,8 @@ TEST_F(FakeTransfer, AFreshCacheAnswersAListingWithoutACommand) {
 TEST_F(FakeTransfer, AFailedListingLeavesNoEntries) {
   uint16_t dataPort = 0;
   const int listener = test::ListenOnLoopback(dataPort);
-  FakeReplies replies = test::AcceptingReplies();
-  replies["LIST"] = "450 Folder busy";
-  replies["PASV"] = PasvReplyFor(dataPort);  // the second listing's
+  // The second listing's PASV names a port where nothing flows.
+  const FakeReplies replies = Accepting({{"LIST", "450 Folder busy"}, {"PASV", PasvReplyFor(dataPort)}});
   LogIn(Transfer("LIST", SendAll(Line("a.txt") + "\r\n"), replies));
   ftp_.Cache = false;
   ASSERT_TRUE(probe_.Run([&] { ftp_.List(); }, "listed"));
@@ -433,8 +434,7 @@ TEST_F(FakeTransfer, AFailedListingLeavesNoEntries) {
 TEST_F(FakeTransfer, RemovingAFolderDeletesItsCachedListings) {
   LogIn([](FakeFtpPeer& p) {
     p.Reply("220 fake ready");
-    FakeReplies replies = test::AcceptingReplies();
-    replies["RMD"] = "250 Removed";
+    const FakeReplies replies = Accepting({{"RMD", "250 Removed"}});
     while (std::optional<std::string> line = p.Command()) {
       if (line->starts_with("CWD ")) {
         p.Reply("250 \"" + line->substr(4) + "\" is the current folder");
@@ -474,9 +474,7 @@ TEST_F(FakeTransfer, CommandsOfTheCallerAndRenamesThatChangeNothing) {
     LoginUntil(p, "CWD");
     std::this_thread::sleep_for(300ms);
     p.Reply("250 OK");
-    FakeReplies replies = test::AcceptingReplies();
-    replies["SITE"] = "200 Done";
-    test::Converse(p, replies, "");
+    test::Converse(p, Accepting({{"SITE", "200 Done"}}), "");
   });
   // An empty command while busy is refused and leaves the running one be.
   ftp_.ChangeDirectory("x");
@@ -512,14 +510,6 @@ TEST_F(FakeTransfer, CommandsOfTheCallerAndRenamesThatChangeNothing) {
   EXPECT_EQ(Sent().size(), sent);
   EXPECT_FALSE(ftp_.Busy());
   EXPECT_TRUE(probe_.events.empty());
-}
-
-TEST_F(FakeTransfer, WithoutAsynchronousAnOperationReturnsWhenItEnded) {
-  LogIn(Transfer("RETR", SendAll(kContent)));
-  ftp_.SetAsynchronous(false);
-  ftp_.GetFile("f", tree_.Win("f"));
-  EXPECT_EQ(probe_.events, kReceived);
-  EXPECT_EQ(tree_.Read("f"), kContent);
 }
 
 TEST(TMFtpListeners, FourOfEachKindHearEveryReportInSlotOrder) {
@@ -559,11 +549,7 @@ TEST_F(FakeTransfer, AnUploadRoundNeverRunsInsideAnother) {
   const int64_t size = (8 << 20) + 17;
   test::WritePatternFile(tree_.Posix("up"), size);
   auto received = std::make_shared<std::string>();
-  LogIn(Transfer("STOR", [received](FakeFtpPeer& p, FakeData& d) {
-    p.Reply(kOpening);
-    *received = d.ReceiveAll();
-    p.Reply("226 Transfer complete");
-  }));
+  LogIn(Transfer("STOR", ReceiveInto(received)));
   int reports = 0;
   int depth = 0;
   int deepest = 0;
@@ -624,7 +610,7 @@ TEST_F(FakeTransfer, AnUnreadableFileIsError20AndNothingIsSent) {
   tree_.Write("secret", "s");
   std::filesystem::permissions(tree_.Posix(), std::filesystem::perms(0755));
   std::filesystem::permissions(tree_.Posix("secret"), std::filesystem::perms(0600));
-  server_ = std::make_unique<FakeFtpServer>([](FakeFtpPeer& p) { test::Converse(p, test::AcceptingReplies()); });
+  server_ = std::make_unique<FakeFtpServer>(Answering());
   const int status = InChild(test::RunUnprivileged, server_->Port(), [&](TMFtp& ftp, FtpProbe& probe) {
     if (!probe.Run([&] { ftp.PutFile(tree_.Win("secret"), "secret"); }, "stored")) return 1;
     return probe.events == Events{"busy", "error 20", "ready", "stored"} ? 0 : 2;

@@ -1,6 +1,7 @@
-// Transfers, listings and folder commands against the four real server
-// fixtures, over passive and active data connections. Files are compared
-// by SHA-256 (sha256sum) and listings by what os.stat says of the tree.
+// Logins, transfers, listings and folder commands against the four real
+// server fixtures, over passive and active data connections, and a login
+// through Debian's ftp-proxy. Files are compared by SHA-256 (sha256sum) and
+// listings by what os.stat says of the tree.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -8,15 +9,17 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "ftp/ftp.h"
 #include "ftp/tests/ftpprobe.h"
-#include "ftp/tests/servertree.h"
+#include "testsupport/commands.h"
+#include "testsupport/ftpproxy.h"
 #include "testsupport/ftpserver.h"
 #include "testsupport/patternfile.h"
+#include "testsupport/pump.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
@@ -26,6 +29,73 @@ namespace fs = std::filesystem;
 using test::FtpServerKind;
 
 constexpr int64_t kFiveGB = 5'000'000'000;
+const std::string kQuoted = "q\"x";  // servers quote it in different ways
+
+// ---- The tree the listings show, and what os.stat says of it ------------------------
+
+struct StatFacts {
+  bool isDirectory = false;
+  std::string size;
+  std::string date;  // DD/MM/YYYY hh:mm, UTC
+};
+
+struct OracleEntry {
+  StatFacts followed;  // os.stat
+  StatFacts itself;    // os.lstat
+};
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+  return parts;
+}
+
+std::map<std::string, OracleEntry> StatOracle(const std::string& folder) {
+  int status = -1;
+  const std::string out =
+      test::RunCommand("/usr/bin/python3 " KV_SOURCE_DIR "/ftp/tests/stat_oracle.py " + test::ShellQuote(folder), &status);
+  EXPECT_EQ(status, 0) << out;
+  std::map<std::string, OracleEntry> entries;
+  for (const std::string& line : Split(out, '\n')) {
+    const std::vector<std::string> f = Split(line, '\t');
+    if (f.size() != 7) {
+      ADD_FAILURE() << "oracle line: " << line;
+      continue;
+    }
+    entries[f[0]] = {{f[1] == "1", f[2], f[3]}, {f[4] == "1", f[5], f[6]}};
+  }
+  return entries;
+}
+
+void BuildTree(const test::TempTree& tree) {
+  tree.Write("srv/notes.txt", "some notes\n");
+  tree.Write("srv/with blank.txt", "x");
+  tree.Write("srv/two  blanks", "yy");
+  tree.Write("srv/a -> b", "an arrow in a name");
+  tree.Write("srv/\xC3\x9Cmlaut \xC3\x9F.txt", "u");
+  tree.Write("srv/.hidden", "h");
+  tree.Write("srv/sub/inner.txt", "i");
+  std::filesystem::create_symlink("notes.txt", tree.Posix("srv/link-to-file"));
+  std::filesystem::create_symlink("sub", tree.Posix("srv/link-to-folder"));
+  tree.Write("srv/big.bin", "");
+  std::filesystem::resize_file(tree.Posix("srv/big.bin"), 5ull << 30);  // sparse
+  tree.Write("srv/old.txt", "from 2019");
+  tree.SetMTime("srv/old.txt", 1560594000);  // 15.06.2019 10:20 UTC
+  tree.Write("srv/today.txt", "written now");
+}
+
+// A listing shows the year of an old entry and the time of a young one.
+void ExpectSameDate(const std::string& parsed, const std::string& oracle) {
+  ASSERT_EQ(parsed.size(), 16u) << parsed;
+  if (parsed.substr(6, 4) == "????") {
+    EXPECT_EQ(parsed.substr(0, 6), oracle.substr(0, 6));
+    EXPECT_EQ(parsed.substr(10), oracle.substr(10));
+  } else {
+    EXPECT_EQ(parsed.substr(0, 10), oracle.substr(0, 10));
+    EXPECT_EQ(parsed.substr(10), " 12:00");
+  }
+}
 
 struct Mode {
   FtpServerKind kind;
@@ -51,14 +121,28 @@ class ServerSession : public testing::TestWithParam<Mode> {
   // Folders exist before the server starts (pure-ftpd's user owns them).
   void StartServer() {
     tree_.Mkdir("srv/sub");
+    tree_.Mkdir("srv/" + kQuoted);
     tree_.Mkdir("local");
     server_ = std::make_unique<test::FtpServer>(GetParam().kind, test::FtpServerOptions{.root = tree_.Posix("srv")});
   }
+  // Into the folder q"x, which the PWD reply names in the server's quoting.
   bool LogIn() {
     AimAt(ftp_, *server_);
     ftp_.Passive = GetParam().passive;
     ftp_.Cache = false;
-    return probe_.Run([&] { ftp_.Login(); }, "loggedin") && probe_.errorTexts.empty();
+    ftp_.InitialDirectory = Remote(kQuoted);
+    if (!probe_.Run([&] { ftp_.Login(); }, "loggedin") || !probe_.errorTexts.empty()) return false;
+    EXPECT_EQ(ftp_.Directory(), Remote(kQuoted));
+    EXPECT_EQ(ftp_.ServerType, ftpstUNIX);
+    EXPECT_TRUE(ftp_.Resumable());
+    // pure-ftpd's welcome of several lines (five when it serves IPv4 only)
+    // arrives as one reply.
+    const bool multiLine = server_->kind() == FtpServerKind::PureFtpd;
+    EXPECT_EQ(probe_.Saw("info 16"), multiLine);
+    if (multiLine) {
+      EXPECT_GE(ftp_.MultiLineReply().size(), 5u);
+    }
+    return true;
   }
   std::string Remote(std::string_view relative) const { return server_->RemotePath(relative); }
   // Runs one operation to its end and expects it to end without an error.
@@ -169,11 +253,16 @@ TEST_P(ServerTransfer, TheListingAgreesWithTheFileSystem) {
   std::set<std::string> present;
   for (const auto& [name, facts] : oracle) present.insert(name);
   EXPECT_EQ(listed, present);
-  EXPECT_EQ(ftp_.IndexOfFile("notes.txt"), ftp_.Files().IndexOf("notes.txt"));
-  EXPECT_GE(ftp_.IndexOfFile("notes.txt"), 0);
+  const auto date = [&](const char* name) {
+    const int32_t i = ftp_.IndexOfFile(name);
+    return i < 0 ? std::string() : ftp_.Files().Item(i).date;
+  };
+  EXPECT_EQ(date("old.txt"), "15/06/2019 12:00");
+  EXPECT_EQ(date("today.txt").substr(6, 4), "????");
   EXPECT_EQ(ftp_.IndexOfFile("sub"), -1);
 }
 
+// Then a keep-alive and QUIT end the session without an error.
 TEST_P(ServerTransfer, FolderCommandsChangeTheServer) {
   tree_.Write("srv/old.txt", "o");
   tree_.Write("srv/gone.txt", "g");
@@ -195,6 +284,14 @@ TEST_P(ServerTransfer, FolderCommandsChangeTheServer) {
   EXPECT_EQ(tree_.Read("srv/new.txt"), "o");
   EXPECT_LT(probe_.TrafficIndex("> Rnto new.txt"), probe_.traffic.size());
   EXPECT_EQ(ftp_.LastType(), "");  // a command of the caller may have changed it
+
+  const size_t noops = probe_.Count("> NOOP");  // the one sent above
+  ftp_.SetNoopInterval(1);
+  ASSERT_TRUE(test::PumpUntil([&] { return probe_.Count("> NOOP") > noops; }));
+  ASSERT_TRUE(probe_.Run([&] { ftp_.Logout(); }, "quit"));
+  ASSERT_TRUE(test::PumpUntil([&] { return probe_.Saw("ready"); }));
+  std::erase(probe_.events, "info 16");  // pure-ftpd says goodbye in two lines
+  EXPECT_EQ(probe_.events, (Events{"busy", "info 1", "quit", "ready"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ServerTransfer, testing::ValuesIn(AllModes()), ModeName);
@@ -241,6 +338,26 @@ INSTANTIATE_TEST_SUITE_P(Kinds, ServerResume,
                          testing::Values(Mode{FtpServerKind::Pyftpdlib, true}, Mode{FtpServerKind::Vsftpd, false},
                                          Mode{FtpServerKind::Proftpd, true}),
                          ModeName);
+
+TEST(FtpProxyLogin, UserAtSiteLoginWorksThroughFtpProxy) {
+  test::TempTree tree;
+  tree.Mkdir("srv");
+  KV_START_FTP_SERVER(server, FtpServerKind::Proftpd, {.root = tree.Posix("srv")});
+  test::FtpProxy proxy;
+  if (proxy.skipped()) GTEST_SKIP() << proxy.skipReason();
+  TMFtp ftp;
+  FtpProbe probe(ftp);
+  AimAt(ftp, server);
+  ftp.ProxyType = proxyUserSite;
+  ftp.ProxyServer = "127.0.0.1";
+  ftp.ProxyPort = proxy.port();
+  ASSERT_TRUE(probe.Run([&] { ftp.Login(); }, "loggedin"));
+  EXPECT_TRUE(probe.errorTexts.empty()) << proxy.Log();
+  EXPECT_EQ(probe.Count("> USER " + server.user() + "@127.0.0.1:" + std::to_string(server.port())), 1u);
+  EXPECT_EQ(ftp.Directory(), server.RemotePath(""));
+  ftp.Logout();
+  EXPECT_TRUE(test::PumpUntil([&] { return probe.Saw("quit"); }));
+}
 
 }  // namespace
 }  // namespace kv

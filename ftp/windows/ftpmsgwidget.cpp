@@ -37,13 +37,17 @@ void TMFtpMessengerWidget::ApplyLook(const MessengerLook& look) {
 
 void TMFtpMessengerWidget::Apply(const MessengerChannel::Update& update) {
   ApplyLook(update.look);
-  if (update.restart) clear();
+  if (update.restart) {
+    clear();
+    hasLines_ = false;
+  }
   QTextCursor cursor(document());
   cursor.movePosition(QTextCursor::End);
   for (const MessengerLine& line : update.lines) {
     QTextCharFormat format;
     format.setForeground(QColor::fromRgb(line.color));
-    if (!document()->isEmpty()) cursor.insertBlock();
+    if (hasLines_) cursor.insertBlock();
+    hasLines_ = true;
     cursor.insertText(ToQt(line.text), format);
   }
   if (look_.autoScroll) verticalScrollBar()->setValue(verticalScrollBar()->maximum());

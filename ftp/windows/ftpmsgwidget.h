@@ -22,6 +22,8 @@ class TMFtpMessengerWidget : public QPlainTextEdit {
   void ApplyLook(const MessengerLook& look);
   MessengerLook look_;
   bool lookApplied_ = false;
+  // The document cannot tell an empty first line from no line at all.
+  bool hasLines_ = false;
 };
 
 // Window thread: the widget shows the channel's lines for as long as both

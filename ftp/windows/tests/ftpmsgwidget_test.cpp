@@ -43,10 +43,12 @@ TEST(TMFtpMessengerWidget, ShowsTheLinesOfItsModelInTheirColoursAndFont) {
   EXPECT_EQ(widget.lineWrapMode(), QPlainTextEdit::NoWrap);
   EXPECT_FALSE(widget.testAttribute(Qt::WA_InputMethodEnabled));
 
+  model.AddLine("");  // an empty first line is a line of its own
   model.InfoReceived(ftp, ftpInfoSent, "USER joe\r\n");
   model.InfoReceived(ftp, ftpInfoReceived, "220-a\r\n220 b\r\n");
   model.ErrorReceived(ftp, ftpErrRefused, "Connection Refused");
-  const std::vector<ShownLine> classic = {{"COMMAND:>   USER joe", QColor(0, 128, 0)},
+  const std::vector<ShownLine> classic = {{"", QColor()},
+                                          {"COMMAND:>   USER joe", QColor(0, 128, 0)},
                                           {"            220-a", Qt::black},
                                           {"            220 b", Qt::black},
                                           {"ERROR:>     Connection Refused", Qt::red}};
@@ -58,8 +60,8 @@ TEST(TMFtpMessengerWidget, ShowsTheLinesOfItsModelInTheirColoursAndFont) {
   model.InfoReceived(ftp, ftpInfoReceived, "226 done\r\n");
   model.InfoReceived(ftp, ftpInfoRetrying, "Retrying...");
   ASSERT_TRUE(WaitUntil([&] { return Shown(widget).size() == classic.size() + 2; }));
-  EXPECT_EQ(Shown(widget)[4], (ShownLine{"226 done", QColor(0, 128, 0)}));
-  EXPECT_EQ(Shown(widget)[5], (ShownLine{"Retrying...", QColor(128, 0, 128)}));
+  EXPECT_EQ(Shown(widget)[5], (ShownLine{"226 done", QColor(0, 128, 0)}));
+  EXPECT_EQ(Shown(widget)[6], (ShownLine{"Retrying...", QColor(128, 0, 128)}));
   EXPECT_EQ(widget.font().family(), "MS Sans Serif");
   EXPECT_FALSE(widget.font().fixedPitch());
 }
