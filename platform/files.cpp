@@ -405,15 +405,6 @@ bool CopyInto(const FileHandle& in, const struct stat& srcStat, const std::strin
 
 }  // namespace
 
-bool MoveFileReplacing(std::string_view from, std::string_view to) {
-  std::optional<std::string> src = ResolvePath(from);
-  if (!src) return false;
-  std::optional<std::string> dst = ResolvePath(to);
-  if (!dst) return false;
-  if (rename(src->c_str(), dst->c_str()) != 0) return FailErrno();
-  return true;
-}
-
 bool CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   std::optional<std::string> src = ResolvePath(from);
   if (!src) return false;

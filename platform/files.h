@@ -68,10 +68,6 @@ bool DeleteFile(std::string_view path);
 // Never replaces an existing target (file or folder, empty or not); a move
 // across file systems fails (EXDEV).
 bool MoveFileNoReplace(std::string_view from, std::string_view to);
-// Puts the file from in the place of the file to in one step (a rename), so
-// that a reader sees the old file or the new one, never neither. Both lie on
-// one file system; a folder as target fails.
-bool MoveFileReplacing(std::string_view from, std::string_view to);
 // Copies content, mode and last-write time of a regular file; failIfExists
 // false replaces the target. The copy is written under a hidden temporary
 // name beside the target and renamed into place only when complete, so a
