@@ -394,16 +394,11 @@ FtpUpload TCopyFtp::UploadReplacing(std::string_view localPath, std::string_view
     RemoveQuietly(temp);
     return {FtpUploadFailure::Transfer, step.error, {}, {}};
   }
+  // The server's 2xx to RNTO says the whole file now has its name: the
+  // listing before it is the file's entry, under that name.
   FtpUpload upload = RenameOnto(temp, name, Listed(name).has_value());
-  if (upload.failure != FtpUploadFailure::None) return upload;
   upload.entry = *stored;
   upload.entry.name = name;
-  // The new file under its name, as the server lists it now.
-  if (RefreshListing()) {
-    std::optional<MFtpFileInfo> listed = Listed(name);
-    if (!listed) return {FtpUploadFailure::Rename, std::string(kTextNotListed), {}, {}};
-    upload.entry = std::move(*listed);
-  }
   return upload;
 }
 
@@ -454,7 +449,7 @@ bool TCopyFtp::Download(std::string_view remoteName, std::string_view localPath)
 
 bool TCopyFtp::Upload(std::string_view localPath, std::string_view remoteName) {
   const std::optional<int64_t> size = platform::GetFileSize(localPath);
-  return size && UploadReplacing(localPath, remoteName, *size).failure == FtpUploadFailure::None;
+  return size && UploadReplacing(localPath, remoteName, *size).failure == FtpUploadFailure::None && RefreshListing();
 }
 
 }  // namespace kv

@@ -35,14 +35,15 @@ int64_t ShowFileSize(TJobRun& run, int64_t size) {
   return divisor;
 }
 
-// Into the block's server folder, a fresh listing of it and its state
-// records, and the local folder (never made here: a missing one is an
-// error, as the item's folder record would have made it). An outcome when
-// the item ends here.
-std::optional<FtpOutcome> EnterFolders(TFtpBlock& block, std::string_view notDone,
-                                       const platform::TreeFolder*& local) {
+// Into the block's server folder and its state records, with a fresh
+// listing when asked, and the local folder (never made here: a missing one
+// is an error, as the item's folder record would have made it). An outcome
+// when the item ends here.
+std::optional<FtpOutcome> EnterFolders(TFtpBlock& block, bool listing, const platform::TreeFolder*& local) {
   if (FtpStep step = block.ftp.ChangeFtpFolder(block.ftpFolder); !step) return Failed(kMsgFtpFolderNotFound, step.error);
-  if (FtpStep step = block.ftp.RefreshListing(); !step) return Failed(notDone, step.error);
+  if (listing) {
+    if (FtpStep step = block.ftp.RefreshListing(); !step) return Failed(kMsgFtpNotCopied, step.error);
+  }
   block.ftp.SelectStateFolder();
   local = block.run.current.Open(block.run, block.LocalSide(), false);
   if (local) return std::nullopt;
@@ -80,7 +81,9 @@ FtpOutcome UploadFile(TFtpBlock& block, const std::string& name, int64_t size) {
   TJobRun& run = block.run;
   const int64_t divisor = ShowFileSize(run, size);
   const platform::TreeFolder* local = nullptr;
-  if (std::optional<FtpOutcome> stop = EnterFolders(block, kMsgFtpNotCopied, local)) return *stop;
+  // The upload lists the folder once the file is there; nothing before it
+  // depends on a listing.
+  if (std::optional<FtpOutcome> stop = EnterFolders(block, false, local)) return *stop;
   platform::FileStatus status;
   if (!local->Status(name, status) || !status.isFile) {
     const int err = status.isFolder ? EISDIR : platform::GetLastError();
@@ -98,7 +101,7 @@ FtpOutcome DownloadFile(TFtpBlock& block, const std::string& name, int64_t size)
   TJobRun& run = block.run;
   const int64_t divisor = ShowFileSize(run, size);
   const platform::TreeFolder* local = nullptr;
-  if (std::optional<FtpOutcome> stop = EnterFolders(block, kMsgFtpNotCopied, local)) return *stop;
+  if (std::optional<FtpOutcome> stop = EnterFolders(block, true, local)) return *stop;
   const std::optional<MFtpFileInfo> entry = block.ftp.Listed(name);
   if (!entry) return Failed(kMsgFtpNotCopied, std::string(kTextNotOnServer));
   block.ftp.ShowProgressIn(&*run.window, divisor);

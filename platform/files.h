@@ -124,9 +124,12 @@ bool ForcePrivateDirectories(std::string_view path);
 // Whole-file helpers for records and small text files. Only regular files are
 // read (a fifo would block).
 bool ReadWholeFile(std::string_view path, std::vector<uint8_t>& out);
-// Writes to a temporary name in the same folder, syncs it and renames it into
-// place; a replaced file keeps its mode.
-bool WriteFileAtomic(std::string_view path, const void* data, size_t size);
+// Whether a file written whole is on the disk before it takes its name:
+// NotSynced only for files that may be lost in a crash (caches).
+enum class FileSync { Synced, NotSynced };
+// Writes to a temporary name in the same folder, syncs it (unless asked
+// not to) and renames it into place; a replaced file keeps its mode.
+bool WriteFileAtomic(std::string_view path, const void* data, size_t size, FileSync sync = FileSync::Synced);
 
 namespace detail {
 // The move used where a file system refuses RENAME_NOREPLACE (POSIX paths): a
