@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "copyengine/icopy.h"
 #include "copyengine/tests/engine_fixture.h"
+#include "platform/treefolder.h"
 #include "testsupport/ftpserver.h"
 #include "testsupport/patternfile.h"
 #include "testsupport/temptree.h"
@@ -35,9 +37,10 @@ class FtpPairEnv {
     tree.Mkdir("srv");
     tree.Write(profile + "AUTOptk/00000.ptk", "");
   }
-  // Serves "srv" through the server; the pair file names its site.
-  void Use(const FtpServer& server) {
-    port = static_cast<uint16_t>(server.port());
+  // Serves "srv" through the server, reached directly or through a relay
+  // at the port `via`; the pair file names its site.
+  void Use(const FtpServer& server, uint16_t via = 0) {
+    port = via != 0 ? via : static_cast<uint16_t>(server.port());
     remoteRoot = server.RemotePath("");
     user = server.user();
     password = server.password();
@@ -45,6 +48,12 @@ class FtpPairEnv {
   }
 
   SiteSpec Site() const { return {.host = "127.0.0.1", .port = port, .user = user, .password = password}; }
+  // The pair of the folders "rel" on both sides.
+  FolderPairSpec Pair(const std::string& rel = "", const SiteSpec& site = {}) const {
+    FolderPairSpec pair{.source = Side1(rel), .destination = Side2(rel), .pairKind = pairKind};
+    (pairKind == 1 ? pair.sourceSite : pair.destinationSite) = site.host.empty() ? Site() : site;
+    return pair;
+  }
   std::string Local(const std::string& rel = "") const { return tree.WinFolder("loc/" + rel); }
   std::string Remote(const std::string& rel = "") const {
     std::string path = "ftp://127.0.0.1" + remoteRoot;
@@ -53,11 +62,6 @@ class FtpPairEnv {
   }
   std::string Side1(const std::string& rel = "") const { return pairKind == 1 ? Remote(rel) : Local(rel); }
   std::string Side2(const std::string& rel = "") const { return pairKind == 1 ? Local(rel) : Remote(rel); }
-  FolderPairSpec Pair() const {
-    FolderPairSpec pair{.source = Side1(), .destination = Side2(), .pairKind = pairKind};
-    (pairKind == 1 ? pair.sourceSite : pair.destinationSite) = Site();
-    return pair;
-  }
   void WritePairs(const std::vector<FolderPairSpec>& pairs) const {
     WriteSrcDest(tree.Posix(profile + "SrcDest.kst"), pairs);
   }
@@ -67,7 +71,10 @@ class FtpPairEnv {
   JobItemSpec Folder(const std::string& rel, uint8_t stateCode, uint8_t action) const {
     return FolderItem(Side1(rel), Side2(rel), stateCode, action);
   }
-  JobItemSpec Both() const { return Folder("", 10, 1); }
+  JobItemSpec Both(const std::string& rel = "") const { return Folder(rel, 10, 1); }
+  // A folder only on the local side (made on the server), or back.
+  JobItemSpec OnlyLocal(const std::string& rel) const { return Folder(rel, pairKind == 1 ? 8 : 9, 1); }
+  JobItemSpec OnlyRemote(const std::string& rel) const { return Folder(rel, pairKind == 1 ? 9 : 8, 1); }
   // up: from the local side to the server, else back.
   JobItemSpec Copy(const std::string& name, int64_t size, bool up, bool replacing = false) const {
     const bool fromSide1 = up == (pairKind == 2);
@@ -108,16 +115,29 @@ class FtpPairEnv {
   // The local mirror of "kvftp.log".
   std::string Mirror() const { return tree.Posix("work/FTPLog/127.0.0.1/kvftp.log"); }
 
-  // Every entry below a folder of the tree ("a", "sub/b"), sorted.
-  std::vector<std::string> Entries(const std::string& rel) const {
+  // Every entry below a folder of the tree ("a", "sub/b"), sorted; the
+  // system's temporary files only with temps.
+  std::vector<std::string> Entries(const std::string& rel, bool temps = true) const {
     std::vector<std::string> names;
     const std::string root = tree.Posix(rel);
-    for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+      if (!temps && platform::IsSystemTempName(e.path().filename().string())) continue;
       names.push_back(std::filesystem::relative(e.path(), root).string());
+    }
     std::sort(names.begin(), names.end());
     return names;
   }
-  std::string Sha(const std::string& rel) const { return Sha256OfFile(tree.Posix(rel)); }
+  // SHA-256 of every file of both sides but the remote-state record.
+  std::map<std::string, std::string> Digests() const {
+    std::map<std::string, std::string> out;
+    for (const char* side : {"loc", "srv"}) {
+      for (const auto& e : std::filesystem::recursive_directory_iterator(tree.Posix(side))) {
+        if (e.is_regular_file() && e.path().filename() != "kvftp.log")
+          out[std::filesystem::relative(e.path(), tree.Posix()).string()] = Sha256OfFile(e.path().string());
+      }
+    }
+    return out;
+  }
 };
 
 }  // namespace kv::test
