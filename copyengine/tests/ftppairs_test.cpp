@@ -241,6 +241,8 @@ const RelayFault kRelayFaults[] = {
     {"FirstLoginDropped", {"", "USER", "", 1}, Replace, {0, 1}, "Die Datei wurde kopiert.", true},
 };
 
+void PrintTo(const RelayFault& fault, std::ostream* os) { *os << fault.name; }
+
 class FtpPairFault : public testing::TestWithParam<RelayFault> {};
 INSTANTIATE_TEST_SUITE_P(Relay, FtpPairFault, testing::ValuesIn(kRelayFaults),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -283,6 +285,8 @@ const TransferFault kTransferFaults[] = {
     {"DownloadServerStopped", false, SIGSTOP},
     {"DownloadServerKilled", false, SIGKILL},
 };
+
+void PrintTo(const TransferFault& fault, std::ostream* os) { *os << fault.name; }
 
 class FtpPairTransferFault : public testing::TestWithParam<TransferFault> {};
 INSTANTIATE_TEST_SUITE_P(Server, FtpPairTransferFault, testing::ValuesIn(kTransferFaults),
