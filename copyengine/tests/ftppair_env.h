@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -87,18 +85,13 @@ class FtpPairEnv {
   }
   // onServer / local: the sides it is deleted on (both: state code 3).
   JobItemSpec Delete(const std::string& name, bool onServer, bool local) const {
-    const bool serverIsSide1 = pairKind == 1;
-    const bool side1 = (onServer && serverIsSide1) || (local && !serverIsSide1);
-    const bool side2 = (onServer && !serverIsSide1) || (local && serverIsSide1);
-    JobItemSpec item{.action = 2, .stateCode = static_cast<uint8_t>(side1 && side2 ? 3 : side1 ? 2 : 1)};
-    if (side1) item.source = name;
-    if (side2) item.destination = name;
-    return item;
+    const bool side1 = pairKind == 1 ? onServer : local, side2 = pairKind == 1 ? local : onServer;
+    return {.source = side1 ? name : "", .destination = side2 ? name : "", .action = 2,
+            .stateCode = static_cast<uint8_t>(side1 && side2 ? 3 : side1 ? 2 : 1)};
   }
 
-  std::string JobPosix() const { return tree.Posix(profile + "$0ABC.tmp"); }
   EngineCall Call(const std::vector<JobItemSpec>& items) const {
-    WriteJob(JobPosix(), items);
+    WriteJob(tree.Posix(profile + "$0ABC.tmp"), items);
     EngineCall call;
     call.ptkFile = tree.Win(profile + "AUTOptk/00000.ptk");
     call.srcFile = tree.Win(profile + "$0ABC.tmp");
@@ -106,11 +99,14 @@ class FtpPairEnv {
     return call;
   }
   DecodedPtk Ptk() const { return DecodePtk(tree.Posix(profile + "AUTOptk/00000.ptk")); }
-  // (status, message start) of every record.
-  std::vector<std::pair<int, std::string>> Records(size_t messageChars = 200) const {
-    std::vector<std::pair<int, std::string>> out;
-    for (const PtkRecordFields& r : Ptk().records) out.emplace_back(r.status, r.message.substr(0, messageChars));
+  std::vector<int> Statuses() const {
+    std::vector<int> out;
+    for (const PtkRecordFields& r : Ptk().records) out.push_back(r.status);
     return out;
+  }
+  std::string Message(size_t record) const {
+    const DecodedPtk ptk = Ptk();
+    return record < ptk.records.size() ? ptk.records[record].message : "(no record)";
   }
   // The local mirror of "kvftp.log".
   std::string Mirror() const { return tree.Posix("work/FTPLog/127.0.0.1/kvftp.log"); }

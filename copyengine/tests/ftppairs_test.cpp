@@ -29,17 +29,6 @@ platform::HRESULT RunInProcess(const EngineCall& call) {
   return hr;
 }
 
-Statuses StatusesOf(const FtpPairEnv& env) {
-  Statuses out;
-  for (const auto& [status, message] : env.Records()) out.push_back(status);
-  return out;
-}
-
-std::string MessageOf(const FtpPairEnv& env, size_t record) {
-  const auto records = env.Records();
-  return record < records.size() ? records[record].second : std::string("(no record)");
-}
-
 // The DOS date-time of a file's modification time as UTC calendar time,
 // which is what servers send for MDTM.
 uint32_t UtcDosOf(const std::string& posixPath) {
@@ -51,6 +40,7 @@ uint32_t UtcDosOf(const std::string& posixPath) {
 }
 
 std::string Join(const std::string& folder, const std::string& rel) {
+  if (folder.empty() || rel.empty()) return folder + rel;
   return folder.back() == '/' ? folder + rel : folder + "/" + rel;
 }
 
@@ -85,56 +75,31 @@ INSTANTIATE_TEST_SUITE_P(Servers, FtpPairBothWays,
 
 TEST_P(FtpPairBothWays, CopiesCreatesDeletesAndKeepsTheRemoteStateRecord) {
   FtpPairEnv env(GetParam().pairKind);
-  for (const auto& [rel, text] : std::vector<std::pair<std::string, std::string>>{
-           {"srv/old.txt", "server old"},
-           {"srv/down.txt", "down!"},
-           {"srv/rep.txt", "server new"},
-           {"srv/rep.txt.sync", "a user's own on the server"},
-           {"srv/gone.txt", "g"},
-           {"srv/both.txt", "b"},
-           {"srv/rsub/r.txt", "r"},
-           {"loc/old.txt", "local and newer"},
-           {"loc/up.txt", "up"},
-           {"loc/rep.txt", "local old"},
-           {"loc/old.txt.sync", "a user's own locally"},
-           {"loc/lgone.txt", "l"},
-           {"loc/both.txt", "b"},
-           {"loc/sub/s.txt", "s"},
-           {"loc/bad\nname", "x"},
-       }) {
+  for (const auto& [rel, text] : std::map<std::string, std::string>{
+           {"srv/old.txt", "server old"}, {"srv/down.txt", "down!"}, {"srv/rep.txt", "server new"},
+           {"srv/rep.txt.sync", "a user's own on the server"}, {"srv/gone.txt", "g"}, {"srv/both.txt", "b"},
+           {"srv/rsub/r.txt", "r"}, {"loc/old.txt", "local and newer"}, {"loc/up.txt", "up"},
+           {"loc/rep.txt", "local old"}, {"loc/old.txt.sync", "a user's own locally"}, {"loc/lgone.txt", "l"},
+           {"loc/both.txt", "b"}, {"loc/sub/s.txt", "s"}, {"loc/bad\nname", "x"}}) {
     env.tree.Write(rel, text);
   }
   KV_START_FTP_SERVER(server, GetParam().kind, {.root = env.tree.Posix("srv")});
   env.Use(server);
-  ASSERT_EQ(RunInProcess(env.Call({
-                env.Both(),
-                env.Copy("old.txt", 15, true, true),
-                env.Copy("up.txt", 2, true),
-                env.Copy("down.txt", 5, false),
-                env.Copy("rep.txt", 10, false, true),
-                env.Copy("bad\nname", 1, true),
-                env.Delete("gone.txt", true, false),
-                env.Delete("lgone.txt", false, true),
-                env.Delete("both.txt", true, true),
-                env.OnlyLocal("sub"),
-                env.Copy("s.txt", 1, true),
-                env.OnlyRemote("rsub"),
-                env.Copy("r.txt", 1, false),
-            })),
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("old.txt", 15, true, true), env.Copy("up.txt", 2, true),
+                                    env.Copy("down.txt", 5, false), env.Copy("rep.txt", 10, false, true),
+                                    env.Copy("bad\nname", 1, true), env.Delete("gone.txt", true, false),
+                                    env.Delete("lgone.txt", false, true), env.Delete("both.txt", true, true),
+                                    env.OnlyLocal("sub"), env.Copy("s.txt", 1, true), env.OnlyRemote("rsub"),
+                                    env.Copy("r.txt", 1, false)})),
             0);
-  EXPECT_EQ(StatusesOf(env), (Statuses{0, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1})) << MessageOf(env, 5);
-  const std::vector<std::string> common = {"old.txt", "rep.txt", "rsub", "rsub/r.txt", "sub", "sub/s.txt", "up.txt"};
-  std::vector<std::string> remote = common, local = common;
-  remote.insert(remote.end(), {"down.txt", "kvftp.log", "rep.txt.sync"});
-  local.insert(local.end(), {"bad\nname", "down.txt", "old.txt.sync"});
-  std::sort(remote.begin(), remote.end());
-  std::sort(local.begin(), local.end());
-  EXPECT_EQ(env.Entries("srv"), remote);
-  EXPECT_EQ(env.Entries("loc"), local);
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1})) << env.Message(5);
+  EXPECT_EQ(env.Entries("srv"), (std::vector<std::string>{"down.txt", "kvftp.log", "old.txt", "rep.txt", "rep.txt.sync",
+                                                           "rsub", "rsub/r.txt", "sub", "sub/s.txt", "up.txt"}));
+  EXPECT_EQ(env.Entries("loc"), (std::vector<std::string>{"bad\nname", "down.txt", "old.txt", "old.txt.sync", "rep.txt",
+                                                           "rsub", "rsub/r.txt", "sub", "sub/s.txt", "up.txt"}));
   for (const char* rel : {"old.txt", "up.txt", "down.txt", "rep.txt", "sub/s.txt", "rsub/r.txt"})
     EXPECT_EQ(env.tree.Read(std::string("srv/") + rel), env.tree.Read(std::string("loc/") + rel)) << rel;
   EXPECT_EQ(env.tree.Read("srv/old.txt"), "local and newer");
-  EXPECT_EQ(env.tree.Read("loc/rep.txt"), "server new");
   EXPECT_EQ(env.tree.Read("srv/rep.txt.sync"), "a user's own on the server");
   EXPECT_EQ(env.tree.Read("loc/old.txt.sync"), "a user's own locally");
 
@@ -146,11 +111,11 @@ TEST_P(FtpPairBothWays, CopiesCreatesDeletesAndKeepsTheRemoteStateRecord) {
   ASSERT_TRUE(states.LoadIndex(env.tree.Win("srv/kvftp.log")));
   for (const auto& [folder, names] : std::vector<std::pair<std::string, std::vector<std::string>>>{
            {"", {"old.txt", "up.txt", "down.txt", "rep.txt"}}, {"sub", {"s.txt"}}, {"rsub", {"r.txt"}}}) {
-    const std::string serverFolder = folder.empty() ? env.remoteRoot : Join(env.remoteRoot, folder);
+    const std::string serverFolder = Join(env.remoteRoot, folder);
     ASSERT_TRUE(states.SelectFolder("127.0.0.1", serverFolder)) << serverFolder;
     EXPECT_EQ(states.Files().Count(), static_cast<int32_t>(names.size())) << serverFolder;
     for (const std::string& name : names) {
-      const std::string rel = folder.empty() ? name : folder + "/" + name;
+      const std::string rel = Join(folder, name);
       const int32_t at = states.Files().IndexOf(name);
       ASSERT_GE(at, 0) << rel;
       EXPECT_EQ(states.Files().GetItem(at).remoteSize, static_cast<int32_t>(env.tree.Read("srv/" + rel).size())) << rel;
@@ -191,7 +156,7 @@ TEST_P(FtpPairSession, PairsOnOneServerShareTheLoginOnlyThroughTheProxy) {
   env.WritePairs({env.Pair("a", site), env.Pair("b", site)});
   ASSERT_EQ(RunInProcess(env.Call({env.Both("a"), env.Copy("1.txt", 1, true), env.Both("b"), env.Copy("2.txt", 1, true)})),
             0);
-  EXPECT_EQ(StatusesOf(env), (Statuses{0, 1, 0, 1}));
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 0, 1}));
   EXPECT_EQ(env.tree.Read("srv/a/1.txt"), "1");
   EXPECT_EQ(env.tree.Read("srv/b/2.txt"), "2");
   EXPECT_EQ(relay.Logins(), proxy ? 1 : 2);
@@ -258,8 +223,8 @@ TEST_P(FtpPairFault, KeepsEveryFileAndRecordsTheItemAsFailed) {
   const auto before = env.Digests();
   ASSERT_EQ(RunInProcess(env.Call(fault.items(env))), 0);
   EXPECT_TRUE(relay.Fired()) << testing::PrintToString(relay.Commands());
-  EXPECT_EQ(StatusesOf(env), fault.statuses);
-  EXPECT_TRUE(MessageOf(env, fault.statuses.size() - 1).starts_with(fault.message)) << MessageOf(env, fault.statuses.size() - 1);
+  EXPECT_EQ(env.Statuses(), fault.statuses);
+  EXPECT_TRUE(env.Message(fault.statuses.size() - 1).starts_with(fault.message)) << env.Message(fault.statuses.size() - 1);
   if (fault.replaces) {
     EXPECT_EQ(env.tree.Read("srv/old.txt"), "local and newer");
     EXPECT_EQ(env.Entries("srv"), env.Entries("srv", false));
@@ -320,8 +285,8 @@ TEST_P(FtpPairTransferFault, KeepsTheOldFileOnBothSides) {
   ASSERT_EQ(RunInProcess(call), 0);
   server.Signal(SIGCONT);
   ASSERT_TRUE(struck) << "the transfer ended before the server was stopped";
-  EXPECT_EQ(StatusesOf(env), (Statuses{0, 2}));
-  EXPECT_TRUE(MessageOf(env, 1).starts_with("Die Datei konnte nicht kopiert werden!")) << MessageOf(env, 1);
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
+  EXPECT_TRUE(env.Message(1).starts_with("Die Datei konnte nicht kopiert werden!")) << env.Message(1);
   ExpectOldFilesKept(env, before);
 }
 
@@ -348,7 +313,7 @@ TEST(FtpPairCancel, EndsTheRunInAStalledTransferAndKeepsTheOldFile) {
   server.Signal(SIGCONT);
   ASSERT_TRUE(stopped);
   // The cancelled item has no record, and nothing after it was begun.
-  EXPECT_EQ(StatusesOf(env), (Statuses{0, 1}));
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 1}));
   EXPECT_TRUE(env.Ptk().trailer);
   std::filesystem::remove(env.tree.Posix("loc/first.txt"));
   ExpectOldFilesKept(env, before);
