@@ -236,6 +236,23 @@ TEST_P(FtpPairFault, KeepsEveryFileAndRecordsTheItemAsFailed) {
     EXPECT_FALSE(command.starts_with("RETR") && command.find("dl.txt") != std::string::npos) << command;
 }
 
+TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
+  FtpPairEnv env(1);
+  env.tree.Write("srv/dl.txt", "the server's new content");
+  env.tree.Write("loc/dl.txt", "local old");
+  KV_START_FTP_SERVER(server, FtpServerKind::Vsftpd, {.root = env.tree.Posix("srv")});
+  // Cut between the listing and the transfer: the server then sends all it
+  // has and ends the transfer as a whole one.
+  FtpRelay relay(static_cast<uint16_t>(server.port()),
+                 FtpRelayRule{.command = "RETR", .before = [&] { ResizeFile(env.tree.Posix("srv/dl.txt"), 9); }});
+  env.Use(server, relay.Port());
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("dl.txt", 24, false, true)})), 0);
+  EXPECT_TRUE(relay.Fired());
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
+  EXPECT_EQ(env.tree.Read("loc/dl.txt"), "local old");
+  EXPECT_EQ(env.Entries("loc"), (std::vector<std::string>{"dl.txt"}));
+}
+
 // --- A server that stops answering or dies in a transfer -------------------------------------
 
 struct TransferFault {
