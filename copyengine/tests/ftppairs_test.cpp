@@ -236,6 +236,23 @@ TEST_P(FtpPairFault, KeepsEveryFileAndRecordsTheItemAsFailed) {
     EXPECT_FALSE(command.starts_with("RETR") && command.find("dl.txt") != std::string::npos) << command;
 }
 
+// A listing of a recent file names no year; the record then holds 1980.
+TEST(FtpPairRemoteTime, AServerWithoutMdtmGivesTheListingsDayAndMinute) {
+  FtpPairEnv env(2);
+  env.tree.Write("loc/up.txt", "up");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  FtpRelay relay(static_cast<uint16_t>(server.port()), FtpRelayRule{.command = "MDTM", .reply = "502 Not here."});
+  env.Use(server, relay.Port());
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("up.txt", 2, true)})), 0);
+  EXPECT_TRUE(relay.Fired());
+  TFTPReadWriter states;
+  ASSERT_TRUE(states.LoadIndex(env.tree.Win("srv/kvftp.log")));
+  ASSERT_TRUE(states.SelectFolder("127.0.0.1", "/"));
+  ASSERT_EQ(states.Files().Count(), 1);
+  const uint32_t listed = UtcDosOf(env.tree.Posix("srv/up.txt")) & 0x01FFFFE0u;  // no year, no seconds
+  EXPECT_EQ(states.Files().GetItem(0).remoteTime, listed);
+}
+
 TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
   FtpPairEnv env(1);
   env.tree.Write("srv/dl.txt", "the server's new content");
