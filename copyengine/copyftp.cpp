@@ -87,14 +87,16 @@ CivilTime TimeOfListingDate(std::string_view text) {
   return IsCalendarTime(c) ? c : unknown;
 }
 
-}  // namespace
-
+// The seconds the client waits for a server when KESTROVANE_FTP_TIMEOUT
+// holds a number from 1 to 3600; none: the client's own.
 std::optional<int> FtpTimeOutOverride() {
   const char* text = std::getenv("KESTROVANE_FTP_TIMEOUT");
   const int seconds = text ? platform::StrToIntDef(text, 0) : 0;
   if (seconds < 1 || seconds > 3600) return std::nullopt;
   return seconds;
 }
+
+}  // namespace
 
 int64_t FtpListedSize(const MFtpFileInfo& entry) {
   const std::string& text = entry.size;
