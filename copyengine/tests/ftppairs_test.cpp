@@ -253,6 +253,20 @@ TEST(FtpPairRemoteTime, AServerWithoutMdtmGivesTheListingsDayAndMinute) {
   EXPECT_EQ(states.Files().GetItem(0).remoteTime, listed);
 }
 
+// A name with a line break would end the command early and send the rest as
+// a command of its own; what a server's earlier reply said is no reason.
+TEST(FtpPairNames, AFolderWithALineBreakInItsNameIsNeverSent) {
+  FtpPairEnv env(2);
+  env.tree.Write("loc/a\nDELE x/s.txt", "s");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  env.Use(server);
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.OnlyLocal("a\nDELE x"), env.Copy("s.txt", 1, true)})), 0);
+  EXPECT_EQ(env.Statuses(), (Statuses{2, 2}));
+  EXPECT_EQ(env.Message(0), "Der / die Ordner konnten nicht erstellt werden! "
+                            "Der Ordnername kann auf dem FTP-Server nicht verwendet werden!");
+  EXPECT_EQ(env.Entries("srv"), std::vector<std::string>{});
+}
+
 TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
   FtpPairEnv env(1);
   env.tree.Write("srv/dl.txt", "the server's new content");
