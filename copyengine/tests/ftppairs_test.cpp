@@ -11,7 +11,7 @@
 #include "copyengine/ftpreadwriter.h"
 #include "copyengine/tests/fake_windows.h"
 #include "copyengine/tests/ftppair_env.h"
-#include "copyengine/tests/ftprelay.h"
+#include "testsupport/ftprelay.h"
 
 namespace kv {
 namespace {
