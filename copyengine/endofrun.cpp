@@ -1,15 +1,17 @@
 #include "copyengine/endofrun.h"
 
+#include "copyengine/externallog.h"
 #include "copyengine/report/errorreport.h"
+#include "platform/program.h"
 
 namespace kv {
-
-void CheckDelFolders(ProtocolStream&) {}
 
 void MailErrorReport(std::string_view protocolPath, std::string_view mailAddress, std::string_view profileName) {
   MailErrorProtocol(protocolPath, mailAddress, profileName);
 }
 
-void WriteExternalLog(std::string_view, const ExternalLogSettings&) {}
+void WriteExternalLog(std::string_view protocolPath, const ExternalLogSettings& settings) {
+  WriteExtLog(protocolPath, settings, platform::ProgramFolder() + std::string(kExtLogTraceName));
+}
 
 }  // namespace kv
