@@ -18,6 +18,7 @@
 #include "copyengine/tests/engine_fixture.h"
 #include "copyengine/tests/fake_windows.h"
 #include "platform/inifile.h"
+#include "platform/program.h"
 #include "platform/volumes.h"
 #include "testsupport/acl.h"
 #include "testsupport/goldenrecords.h"
@@ -246,6 +247,28 @@ TEST(JobRecords, EveryJobLeavesItsRecords) {
          EXPECT_FALSE(e.tree.Exists("src/old") || e.tree.Exists("dst/old"));
          EXPECT_EQ(e.tree.Read("dst/new/n.txt"), "n");
        }},
+      {"a folder that held a folder deleted later goes at the end of the run",
+       [](JobEnv& e, EngineCall&) {
+         e.File("dst/outer/inner/x.txt", "x");
+         e.Job({e.Folder("outer", kFolderOnlyDest, 2), e.Folder("outer/inner", kFolderOnlyDest, 2),
+                e.OnlyOnDest("x.txt", 0, 0, 2)});
+       },
+       {{1, kFoldersDeleted}, {1, kFoldersDeleted}, {1, kFilesDeleted}},
+       [](JobEnv& e) { EXPECT_FALSE(e.tree.Exists("dst/outer")); }},
+      {"folders on both sides count as deleted only when both are gone",
+       [](JobEnv& e, EngineCall&) {
+         for (const char* rel : {"src/b/in/a.txt", "dst/b/in/a.txt", "src/c/in/a.txt", "dst/c/in/a.txt", "dst/c/new.txt"})
+           e.File(rel, "a");
+         const JobItemSpec a{.source = "a.txt", .destination = "a.txt", .action = 2, .stateCode = 15};
+         e.Job({e.Folder("b", kFolderBoth, 2), e.Folder("b/in", kFolderBoth, 2), a, e.Folder("c", kFolderBoth, 2),
+                e.Folder("c/in", kFolderBoth, 2), a});
+       },
+       {{1, kFoldersDeleted}, {1, kFoldersDeleted}, {1, kFilesDeleted}, {2, kNotDeleted + std::string("*")},
+        {1, kFoldersDeleted}, {1, kFilesDeleted}},
+       [](JobEnv& e) {
+         EXPECT_FALSE(e.tree.Exists("src/b") || e.tree.Exists("dst/b") || e.tree.Exists("src/c"));
+         EXPECT_TRUE(e.tree.Exists("dst/c/new.txt"));
+       }},
       {"a folder only in the source, copied",
        [](JobEnv& e, EngineCall&) { e.tree.Mkdir("src/s1"), e.Job({e.Folder("s1", kFolderOnlySource, 1)}); },
        {{1, kFoldersCreated}}, [](JobEnv& e) { EXPECT_TRUE(e.tree.Exists("dst/s1")); }},
@@ -450,6 +473,31 @@ TEST_F(JobTest, AFileChangedSinceTheListWasBuiltIsNotCopied) {
       EXPECT_EQ(tree.Read("dst/f.txt"), "12345");
     }
   }
+}
+
+// The external log after the protocol's trailer, its trace beside the
+// program: a copy done from side 1, one refused from side 2.
+TEST_F(JobTest, TheExternalLogFollowsTheOldLinesAndIsTraced) {
+  tree.Write("logs/ext.log", "alt\r\n");
+  const uint32_t a = File("src/a.txt", "aaa");
+  File("dst/b.txt", "changed");
+  Job({Both(), CopyToDest("a.txt", a, 3), OnlyOnDest("b.txt", DosOf(2024, 3, 1, 8, 0, 0), 2)});
+  TCopyObj* obj = new TCopyObj;
+  obj->AddRef();
+  ASSERT_EQ(obj->Set_ExtLog(tree.Win("logs/ext.log").c_str()), S_OK);
+  ASSERT_EQ(obj->Set_ExtTrenn(";"), S_OK);
+  const HRESULT hr = DriveCopyObject(*obj, Call());
+  obj->Release();
+  ASSERT_EQ(hr, S_OK);
+
+  const std::string log = tree.Read("logs/ext.log");
+  const std::string lines = "1;" + Src() + "a.txt;" + Dst() + "a.txt;1;\r\n2;" + Src() + "b.txt;" + Dst() + "b.txt;2;\r\n";
+  ASSERT_GT(log.size(), 26u);
+  EXPECT_EQ(log.substr(0, 6), "alt\r\n[");
+  EXPECT_EQ(log.substr(log.find("]\r\n") + 3), lines);
+  const platform::IniFile trace(platform::ProgramFolder() + "ExtPtk.log");
+  EXPECT_EQ(trace.ReadString("Protokoll des externen Logfiles", "3", ""),
+            "PARAMETER Externe Logdatei: " + tree.Win("logs/ext.log"));
 }
 
 // --- Deletions ---------------------------------------------------------------------------
