@@ -123,7 +123,7 @@ class TNewLog {
 // it is there but cannot be read.
 bool OpenOldLog(std::string_view path, platform::FileStream& old) {
   if (old.Open(path, platform::OpenMode::Read)) return true;
-  return GetLastError() == ENOENT;
+  return GetLastError() == ENOENT || GetLastError() == ENOTDIR;
 }
 
 // Steps 4 and 5: the header and one line per record that gives one.

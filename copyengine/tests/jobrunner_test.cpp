@@ -255,20 +255,6 @@ TEST(JobRecords, EveryJobLeavesItsRecords) {
        },
        {{1, kFoldersDeleted}, {1, kFoldersDeleted}, {1, kFilesDeleted}},
        [](JobEnv& e) { EXPECT_FALSE(e.tree.Exists("dst/outer")); }},
-      {"folders on both sides count as deleted only when both are gone",
-       [](JobEnv& e, EngineCall&) {
-         for (const char* rel : {"src/b/in/a.txt", "dst/b/in/a.txt", "src/c/in/a.txt", "dst/c/in/a.txt", "dst/c/new.txt"})
-           e.File(rel, "a");
-         const JobItemSpec a{.source = "a.txt", .destination = "a.txt", .action = 2, .stateCode = 15};
-         e.Job({e.Folder("b", kFolderBoth, 2), e.Folder("b/in", kFolderBoth, 2), a, e.Folder("c", kFolderBoth, 2),
-                e.Folder("c/in", kFolderBoth, 2), a});
-       },
-       {{1, kFoldersDeleted}, {1, kFoldersDeleted}, {1, kFilesDeleted}, {2, kNotDeleted + std::string("*")},
-        {1, kFoldersDeleted}, {1, kFilesDeleted}},
-       [](JobEnv& e) {
-         EXPECT_FALSE(e.tree.Exists("src/b") || e.tree.Exists("dst/b") || e.tree.Exists("src/c"));
-         EXPECT_TRUE(e.tree.Exists("dst/c/new.txt"));
-       }},
       {"a folder only in the source, copied",
        [](JobEnv& e, EngineCall&) { e.tree.Mkdir("src/s1"), e.Job({e.Folder("s1", kFolderOnlySource, 1)}); },
        {{1, kFoldersCreated}}, [](JobEnv& e) { EXPECT_TRUE(e.tree.Exists("dst/s1")); }},
