@@ -11,7 +11,9 @@ void MailErrorReport(std::string_view protocolPath, std::string_view mailAddress
 }
 
 void WriteExternalLog(std::string_view protocolPath, const ExternalLogSettings& settings) {
-  WriteExtLog(protocolPath, settings, platform::ProgramFolder() + std::string(kExtLogTraceName));
+  // A program that cannot name its own folder writes no trace.
+  const std::string folder = platform::ProgramFolder();
+  WriteExtLog(protocolPath, settings, folder.empty() ? std::string() : folder + std::string(kExtLogTraceName));
 }
 
 }  // namespace kv

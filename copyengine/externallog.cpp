@@ -8,13 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include "copyengine/jobitems.h"
 #include "copyengine/protocol.h"
 #include "platform/errors.h"
 #include "platform/filereplacement.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "shared/ptkitem.h"
+#include "shared/synccodes.h"
 
 namespace kv {
 namespace {
@@ -44,6 +45,69 @@ constexpr std::string_view kTraceNotSaved =
 constexpr std::string_view kTraceAborted = "Das externe Protokoll wurde NICHT geschrieben. Fehler: ";
 
 std::string JaNein(bool yes) { return yes ? "JA" : "NEIN"; }
+
+// The trace file: created anew, then one key per line, each written at
+// once. After a failed write nothing more is tried.
+class TExtLogTrace {
+ public:
+  // An empty path: no trace.
+  explicit TExtLogTrace(std::string_view path) {
+    if (path.empty()) return;
+    platform::DeleteFile(path);
+    if (!file_.Open(path, platform::OpenMode::CreateNew)) return;
+    const std::string header = "[" + std::string(kExtLogTraceSection) + "]" + std::string(kLineEnd);
+    if (!file_.Write(header.data(), header.size())) (void)file_.Close();
+  }
+
+  // A line break in the text is written as a blank: an INI file has no
+  // place for it.
+  void Line(std::string_view text) {
+    if (!file_.IsOpen()) return;
+    std::string line = platform::IntToStr(next_++) + "=";
+    for (char c : text) line += c == '\r' || c == '\n' ? ' ' : c;
+    line += kLineEnd;
+    if (!file_.Write(line.data(), line.size())) (void)file_.Close();
+  }
+
+ private:
+  platform::FileStream file_;
+  int next_ = 1;
+};
+
+// "[DD.MM.YYYY HH:NN]" of the local time now.
+std::string ExternalLogHeader(platform::DateTime now) {
+  const platform::CivilTime c = platform::CivilFromDateTime(now);
+  return "[" + platform::FormatDateLong(c) + " " + platform::FormatTime(c).substr(0, 5) + "]";
+}
+
+// The line of one record; none for a record that gives no line. folder:
+// the latest folder record before it, if any.
+std::optional<std::string> ExternalLogLine(const TPtkItem& record, const TPtkItem* folder,
+                                           const ExternalLogSettings& settings) {
+  const TSyncItem& item = record.item;
+  const std::string& s = settings.separator;
+  const std::string status = platform::IntToStr(record.status);
+  const std::string direction = platform::IntToStr(item.direction);
+  const bool error = record.status == kPtkError && settings.errors;
+  if (IsFolderStateCode(item.stateCode)) {
+    if (!error) return std::nullopt;
+    return status + s + item.source + s + item.destination + s + direction + s;
+  }
+  std::string name1, name2;
+  if (record.status == kPtkDone && settings.done) {
+    name1 = item.source;
+    name2 = item.destination;
+  } else if (error) {
+    // Both columns name the file the copy came from.
+    name1 = name2 = item.direction == 1 ? item.source : item.destination;
+  } else {
+    return std::nullopt;
+  }
+  const std::string folder1 = folder ? folder->item.source : std::string();
+  const std::string folder2 = folder ? folder->item.destination : std::string();
+  return status + s + folder1 + name1 + s + folder2 + name2 + s + direction + s;
+}
+
 
 void TraceParameters(TExtLogTrace& trace, std::string_view protocolPath, const ExternalLogSettings& s) {
   trace.Line(kTraceCalled);
@@ -139,62 +203,12 @@ void WriteLines(ProtocolStream& protocol, const ExternalLogSettings& settings, p
       log.Line(*line);
       trace.Line(record.status == kPtkDone ? kTraceDoneLine : kTraceErrorLine);
     }
-    if (IsFolderItem(record.item)) folder = std::move(record);
+    if (IsFolderStateCode(record.item.stateCode)) folder = std::move(record);
     return true;
   });
 }
 
 }  // namespace
-
-// --- TExtLogTrace ---
-
-TExtLogTrace::TExtLogTrace(std::string_view path) {
-  platform::DeleteFile(path);
-  if (!file_.Open(path, platform::OpenMode::CreateNew)) return;
-  const std::string header = "[" + std::string(kExtLogTraceSection) + "]" + std::string(kLineEnd);
-  if (!file_.Write(header.data(), header.size())) (void)file_.Close();
-}
-
-void TExtLogTrace::Line(std::string_view text) {
-  if (!file_.IsOpen()) return;
-  std::string line = platform::IntToStr(next_++) + "=";
-  for (char c : text) line += c == '\r' || c == '\n' ? ' ' : c;
-  line += kLineEnd;
-  if (!file_.Write(line.data(), line.size())) (void)file_.Close();
-}
-
-// --- Lines ---
-
-std::string ExternalLogHeader(platform::DateTime now) {
-  const platform::CivilTime c = platform::CivilFromDateTime(now);
-  return "[" + platform::FormatDateLong(c) + " " + platform::FormatTime(c).substr(0, 5) + "]";
-}
-
-std::optional<std::string> ExternalLogLine(const TPtkItem& record, const TPtkItem* folder,
-                                           const ExternalLogSettings& settings) {
-  const TSyncItem& item = record.item;
-  const std::string& s = settings.separator;
-  const std::string status = platform::IntToStr(record.status);
-  const std::string direction = platform::IntToStr(item.direction);
-  const bool error = record.status == kPtkError && settings.errors;
-  if (IsFolderItem(item)) {
-    if (!error) return std::nullopt;
-    return status + s + item.source + s + item.destination + s + direction + s;
-  }
-  std::string name1, name2;
-  if (record.status == kPtkDone && settings.done) {
-    name1 = item.source;
-    name2 = item.destination;
-  } else if (error) {
-    // Both columns name the file the copy came from.
-    name1 = name2 = item.direction == 1 ? item.source : item.destination;
-  } else {
-    return std::nullopt;
-  }
-  const std::string folder1 = folder ? folder->item.source : std::string();
-  const std::string folder2 = folder ? folder->item.destination : std::string();
-  return status + s + folder1 + name1 + s + folder2 + name2 + s + direction + s;
-}
 
 // --- The log ---
 

@@ -15,45 +15,21 @@
 // one section whose keys count 1, 2, 3, ... Its lines are appended one by
 // one, so the file is the one an INI writer would leave without being
 // rewritten for every line. A trace that cannot be written changes nothing.
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "copyengine/endofrun.h"
-#include "platform/filestream.h"
 #include "platform/time.h"
-#include "shared/ptkitem.h"
 
 namespace kv {
 
 inline constexpr std::string_view kExtLogTraceName = "ExtPtk.log";
 inline constexpr std::string_view kExtLogTraceSection = "Protokoll des externen Logfiles";
 
-// The trace file: created anew, then one key per line. Each line is written
-// at once; after a failed write nothing more is tried.
-class TExtLogTrace {
- public:
-  explicit TExtLogTrace(std::string_view path);
-  // A line break in the text is written as a blank: an INI file has no
-  // place for it.
-  void Line(std::string_view text);
-
- private:
-  platform::FileStream file_;
-  int next_ = 1;
-};
-
-// "[DD.MM.YYYY HH:NN]" of the local time now.
-std::string ExternalLogHeader(platform::DateTime now);
-
-// The external log's line of one protocol record; none for a record that
-// gives no line. folder: the latest folder record before it, if any.
-std::optional<std::string> ExternalLogLine(const TPtkItem& record, const TPtkItem* folder,
-                                           const ExternalLogSettings& settings);
-
-// The external log of the closed protocol, traced into tracePath. Old lines
-// are kept when the settings say so. The log is replaced only by a complete
-// new file: whatever fails, the old log stays as it was. Never throws.
+// The external log of the closed protocol, traced into tracePath ("": no
+// trace). Old lines are kept when the settings say so. The log is replaced
+// only by a complete new file: whatever fails, the old log stays as it was.
+// Never throws.
 void WriteExtLog(std::string_view protocolPath, const ExternalLogSettings& settings, std::string_view tracePath,
                  platform::DateTime now = platform::Now());
 
