@@ -48,6 +48,24 @@ std::optional<TRunHandle> TRunLauncher::Launch(const std::string& profileNo, con
     Skipped(profileNo, lookup.error);
     return std::nullopt;
   }
+  // A run counts as going from before its thread starts until it is in the
+  // list, so the end of the session never starts one beside it. Launches
+  // may overlap: the factory runs outside the lock.
+  class Starting {
+   public:
+    explicit Starting(TRunLauncher& launcher) : launcher_(launcher) {
+      std::lock_guard lock(launcher_.mutex_);
+      ++launcher_.starting_;
+    }
+    ~Starting() {
+      std::lock_guard lock(launcher_.mutex_);
+      --launcher_.starting_;
+    }
+
+   private:
+    TRunLauncher& launcher_;
+  };
+  const Starting starting(*this);
   try {
     TRunHandle run = factory_(ReadRunOptions(timerIni_), *lookup.profile, userOptions, mail);
     std::lock_guard lock(mutex_);
@@ -63,7 +81,7 @@ std::optional<TRunHandle> TRunLauncher::Launch(const std::string& profileNo, con
 bool TRunLauncher::AnyRunning() {
   std::lock_guard lock(mutex_);
   std::erase_if(runs_, [](const TRunHandle& r) { return r.Outcome() != TRunOutcome::Running; });
-  return !runs_.empty();
+  return starting_ > 0 || !runs_.empty();
 }
 
 }  // namespace kv

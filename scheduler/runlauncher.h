@@ -49,6 +49,7 @@ class TRunLauncher {
   RunFactory factory_;
   std::mutex mutex_;
   std::vector<TRunHandle> runs_;
+  int starting_ = 0;  // launches between their start and their place in runs_
 };
 
 }  // namespace kv

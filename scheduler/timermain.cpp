@@ -46,7 +46,7 @@ TtfTimerMain::TtfTimerMain(ITimerMainView& view, TTimerMainSetup setup)
       clock_(setup.clock != nullptr ? *setup.clock : *ownClock_),
       network_(setup.network),
       exitSession_(setup.exitSession ? std::move(setup.exitSession) : platform::ExitSession),
-      launcher_(programFolder_ + "Timer.ini", std::move(setup.runFactory)) {}
+      launcher_(TimerIniFile(), std::move(setup.runFactory)) {}
 
 // Without FormClose (a start that ended early, a test) the threads stop
 // here; the watcher first, since it calls the checker.
@@ -73,7 +73,7 @@ std::optional<int> TtfTimerMain::FormCreate() {
   for (int column = 0; column < TTimerGrid::kColumnCount; ++column) grid_.SetCell(column, 0, kHeadings[column]);
   if (view_.AddTrayIcon(kTrayTipLoading)) view_.SetTrayTip(kTimerMainCaption);
   if (std::optional<int> exitStatus = LoadTimers()) return exitStatus;
-  const std::string timerIni = programFolder_ + "Timer.ini";
+  const std::string timerIni = TimerIniFile();
   if (!platform::FileExists(timerIni)) {
     platform::IniFile options(timerIni);
     options.WriteBool("Options", "ShowProcess", true);

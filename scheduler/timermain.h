@@ -89,6 +89,8 @@ class TtfTimerMain {
   const std::string& scheduleFile() const { return scheduleFile_; }
   // The folder of "Timer.dat", which the options window works in.
   std::string ScheduleFolder() const;
+  // The "Timer.ini" that the runs read and the options window writes.
+  std::string TimerIniFile() const { return programFolder_ + "Timer.ini"; }
   TTimerGrid& grid() { return grid_; }
   TTimerList& list() { return list_; }
   TRunLauncher& launcher() { return launcher_; }

@@ -13,6 +13,7 @@ packages=(
   php-cli rhash python3-crcmod
   libcrypto++-dev python3-pycryptodome openssl  # cipher oracles
   iproute2  # veth pairs in the network watcher's namespace test
+  xvfb xauth libjpeg-turbo-progs  # window tests on a real X server; djpeg as the picture's oracle
 )
 missing=()
 for p in "${packages[@]}"; do

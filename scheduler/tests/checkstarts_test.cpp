@@ -225,6 +225,27 @@ TEST_F(CheckStarts, ConcurrentStartsRecordOnlyTheirOwnProfile) {
   EXPECT_NE(Schedule().ReadString("0000006", "LastStart", ""), "");
 }
 
+// A run is going from the moment its start begins, before the launcher
+// has it in its list: the end of the session must not start one beside it.
+TEST_F(CheckStarts, ARunCountsAsGoingWhileItStarts) {
+  WriteProfiles({"0000001"});
+  std::promise<void> starting, release;
+  TRunLauncher slow(tree.Win("bin/Timer.ini"),
+                    [&](const TRunOptions&, const TProfItem&, const TUserOptions&, const std::string&) {
+                      starting.set_value();
+                      release.get_future().wait();
+                      TRunHandle handle;
+                      handle.Finish(TRunOutcome::Ended);
+                      return handle;
+                    });
+  std::thread starter([&] { slow.Launch("0000001", "", list.userOptions); });
+  starting.get_future().wait();
+  EXPECT_TRUE(slow.AnyRunning());
+  release.set_value();
+  starter.join();
+  EXPECT_FALSE(slow.AnyRunning());
+}
+
 class ThrowingClock : public test::FakeClock {
  public:
   platform::FileTime UtcNow() override {

@@ -216,7 +216,7 @@ void TtfTimerMainWidget::changeEvent(QEvent* event) {
 void TtfTimerMainWidget::miOptionsClick() {
   const int row = tsgTimerItems_->currentRow();
   const std::string profileNo = row >= 0 ? model_.grid().Cell(TTimerGrid::kColId, row + 1) : std::string();
-  OpenOptionsWindow(this, model_.ScheduleFolder(), profileNo);
+  OpenOptionsWindow(this, model_.TimerIniFile(), model_.ScheduleFolder(), profileNo);
 }
 
 // With a display but no notification area a hidden window could never be

@@ -1,5 +1,6 @@
-// The widget tests need the QApplication on the main thread before any test
-// runs; they draw offscreen.
+// The window tests need the QApplication on the main thread before any test
+// runs. They draw offscreen unless QT_QPA_PLATFORM names another platform
+// (ctest runs them once more on a real X server).
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -9,7 +10,7 @@
 #include "platform/gui/qtbackend.h"
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   kv::platform::gui::InstallQtWindowBackend();

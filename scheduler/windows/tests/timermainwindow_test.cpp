@@ -6,15 +6,24 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QTableWidget>
+#include <QTimer>
+
+#include <functional>
 
 #include <memory>
 
 #include "copyengine/windows/tests/widget_support.h"
+#include "platform/inifile.h"
 #include "platform/registry.h"
 #include "platform/ui/jobstop.h"
+#include "scheduler/windows/infobox.h"
+#include "scheduler/windows/timeroptionswindow.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
@@ -113,6 +122,58 @@ TEST_F(TimerMainWindow, HidesAfterTheStartAndOnCloseAndEndsWithF12) {
   end->trigger();
   EXPECT_TRUE(w->model().Closing());
   EXPECT_TRUE(w->isHidden());
+}
+
+// The menu's two windows, opened as the user opens them; each is found
+// while it runs modally, used and closed.
+class MenuWindows : public TimerMainWindow {
+ protected:
+  // Triggers the action and runs `use` on the modal window it opened.
+  template <typename Window>
+  static void WithModal(QAction* action, const std::function<void(Window&)>& use) {
+    bool opened = false;
+    QObject scope;  // no window opened: the call goes with the scope
+    QTimer::singleShot(0, &scope, [&] {
+      auto* window = dynamic_cast<Window*>(QApplication::activeModalWidget());
+      if (window == nullptr) return;
+      opened = true;
+      use(*window);
+      window->close();
+    });
+    action->trigger();
+    EXPECT_TRUE(opened);
+  }
+};
+
+TEST_F(MenuWindows, EinstellungenEditsTheProgramsTimerIniAndTheSelectedRowsProfile) {
+  auto w = Window(96);
+  ASSERT_EQ(w->FormCreate(), std::nullopt);
+  ASSERT_TRUE(WaitUntil([&] { return w->tsgTimerItems()->rowCount() == 2; }));
+  QAction* options = w->findChild<QAction*>("miOptions");
+  w->tsgTimerItems()->selectRow(1);
+  WithModal<TtfTimerOptions>(options, [](TtfTimerOptions& o) {
+    o.findChild<QCheckBox*>("cbShowProcess")->setChecked(false);
+    o.findChild<QCheckBox*>("cbActive")->setChecked(true);
+    o.findChild<QLineEdit*>("teMailAdress")->setText("wochenende@kestrovane.example");
+  });
+  const platform::IniFile timerIni(tree.Posix("bin/Timer.ini"));
+  EXPECT_FALSE(timerIni.ReadBool("Options", "ShowProcess", true));
+  const platform::IniFile schedule(tree.Posix("W/Profile/Timer.dat"));
+  EXPECT_EQ(schedule.ReadString("0000002", "Mail", ""), "wochenende@kestrovane.example");
+  EXPECT_FALSE(schedule.ValueExists("0000001", "Mail"));
+
+  w->tsgTimerItems()->setCurrentCell(-1, -1);
+  WithModal<TtfTimerOptions>(options, [](TtfTimerOptions& o) {
+    EXPECT_FALSE(o.findChild<QCheckBox*>("cbActive")->isEnabled()) << "no row, no profile";
+  });
+}
+
+TEST_F(MenuWindows, InfoShowsTheAboutBox) {
+  auto w = Window(96);
+  ASSERT_EQ(w->FormCreate(), std::nullopt);
+  WithModal<TTFInfoBox>(w->findChild<QAction*>("Info1"), [](TTFInfoBox& box) {
+    EXPECT_EQ(box.label("tlVersion")->text(), "Timer Modul Version: 4.0.12");
+  });
 }
 
 }  // namespace
