@@ -3,19 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QLabel>
-
-#include "copyengine/oldstamp.h"
-#include "copyengine/windows/copywidget.h"
-#include "copyengine/windows/tests/widget_support.h"
 
 namespace kv {
 namespace {
-
-using test::WaitUntil;
-
-TtfDelFldrCheckWidget* FindWindow() { return test::FindTopLevel<TtfDelFldrCheckWidget>(); }
 
 // Sizes and places at 96 dpi and shrunk by 96 / (120 + 8) = 0.75.
 TEST(DelFldrCheckWidget, LayoutAt96And120DpiAndNoClosing) {
@@ -50,25 +41,6 @@ TEST(DelFldrCheckWidget, LayoutAt96And120DpiAndNoClosing) {
     EXPECT_FALSE(w.close());
     w.hide();
   }
-}
-
-// Installed with the copy window, the model's window shows what it is sent
-// and goes with it.
-TEST(DelFldrCheck, InstalledWithTheCopyWindowAndGoneWithItsModel) {
-  InstallCopyWindow();
-  {
-    TtfDelFldrCheck check;
-    check.ShowDest("D:\\Ziel\\weg\\");
-    ASSERT_TRUE(WaitUntil([] {
-      const TtfDelFldrCheckWidget* w = FindWindow();
-      return w && w->isVisible() && w->label("tlDestFldr")->text() == "D:\\Ziel\\weg\\";
-    }));
-    EXPECT_EQ(FindWindow()->label("tlSrcFldr")->text(), "");
-  }
-  EXPECT_TRUE(WaitUntil([] { return FindWindow() == nullptr; }));
-  SetCopyWindowViewFactory({});
-  SetOldStampMergeViewFactory({});
-  SetDelFldrCheckViewFactory({});
 }
 
 }  // namespace
