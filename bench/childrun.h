@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <map>
+#include <cstring>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -69,6 +71,60 @@ inline ChildRun RunTool(std::vector<std::string> args) {
 // Writes all of text to the descriptor or ends the child with 1.
 inline void WriteAll(int out, const std::string& text) {
   if (::write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(1);
+}
+
+// Incompressible bytes (splitmix64) going on from state, so that every run
+// gets the same data and no side can skip work.
+inline void FillIncompressible(uint8_t* data, size_t size, uint64_t& state) {
+  for (size_t at = 0; at < size; at += 8) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    std::memcpy(data + at, &z, std::min<size_t>(8, size - at));
+  }
+}
+
+// One run of a runner: its time, its peak memory and its result (a digest,
+// a last block; empty where there is nothing to compare).
+struct Measured {
+  double seconds = 0;
+  long peakKiB = 0;
+  std::string result;
+};
+
+// A measured program and its runs; the runners of one group (when it is
+// not empty) must all give one result.
+struct Runner {
+  std::string name;
+  std::string group;
+  std::function<Measured()> run;
+  std::vector<Measured> results;
+};
+
+// Runs every runner once a round, each round starting one runner further
+// on, so that no runner always comes first.
+inline void RunRounds(std::vector<Runner>& runners, int rounds) {
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t i = 0; i < runners.size(); ++i) {
+      Runner& r = runners[(i + static_cast<size_t>(round)) % runners.size()];
+      r.results.push_back(r.run());
+    }
+  }
+}
+
+// Fails when a run of a group gave no result or another than the group's first.
+inline void CheckAgreement(const std::vector<Runner>& runners) {
+  std::map<std::string, std::string> resultOf;
+  for (const Runner& r : runners) {
+    if (r.group.empty()) continue;
+    for (const Measured& m : r.results) {
+      const auto [it, added] = resultOf.emplace(r.group, m.result);
+      if (m.result.empty() || it->second != m.result) {
+        throw std::runtime_error(r.name + " gave " + m.result + ", expected " + it->second);
+      }
+    }
+  }
 }
 
 inline double Median(std::vector<double> v) {

@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -61,38 +60,26 @@ Options ParseOptions(int argc, char** argv) {
 const std::string kKey = "0123456789abcdef";  // 16 bytes for every cipher
 const std::string kVector = "vector: 16 bytes";
 
-// Incompressible content (splitmix64), the same in every child.
+// Incompressible content, the same in every child.
 std::vector<uint8_t> MakeData(int64_t bytes) {
   std::vector<uint8_t> data(static_cast<size_t>(bytes));
   uint64_t state = 0x243F6A8885A308D3ull;
-  for (size_t at = 0; at < data.size(); at += 8) {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    std::memcpy(data.data() + at, &z, std::min<size_t>(8, data.size() - at));
-  }
+  kv::bench::FillIncompressible(data.data(), data.size(), state);
   return data;
 }
 
 std::string Hex(const uint8_t* p, size_t n) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < n; ++i) out += {kDigits[p[i] >> 4], kDigits[p[i] & 15]};
-  return out;
+  return kv::crypto::BytesToFormat(p, static_cast<int32_t>(n), kv::crypto::kFormatHEXL);
 }
 
-// What a child reports: the seconds of the coding alone and the last block.
-struct Measured {
-  double seconds = 0;
-  std::string lastBlock;
-  long peakKiB = 0;
-};
+using kv::bench::Measured;
+using kv::bench::Runner;
 
+// What a child reports: the seconds of the coding alone and the last block.
 Measured Parse(const kv::bench::ChildRun& run) {
   Measured m;
   std::istringstream in(run.output);
-  in >> m.seconds >> m.lastBlock;
+  in >> m.seconds >> m.result;
   m.peakKiB = run.peakKiB;
   return m;
 }
@@ -144,7 +131,7 @@ Measured RunOpensslSpeed(int64_t bytes) {
   if (at == std::string::npos) throw std::runtime_error("openssl speed gave no result: " + run.output);
   const double perSecond = std::atof(run.output.c_str() + run.output.rfind(':', run.output.find('\n', at)) + 1);
   if (perSecond <= 0) throw std::runtime_error("openssl speed gave no throughput");
-  return {static_cast<double>(bytes) / perSecond, "", run.peakKiB};
+  return {static_cast<double>(bytes) / perSecond, run.peakKiB, ""};
 }
 
 // Our Blowfish CBC over 1 MiB against `openssl enc -bf-cbc` on the same bytes.
@@ -166,13 +153,6 @@ void CheckBlowfishAgainstOpenssl(const std::string& dir) {
     throw std::runtime_error("Blowfish CBC differs from openssl enc -bf-cbc");
 }
 
-struct Runner {
-  std::string name;
-  std::string group;  // runners of one group must end in the same block
-  std::function<Measured()> run;
-  std::vector<Measured> results;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,20 +170,8 @@ int main(int argc, char** argv) {
         {"TCipher_Square CBC", "square", [&] { return RunClass(TCipher_Square::Class(), bytes); }, {}},
         {"libcrypto++ Square CBC", "square", [&] { return RunCryptopp<CryptoPP::Square>(bytes); }, {}},
     };
-    for (int round = 0; round < options.rounds; ++round) {
-      for (size_t i = 0; i < runners.size(); ++i) {
-        Runner& r = runners[(i + static_cast<size_t>(round)) % runners.size()];
-        r.results.push_back(r.run());
-      }
-    }
-    std::map<std::string, std::string> lastBlockOf;
-    for (const Runner& r : runners) {
-      if (r.group.empty()) continue;
-      for (const Measured& m : r.results) {
-        auto [it, added] = lastBlockOf.emplace(r.group, m.lastBlock);
-        if (it->second != m.lastBlock) throw std::runtime_error(r.name + " ends in another block");
-      }
-    }
+    kv::bench::RunRounds(runners, options.rounds);
+    kv::bench::CheckAgreement(runners);  // runners of one group end in the same block
 
     std::printf("%lld MiB in memory, %d rounds, each run in a child process (median, peak RSS)\n",
                 static_cast<long long>(options.mib), options.rounds);

@@ -19,8 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -60,20 +58,15 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
-// Incompressible content (splitmix64), written in 4 MiB pieces.
+// Incompressible content, written in 4 MiB pieces.
 void WriteRandomFile(const std::string& path, int64_t bytes) {
   const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
-  std::vector<uint64_t> piece((4 << 20) / sizeof(uint64_t));
+  std::vector<uint8_t> piece(4 << 20);
   uint64_t state = 0x243F6A8885A308D3ull;
   for (int64_t done = 0; done < bytes;) {
-    for (uint64_t& v : piece) {
-      uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-      v = z ^ (z >> 31);
-    }
-    const auto n = static_cast<size_t>(std::min<int64_t>(bytes - done, static_cast<int64_t>(piece.size() * 8)));
+    kv::bench::FillIncompressible(piece.data(), piece.size(), state);
+    const auto n = static_cast<size_t>(std::min<int64_t>(bytes - done, static_cast<int64_t>(piece.size())));
     if (::write(fd, piece.data(), n) != static_cast<ssize_t>(n)) throw std::runtime_error("cannot write " + path);
     done += static_cast<int64_t>(n);
   }
@@ -88,19 +81,16 @@ void MakeSparseFile(const std::string& path, int64_t bytes) {
   ::close(fd);
 }
 
-struct Measured {
-  std::string digest;
-  double seconds = 0;
-  long peakKiB = 0;
-};
+using kv::bench::Measured;
+using kv::bench::Runner;
 
 // The first run of hex digits in the output (after a "=" when there is one)
 // is the digest.
-Measured Digest(kv::bench::ChildRun run) {
+Measured Digest(const kv::bench::ChildRun& run) {
   const std::string& output = run.output;
   const size_t at =
       output.find_first_of("0123456789abcdef", output.rfind('=') == std::string::npos ? 0 : output.rfind('='));
-  return {output.substr(at, output.find_first_not_of("0123456789abcdef", at) - at), run.seconds, run.peakKiB};
+  return {run.seconds, run.peakKiB, output.substr(at, output.find_first_not_of("0123456789abcdef", at) - at)};
 }
 
 Measured RunTool(std::vector<std::string> args) { return Digest(kv::bench::RunTool(std::move(args))); }
@@ -109,33 +99,28 @@ Measured RunHashClass(THashClassRef hashClass, const std::string& path) {
   return Digest(kv::bench::RunChild([&](int out) {
     kv::crypto::THashRef hash = hashClass->Create();
     hash->ProcessFile(kv::platform::FromPosixPath(path), "", kv::crypto::caCalculate);
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (int i = 0; i < hash->DigestSize(); ++i) {
-      hex += kDigits[hash->DigestBytes()[i] >> 4];
-      hex += kDigits[hash->DigestBytes()[i] & 15];
-    }
-    kv::bench::WriteAll(out, hex + "\n");
+    kv::bench::WriteAll(
+        out, kv::crypto::BytesToFormat(hash->DigestBytes(), hash->DigestSize(), kv::crypto::kFormatHEXL) + "\n");
   }));
 }
 
-struct Runner {
-  std::string name;
-  std::string group;  // runs of one group must agree
-  std::function<Measured()> run;
-  std::vector<Measured> results;
-};
-
-void CheckAgreement(const std::vector<Runner>& runners) {
-  std::map<std::string, std::string> digestOf;
-  for (const Runner& r : runners) {
-    for (const Measured& m : r.results) {
-      auto [it, added] = digestOf.emplace(r.group, m.digest);
-      if (m.digest.empty() || it->second != m.digest) {
-        throw std::runtime_error(r.name + " gave " + m.digest + ", expected " + it->second);
-      }
+// Our classes and the system's tools over one file, MD5 and SHA-1 each a
+// group whose runs must agree.
+std::vector<Runner> DigestRunners(const std::string& path, bool withOpenssl) {
+  using kv::crypto::THash_MD5;
+  using kv::crypto::THash_SHA1;
+  std::vector<Runner> runners;
+  for (const auto& [hashClass, name] : {std::pair{THash_MD5::Class(), "md5"}, {THash_SHA1::Class(), "sha1"}}) {
+    const std::string group = name;
+    runners.push_back({std::string(hashClass->ClassName()) + " ProcessFile", group,
+                       [=, hashClass = hashClass] { return RunHashClass(hashClass, path); }, {}});
+    runners.push_back({group + "sum", group, [=] { return RunTool({group + "sum", path}); }, {}});
+    if (withOpenssl) {
+      runners.push_back({"openssl dgst -" + group, group,
+                         [=] { return RunTool({"openssl", "dgst", "-" + group, path}); }, {}});
     }
   }
+  return runners;
 }
 
 }  // namespace
@@ -147,49 +132,15 @@ int main(int argc, char** argv) {
     const std::string file = options.dir + "/kv-hash-bench-" + std::to_string(::getpid()) + ".bin";
     WriteRandomFile(file, options.mib << 20);
 
-    using kv::crypto::THash_MD5;
-    using kv::crypto::THash_SHA1;
-    std::vector<Runner> runners = {
-        {"THash_MD5 ProcessFile", "md5", [&] { return RunHashClass(THash_MD5::Class(), file); }, {}},
-        {"openssl dgst -md5",
-         "md5",
-         [&] {
-           return RunTool({"openssl", "dgst", "-md5", file});
-         },
-         {}},
-        {"md5sum",
-         "md5",
-         [&] {
-           return RunTool({"md5sum", file});
-         },
-         {}},
-        {"THash_SHA1 ProcessFile", "sha1", [&] { return RunHashClass(THash_SHA1::Class(), file); }, {}},
-        {"sha1sum",
-         "sha1",
-         [&] {
-           return RunTool({"sha1sum", file});
-         },
-         {}},
-        {"openssl dgst -sha1",
-         "sha1",
-         [&] {
-           return RunTool({"openssl", "dgst", "-sha1", file});
-         },
-         {}},
-    };
-    for (int round = 0; round < options.rounds; ++round) {
-      for (size_t i = 0; i < runners.size(); ++i) {
-        Runner& r = runners[(i + static_cast<size_t>(round)) % runners.size()];
-        r.results.push_back(r.run());
-      }
-    }
+    std::vector<Runner> runners = DigestRunners(file, true);
+    kv::bench::RunRounds(runners, options.rounds);
     std::remove(file.c_str());
-    CheckAgreement(runners);
+    kv::bench::CheckAgreement(runners);
 
     std::printf("file: %lld MiB in %s, %d rounds, each tool in a child process (median, peak RSS)\n",
                 static_cast<long long>(options.mib), options.dir.c_str(), options.rounds);
     kv::bench::Report report(static_cast<double>(options.mib));
-    for (const Runner& r : runners) report.Line(r.name, r.results, r.results[0].digest);
+    for (const Runner& r : runners) report.Line(r.name, r.results, r.results[0].result);
     std::printf("throughput ratios:\n");
     report.Ratio("THash_MD5 ProcessFile", "openssl dgst -md5", 0.8);
     report.Ratio("THash_MD5 ProcessFile", "md5sum", 0.9);
@@ -199,29 +150,14 @@ int main(int argc, char** argv) {
     if (options.sparseGib > 0) {
       const std::string sparse = options.dir + "/kv-hash-bench-sparse-" + std::to_string(::getpid()) + ".bin";
       MakeSparseFile(sparse, options.sparseGib << 30);
-      std::vector<Runner> large = {
-          {"THash_MD5 ProcessFile", "md5", [&] { return RunHashClass(THash_MD5::Class(), sparse); }, {}},
-          {"md5sum",
-           "md5",
-           [&] {
-             return RunTool({"md5sum", sparse});
-           },
-           {}},
-          {"THash_SHA1 ProcessFile", "sha1", [&] { return RunHashClass(THash_SHA1::Class(), sparse); }, {}},
-          {"sha1sum",
-           "sha1",
-           [&] {
-             return RunTool({"sha1sum", sparse});
-           },
-           {}},
-      };
-      for (Runner& r : large) r.results.push_back(r.run());
+      std::vector<Runner> large = DigestRunners(sparse, false);
+      kv::bench::RunRounds(large, 1);
       std::remove(sparse.c_str());
-      CheckAgreement(large);
+      kv::bench::CheckAgreement(large);
       std::printf("sparse file of %lld GiB: digests agree with md5sum and sha1sum\n",
                   static_cast<long long>(options.sparseGib));
       for (const Runner& r : large) {
-        std::printf("  %-24s %7.3f s  %s\n", r.name.c_str(), r.results[0].seconds, r.results[0].digest.c_str());
+        std::printf("  %-24s %7.3f s  %s\n", r.name.c_str(), r.results[0].seconds, r.results[0].result.c_str());
       }
     }
     kv::crypto::HashShutdown();

@@ -1,11 +1,11 @@
 // Blowfish (1993): 16 rounds on two big-endian words, P-array and S-boxes
 // from the hexadecimal digits of pi.
-#include <bit>
 #include <cstring>
 
 #include "crypto/ciphers.h"
 #include "crypto/cryptutil.h"
 #include "crypto/tables/pi.inc"
+#include "crypto/wordorder.h"
 
 namespace kv::crypto {
 
@@ -34,45 +34,31 @@ inline uint32_t F(const uint32_t* s, uint32_t x) {
   return ((s[x >> 24] + s[256 + (x >> 16 & 0xFF)]) ^ s[512 + (x >> 8 & 0xFF)]) + s[768 + (x & 0xFF)];
 }
 
-// The block's words, most significant byte first, through the given form of
-// the byte swap.
-template <uint32_t (*Swap)(uint32_t)>
-inline uint32_t LoadWord(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return std::endian::native == std::endian::little ? Swap(v) : v;
-}
-template <uint32_t (*Swap)(uint32_t)>
-inline void StoreWord(uint8_t* p, uint32_t v) {
-  if constexpr (std::endian::native == std::endian::little) v = Swap(v);
-  std::memcpy(p, &v, 4);
-}
-
 template <uint32_t (*Swap)(uint32_t)>
 void Encode(const Schedule& k, uint8_t* block) {
-  uint32_t l = LoadWord<Swap>(block) ^ k.p[0];
-  uint32_t r = LoadWord<Swap>(block + 4);
+  uint32_t l = LoadBE32Using<Swap>(block) ^ k.p[0];
+  uint32_t r = LoadBE32Using<Swap>(block + 4);
 #pragma GCC unroll 8
   // The P word goes in first, off the path through F.
   for (int i = 1; i < kRounds; i += 2) {
     r = (r ^ k.p[i]) ^ F(k.s, l);
     l = (l ^ k.p[i + 1]) ^ F(k.s, r);
   }
-  StoreWord<Swap>(block, r ^ k.p[kRounds + 1]);
-  StoreWord<Swap>(block + 4, l);
+  StoreBE32Using<Swap>(block, r ^ k.p[kRounds + 1]);
+  StoreBE32Using<Swap>(block + 4, l);
 }
 
 template <uint32_t (*Swap)(uint32_t)>
 void Decode(const Schedule& k, uint8_t* block) {
-  uint32_t l = LoadWord<Swap>(block) ^ k.p[kRounds + 1];
-  uint32_t r = LoadWord<Swap>(block + 4);
+  uint32_t l = LoadBE32Using<Swap>(block) ^ k.p[kRounds + 1];
+  uint32_t r = LoadBE32Using<Swap>(block + 4);
 #pragma GCC unroll 8
   for (int i = kRounds; i > 1; i -= 2) {
     r = (r ^ k.p[i]) ^ F(k.s, l);
     l = (l ^ k.p[i - 1]) ^ F(k.s, r);
   }
-  StoreWord<Swap>(block, r ^ k.p[0]);
-  StoreWord<Swap>(block + 4, l);
+  StoreBE32Using<Swap>(block, r ^ k.p[0]);
+  StoreBE32Using<Swap>(block + 4, l);
 }
 
 using Routine = void (*)(const Schedule&, uint8_t*);
@@ -117,11 +103,8 @@ void TCipher_Blowfish::MakeKeySchedule(const uint8_t* key, int32_t length) {
   uint8_t block[8] = {};
   const auto nextPair = [&](uint32_t* out) {
     EncodeBlock(block);
-    std::memcpy(out, block, 8);
-    if constexpr (std::endian::native == std::endian::little) {
-      out[0] = SwapBytes(out[0]);
-      out[1] = SwapBytes(out[1]);
-    }
+    out[0] = LoadBE32(block);
+    out[1] = LoadBE32(block + 4);
   };
   for (int i = 0; i < kPWords; i += 2) nextPair(k.p + i);
   for (int i = 0; i < kSWords; i += 2) nextPair(k.s + i);

@@ -3,7 +3,7 @@
 #include <bit>
 
 #include "crypto/crctables.h"
-#include "crypto/md4steps.h"
+#include "crypto/wordorder.h"
 
 namespace kv::crypto {
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 #include "crypto/ciphers.h"
@@ -28,8 +27,7 @@ void ShiftIn(uint8_t* reg, int32_t n, uint8_t entering) {
 }
 
 std::unique_ptr<TCipherClassList> g_cipherClasses;
-int g_starts = 0;
-std::mutex g_startMutex;
+UnitStarts g_starts;
 
 }  // namespace
 
@@ -127,7 +125,13 @@ void TCipher::InitKey(std::string_view text, const void* vector, int32_t vectorL
   hash.Init();
   hash.Update(text.data(), static_cast<int32_t>(text.size()));
   hash.Finish();
-  const auto wipe = [&hash] { ZeroKeyMaterial(hash.DigestBytes(), static_cast<size_t>(hash.DigestSize())); };
+  // The object goes back to its initial state first: a folded digest
+  // (HAVAL) or a stream state (Sapphire) keeps what came of the text beside
+  // the digest bytes.
+  const auto wipe = [&hash] {
+    hash.Init();
+    ZeroKeyMaterial(hash.DigestBytes(), static_cast<size_t>(hash.DigestSize()));
+  };
   try {
     Init(hash.DigestBytes(), hash.DigestSize(), vector, vectorLength);
   } catch (...) {
@@ -326,10 +330,10 @@ void DropModuleCiphers(platform::ModuleHandle module) {
   if (g_cipherClasses) g_cipherClasses->DropModule(module);
 }
 
-void CipherStartup() {
-  HashStartup();
-  std::lock_guard lock(g_startMutex);
-  if (g_starts++ > 0) return;
+namespace {
+
+// The unit's set-up: Blowfish's routine form, the unload hook, the classes.
+void SetUpCipherUnit() {
   SelectBlowfishRoutines(CPUType());
   platform::AddModuleUnloadHook(DropModuleCiphers);
   struct Registration {
@@ -359,16 +363,19 @@ void CipherStartup() {
   for (const Registration& r : registrations) AddCipherClass(r.cipherClass, r.name, r.comment);
 }
 
+}  // namespace
+
+void CipherStartup() {
+  HashStartup();
+  g_starts.Start(SetUpCipherUnit);
+}
+
 void CipherShutdown() {
-  {
-    std::lock_guard lock(g_startMutex);
-    if (g_starts == 0) return;
-    if (--g_starts == 0) {
-      platform::RemoveModuleUnloadHook(DropModuleCiphers);
-      g_cipherClasses.reset();
-    }
-  }
-  HashShutdown();
+  const bool started = g_starts.End([] {
+    platform::RemoveModuleUnloadHook(DropModuleCiphers);
+    g_cipherClasses.reset();
+  });
+  if (started) HashShutdown();
 }
 
 }  // namespace kv::crypto

@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include <cstring>
-#include <mutex>
 
 #include "crypto/crctables.h"
 #include "crypto/stringformat.h"
@@ -45,8 +44,7 @@ uint32_t ReverseBitsInBytes(uint32_t v) {
 // Keeps a compiler from dropping stores to memory that is not read again.
 void Barrier(void* data) { asm volatile("" : : "r"(data) : "memory"); }
 
-int g_starts = 0;
-std::mutex g_startMutex;
+UnitStarts g_starts;
 
 }  // namespace
 
@@ -143,20 +141,20 @@ void ZeroKeyMaterial(void* data, size_t size) {
 }
 
 void CryptUtilStartup() {
-  std::lock_guard lock(g_startMutex);
-  if (g_starts++ > 0) return;
-  platform::AddModuleUnloadHook(DropModuleFormats);
-  g_cpuType = platform::ProcessorFamily();
-  SelectByteOrderRoutines(g_cpuType);
-  RegisterStringFormats({TStringFormat::Class(), TStringFormat_HEX::Class(), TStringFormat_HEXL::Class(),
-                         TStringFormat_MIME64::Class(), TStringFormat_UU::Class(), TStringFormat_XX::Class()});
+  g_starts.Start([] {
+    platform::AddModuleUnloadHook(DropModuleFormats);
+    g_cpuType = platform::ProcessorFamily();
+    SelectByteOrderRoutines(g_cpuType);
+    RegisterStringFormats({TStringFormat::Class(), TStringFormat_HEX::Class(), TStringFormat_HEXL::Class(),
+                           TStringFormat_MIME64::Class(), TStringFormat_UU::Class(), TStringFormat_XX::Class()});
+  });
 }
 
 void CryptUtilShutdown() {
-  std::lock_guard lock(g_startMutex);
-  if (g_starts == 0 || --g_starts > 0) return;
-  platform::RemoveModuleUnloadHook(DropModuleFormats);
-  ClearStringFormats();
+  g_starts.End([] {
+    platform::RemoveModuleUnloadHook(DropModuleFormats);
+    ClearStringFormats();
+  });
 }
 
 }  // namespace kv::crypto

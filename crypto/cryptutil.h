@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/modules.h"
 
@@ -68,6 +69,30 @@ int CPUType();
 void WipeKeyMaterial(void* data, size_t size);
 // Zeroes it the same way.
 void ZeroKeyMaterial(void* data, size_t size);
+
+// The count behind a unit's start and end: only the first start sets the
+// unit up and only the matching last end takes it down, each under the
+// count's lock so that no start sees a unit half set up.
+class UnitStarts {
+ public:
+  template <typename SetUp>
+  void Start(SetUp setUp) {
+    std::lock_guard lock(mutex_);
+    if (starts_++ == 0) setUp();
+  }
+  // False for an end without a start, which does nothing.
+  template <typename TearDown>
+  bool End(TearDown tearDown) {
+    std::lock_guard lock(mutex_);
+    if (starts_ == 0) return false;
+    if (--starts_ == 0) tearDown();
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  int starts_ = 0;
+};
 
 // Module start and end, counted: only the first start and the matching last
 // end do anything. The start installs DropModuleFormats as unload hook, finds

@@ -40,7 +40,6 @@ class THash_Haval256 : public THash {
  private:
   void Fold();
   int32_t passes_ = 0;
-  void (*transform_)(uint32_t (&words)[8], const uint8_t* block) = nullptr;
 };
 
 class THash_Haval224 : public THash_Haval256 {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 
 #include "crypto/checksums.h"
 #include "crypto/cryptconst.h"
@@ -42,8 +41,7 @@ THashRef DigestOf(THashClassRef hashClass, std::string_view data, TProtectionRef
 }
 
 std::unique_ptr<THashClassList> g_hashClasses;
-int g_starts = 0;
-std::mutex g_startMutex;
+UnitStarts g_starts;
 
 }  // namespace
 
@@ -146,10 +144,10 @@ void DropModuleHashes(platform::ModuleHandle module) {
   if (g_hashClasses) g_hashClasses->DropModule(module);
 }
 
-void HashStartup() {
-  CryptUtilStartup();
-  std::lock_guard lock(g_startMutex);
-  if (g_starts++ > 0) return;
+namespace {
+
+// The unit's set-up: the SHA schedule's form, the unload hook, the classes.
+void SetUpHashUnit() {
   ExpandSHABlock = CPUType() > 3 ? ExpandSHABlock486 : ExpandSHABlock386;
   platform::AddModuleUnloadHook(DropModuleHashes);
   struct Registration {
@@ -190,16 +188,19 @@ void HashStartup() {
   for (const Registration& r : registrations) AddHashClass(r.hashClass, r.description, r.group);
 }
 
+}  // namespace
+
+void HashStartup() {
+  CryptUtilStartup();
+  g_starts.Start(SetUpHashUnit);
+}
+
 void HashShutdown() {
-  {
-    std::lock_guard lock(g_startMutex);
-    if (g_starts == 0) return;
-    if (--g_starts == 0) {
-      platform::RemoveModuleUnloadHook(DropModuleHashes);
-      g_hashClasses.reset();
-    }
-  }
-  CryptUtilShutdown();
+  const bool started = g_starts.End([] {
+    platform::RemoveModuleUnloadHook(DropModuleHashes);
+    g_hashClasses.reset();
+  });
+  if (started) CryptUtilShutdown();
 }
 
 }  // namespace kv::crypto

@@ -123,16 +123,26 @@ void THash_Haval256::Init() {
     const int32_t size = DigestSize();
     passes_ = size <= 20 ? 3 : size < 32 ? 4 : 5;
   }
-  transform_ = passes_ == 3 ? Compress<3> : passes_ == 4 ? Compress<4> : Compress<5>;
   byteCount_ = 0;
   StoreWordsLE(words_, kPiFractionWords, 8);
   ApplyProtection(true);
 }
 
+// By the pass count as it stands: data fed before Init (passes not yet
+// settled) gets three.
 void THash_Haval256::Transform(const uint8_t* block) {
   uint32_t words[8];
   LoadWordsLE(words, words_, 8);
-  transform_(words, block);
+  switch (passes_) {
+    case 4:
+      Compress<4>(words, block);
+      break;
+    case 5:
+      Compress<5>(words, block);
+      break;
+    default:
+      Compress<3>(words, block);
+  }
   StoreWordsLE(words_, words, 8);
 }
 

@@ -90,7 +90,8 @@ void TCipher_IDEA::MakeKeySchedule(const uint8_t* key, int32_t length) {
       high = h;
     }
   }
-  high = low = 0;
+  ZeroKeyMaterial(&high, sizeof high);
+  ZeroKeyMaterial(&low, sizeof low);
   // Decryption: the rounds backwards with inverse keys; the additive keys of
   // the inner rounds change places, as the rounds exchange the middle words.
   for (int round = 0; round <= 8; ++round) {

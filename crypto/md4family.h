@@ -133,7 +133,8 @@ class THash_SHA : public THash_RipeMD160 {
 
  protected:
   void Transform(const uint8_t* block) override;
-  bool rotateSchedule_ = false;
+  // Whether each word of the message schedule is rotated by one bit.
+  virtual bool RotatesSchedule() const { return false; }
 };
 
 // SHA-1: SHA with the rotation.
@@ -142,7 +143,9 @@ class THash_SHA1 : public THash_SHA {
   static THashClassRef Class();
   using THash_SHA::THash_SHA;
   THashClassRef ClassType() const override { return Class(); }
-  void Init() override;
+
+ protected:
+  bool RotatesSchedule() const override { return true; }
 };
 
 // Tiger (1996) in this frame: three 64-bit chaining words (the digest, least

@@ -55,6 +55,7 @@ class KeyGenerator {
   void Discard(int steps) {
     uint32_t out[4];
     while (steps-- > 0) Step(out);
+    ZeroKeyMaterial(out, sizeof out);
   }
 
  private:
@@ -107,15 +108,14 @@ void TCipher_SCOP::MakeKeySchedule(const uint8_t* key, int32_t length) {
   KeyGenerator generator(c);
   generator.Discard(8);
   uint32_t* fill = state + 3;
+  uint32_t out[4];
   for (int group = 0; group < 12; ++group) {
     for (int step = 0; step < 8; ++step, fill += 4) {
-      uint32_t out[4];
       generator.Step(out);
       std::memcpy(fill, out, sizeof out);
     }
     generator.Discard(1);
   }
-  uint32_t out[4];
   generator.Step(out);
   const uint32_t w = out[3];
   state[3 + (w & 0x7F)] |= 1;

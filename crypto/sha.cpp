@@ -1,7 +1,5 @@
 // SHA (FIPS PUB 180 of 1993) and SHA-1 (FIPS PUB 180-1): the same 80 steps;
 // only the message schedule differs, by a one-bit rotation.
-#include <cstring>
-
 #include "crypto/md4family.h"
 #include "crypto/md4steps.h"
 
@@ -30,11 +28,7 @@ inline uint32_t Schedule(uint32_t* w, int t) {
 // byte swap.
 template <uint32_t (*Swap)(uint32_t)>
 void LoadBlockBE(uint32_t* w, const uint8_t* block) {
-  for (int t = 0; t < 16; ++t) {
-    uint32_t word;
-    std::memcpy(&word, block + 4 * t, 4);
-    w[t] = std::endian::native == std::endian::little ? Swap(word) : word;
-  }
+  for (int t = 0; t < 16; ++t) w[t] = LoadBE32Using<Swap>(block + 4 * t);
 }
 
 template <uint32_t (*Swap)(uint32_t)>
@@ -152,11 +146,6 @@ ExpandSHABlockProc ExpandSHABlock = ExpandSHABlock486;
 THashClassRef THash_SHA::Class() { return &kSHAClass; }
 THashClassRef THash_SHA1::Class() { return &kSHA1Class; }
 
-void THash_SHA1::Init() {
-  rotateSchedule_ = true;
-  THash_MD4::Init();
-}
-
 void THash_SHA::Finish() {
   CompressLastBlock(true);
   // The digest reads most significant byte first; the words stay so and an
@@ -166,13 +155,14 @@ void THash_SHA::Finish() {
 }
 
 // Compresses with the schedule ExpandSHABlock stands for: its form of the
-// byte swap, the rotation as the object says.
+// byte swap, the rotation as the class says.
 void THash_SHA::Transform(const uint8_t* block) {
   uint32_t h[5] = {Word(0), Word(1), Word(2), Word(3), Word(4)};
+  const bool rotate = RotatesSchedule();
   if (ExpandSHABlock == ExpandSHABlock386) {
-    rotateSchedule_ ? Compress<SwapBytes386, true>(h, block) : Compress<SwapBytes386, false>(h, block);
+    rotate ? Compress<SwapBytes386, true>(h, block) : Compress<SwapBytes386, false>(h, block);
   } else {
-    rotateSchedule_ ? Compress<SwapBytes486, true>(h, block) : Compress<SwapBytes486, false>(h, block);
+    rotate ? Compress<SwapBytes486, true>(h, block) : Compress<SwapBytes486, false>(h, block);
   }
   for (int i = 0; i < 5; ++i) SetWord(i, h[i]);
 }

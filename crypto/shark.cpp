@@ -115,6 +115,7 @@ void TCipher_Shark::MakeKeySchedule(const uint8_t* key, int32_t length) {
   for (int r = 1; r < kRounds; ++r) s.decode[r] = MixInverse(s.encode[kRounds - r]);
   s.decode[kRounds] = s.encode[0];
   ZeroKeyMaterial(padded, sizeof padded);
+  ZeroKeyMaterial(&feedback, sizeof feedback);
 }
 
 }  // namespace kv::crypto

@@ -30,6 +30,21 @@ inline void StoreBE32(uint8_t* p, uint32_t v) {
   std::memcpy(p, &v, 4);
 }
 
+// The same through a given form of the byte swap, for the routines that come
+// in two forms (see SwapBytes).
+template <uint32_t (*Swap)(uint32_t)>
+inline uint32_t LoadBE32Using(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return std::endian::native == std::endian::little ? Swap(v) : v;
+}
+
+template <uint32_t (*Swap)(uint32_t)>
+inline void StoreBE32Using(uint8_t* p, uint32_t v) {
+  if constexpr (std::endian::native == std::endian::little) v = Swap(v);
+  std::memcpy(p, &v, 4);
+}
+
 inline uint16_t LoadBE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
 inline void StoreBE16(uint8_t* p, uint16_t v) {

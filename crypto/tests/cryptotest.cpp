@@ -29,21 +29,11 @@ class CryptoUnits : public ::testing::Environment {
 std::string Hex(const uint8_t* bytes, size_t size) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
+  for (size_t i = 0; i < size; ++i) out += {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 15]};
   return out;
 }
 
 std::string Hex(std::string_view bytes) { return Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()); }
-
-std::string FromHex(std::string_view hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2)
-    out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-  return out;
-}
 
 std::string RandomBytes(std::mt19937& random, size_t size) {
   std::string out(size, '\0');
@@ -51,17 +41,16 @@ std::string RandomBytes(std::mt19937& random, size_t size) {
   return out;
 }
 
-std::vector<std::string> Oracle(const std::string& command, const std::vector<std::string>& inputs) {
-  std::vector<std::string> lines;
-  for (const std::string& input : inputs) lines.push_back(Hex(input));
-  return OracleLines(command, lines);
+std::string SwapWordBytes(std::string bytes) {
+  for (size_t i = 0; i + 4 <= bytes.size(); i += 4) std::reverse(bytes.begin() + i, bytes.begin() + i + 4);
+  return bytes;
 }
 
-std::vector<std::string> OracleLines(const std::string& command, const std::vector<std::string>& inputs) {
+std::vector<std::string> OracleLines(const std::string& command, const std::vector<std::string>& lines) {
   kv::test::TempTree tree;
-  std::string lines;
-  for (const std::string& input : inputs) lines += input + "\n";
-  tree.Write("inputs.txt", lines);
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  tree.Write("inputs.txt", text);
   std::string line = command;
   line.replace(line.find("{}"), 2, tree.Posix("inputs.txt"));
   int status = -1;
@@ -69,11 +58,15 @@ std::vector<std::string> OracleLines(const std::string& command, const std::vect
   std::vector<std::string> results;
   std::istringstream in(output);
   for (std::string l; std::getline(in, l);) results.push_back(l);
-  if (status != 0 || results.size() != inputs.size()) {
+  if (status != 0 || results.size() != lines.size()) {
     ADD_FAILURE() << "oracle failed (status " << status << "): " << line << "\n" << output.substr(0, 2000);
-    results.assign(inputs.size(), "(oracle failed)");
+    results.assign(lines.size(), "(oracle failed)");
   }
   return results;
+}
+
+std::string PythonOracle(const std::string& arguments) {
+  return "/usr/bin/python3 " KV_SOURCE_DIR "/crypto/tests/oracle.py " + arguments;
 }
 
 std::vector<std::vector<std::string>> RhashFields(const std::string& fields, const std::vector<std::string>& messages) {
@@ -96,10 +89,6 @@ std::vector<std::vector<std::string>> RhashFields(const std::string& fields, con
   return lines;
 }
 
-std::string PythonOracle(const std::string& arguments) {
-  return "/usr/bin/python3 " KV_SOURCE_DIR "/crypto/tests/oracle.py " + arguments;
-}
-
 std::string Digest(THash& hash) {
   return std::string(reinterpret_cast<char*>(hash.DigestBytes()), static_cast<size_t>(hash.DigestSize()));
 }
@@ -120,14 +109,6 @@ std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt1993
   return Digest(*hash);
 }
 
-std::string DigestByteByByte(THashClassRef hashClass, std::string_view data) {
-  THashRef hash = hashClass->Create();
-  hash->Init();
-  for (char c : data) hash->Update(&c, 1);
-  hash->Finish();
-  return Digest(*hash);
-}
-
 std::vector<std::string> OracleMessages(bool shortOnly) {
   std::mt19937 random(7);
   std::vector<std::string> messages;
@@ -138,21 +119,6 @@ std::vector<std::string> OracleMessages(bool shortOnly) {
   }
   messages.emplace_back(reinterpret_cast<const char*>(CommonTestBlock), sizeof CommonTestBlock);
   return messages;
-}
-
-std::string PhpHash(const std::string& algorithm) {
-  return "php -r '$a = $argv[1]; foreach (file($argv[2]) as $l) echo hash($a, hex2bin(trim($l))), \"\\n\";' " +
-         algorithm + " {}";
-}
-
-void ExpectOracle(THashClassRef hashClass, const std::string& command, const std::vector<std::string>& messages,
-                  const HashSetup& configure) {
-  const std::vector<std::string> expected = Oracle(command, messages);
-  std::mt19937 random(11);
-  for (size_t i = 0; i < messages.size(); ++i) {
-    ASSERT_EQ(Hex(DigestOf(hashClass, messages[i], &random, configure)), expected[i])
-        << hashClass->ClassName() << " against " << command << ", message of " << messages[i].size() << " bytes";
-  }
 }
 
 std::vector<THashClassRef> AllHashClasses() {

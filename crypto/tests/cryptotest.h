@@ -1,14 +1,16 @@
 #pragma once
 // Helpers of the crypto tests: the units started once for the program, the
-// independent oracles (Python, PHP, rhash) run over many inputs at once, and
-// digests computed through the public operations.
+// independent oracles run over many inputs at once, and digests computed
+// through the public operations.
 #include <cstdint>
 #include <functional>
+#include <type_traits>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "crypto/cipher.h"
 #include "crypto/hash.h"
 
 namespace kv::crypto::test {
@@ -16,41 +18,46 @@ namespace kv::crypto::test {
 // Lowercase hexadecimal of bytes.
 std::string Hex(std::string_view bytes);
 std::string Hex(const uint8_t* bytes, size_t size);
-std::string FromHex(std::string_view hex);
 std::string RandomBytes(std::mt19937& random, size_t size);
+// The bytes of each 32-bit word in the other order.
+std::string SwapWordBytes(std::string bytes);
 
-// Runs command (where "{}" stands for a file holding the inputs, one hex line
-// each) and returns its output lines, one per input. A missing or failing
-// oracle fails the test: CI installs every one of them.
-std::vector<std::string> Oracle(const std::string& command, const std::vector<std::string>& inputs);
-// The same with the lines of the file given as they are.
+// What use raises as E: its message, for a cipher's failure after its code
+// and a blank; "" when it raises nothing.
+template <typename E>
+std::string Failure(const std::function<void()>& use) {
+  try {
+    use();
+  } catch (const E& e) {
+    if constexpr (std::is_same_v<E, ECipherException>) return std::to_string(e.FailureCode()) + " " + e.what();
+    return e.what();
+  }
+  return "";
+}
+
+// Runs command, where "{}" stands for a file of the given lines, and returns
+// its output lines, one per input line. A missing or failing oracle fails
+// the test: CI installs every one of them.
 std::vector<std::string> OracleLines(const std::string& command, const std::vector<std::string>& lines);
+// The Python oracle script with Debian's interpreter, followed by arguments.
+std::string PythonOracle(const std::string& arguments);
 // rhash over each message, written to a file of its own: the printf fields
 // (blank-separated, as "%{md5} %{tiger}") per message.
 std::vector<std::vector<std::string>> RhashFields(const std::string& fields, const std::vector<std::string>& messages);
-// The Python oracle script with Debian's interpreter, followed by arguments.
-std::string PythonOracle(const std::string& arguments);
 
 // The digest of data fed to a new object of the class (set up by configure)
 // in pieces whose sizes are drawn from those the frames treat specially (0,
 // 1, 55, 56, 63, 64, 65, 4096); no random generator feeds it in one piece.
 using HashSetup = std::function<void(THash&)>;
-// The DigestSize bytes at DigestBytes.
-std::string Digest(THash& hash);
 std::string DigestOf(THashClassRef hashClass, std::string_view data, std::mt19937* random = nullptr,
                      const HashSetup& configure = nullptr);
-std::string DigestByteByByte(THashClassRef hashClass, std::string_view data);
+// The DigestSize bytes at DigestBytes.
+std::string Digest(THash& hash);
 
 // Messages of every length up to 200 (around the one- and two-final-block
-// limits many times), the constant test block, and unless shortOnly a few
-// long ones up to 100000 bytes.
+// limits many times), a few long ones up to 100000 bytes (only one of 1000
+// when shortOnly), and the constant test block last.
 std::vector<std::string> OracleMessages(bool shortOnly = false);
-// The command that prints PHP's hash(algorithm) of each input.
-std::string PhpHash(const std::string& algorithm);
-// Compares the class's digest of each message, fed in random pieces, with the
-// oracle's line.
-void ExpectOracle(THashClassRef hashClass, const std::string& command, const std::vector<std::string>& messages,
-                  const HashSetup& configure = nullptr);
 
 // A digest that can start from any byte count.
 template <typename Base>

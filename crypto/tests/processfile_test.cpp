@@ -24,8 +24,8 @@ class ProcessFileTest : public ::testing::Test {
   }();
   kv::test::TempTree tree_;
 
-  // The result of coding data_ in a memory stream, chunk for chunk as a file run.
-  std::string Coded(const std::string& data, TCodingAction action) {
+  // The result of coding data in a memory stream, chunk for chunk as a file run.
+  static std::string Coded(const std::string& data, TCodingAction action) {
     TMemoryStream stream(data);
     THash_RipeMD160().ProcessStream(&stream, nullptr, -1, action);
     return stream.Bytes();
@@ -41,47 +41,40 @@ class ProcessFileTest : public ::testing::Test {
   }
 };
 
-TEST_F(ProcessFileTest, SameNameOrNoDestinationCodesInPlace) {
+// The file is coded in place when no destination is given or the
+// destination is the source under any spelling, a hard link included (never
+// emptied before it is read); names that differ in case are two files here.
+TEST_F(ProcessFileTest, OneFileByIdentityNotByName) {
   tree_.Write("a.bin", data_);
+  fs::create_hard_link(tree_.Posix("a.bin"), tree_.Posix("link.bin"));
   CodeFile("a.bin", tree_.Win("a.bin"), caEncode);
   EXPECT_EQ(tree_.Read("a.bin"), Coded(data_, caEncode));
   CodeFile("a.bin", " ", caDecode);
   EXPECT_EQ(tree_.Read("a.bin"), data_);
-  EXPECT_EQ(Names(), std::vector<std::string>{"a.bin"});
-}
-
-// Another spelling or a hard link is the same file: coded in place, never
-// emptied before it is read.
-TEST_F(ProcessFileTest, OtherSpellingsOfTheSourceCodeItInPlace) {
-  tree_.Write("a.bin", data_);
-  fs::create_hard_link(tree_.Posix("a.bin"), tree_.Posix("link.bin"));
   CodeFile("a.bin", tree_.WinFolder("x") + "..\\a.bin", caEncode);
   EXPECT_EQ(tree_.Read("a.bin"), Coded(data_, caEncode));
   CodeFile("a.bin", tree_.Win("link.bin"), caDecode);
   EXPECT_EQ(tree_.Read("link.bin"), data_);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.bin", "link.bin"}));
+
+  tree_.Write("A.bin", "the other file");
+  CodeFile("a.bin", tree_.Win("A.bin"), caEncode);
   EXPECT_EQ(tree_.Read("a.bin"), data_);
+  EXPECT_EQ(tree_.Read("A.bin"), Coded(data_, caEncode));
 }
 
-// Names that differ in case are two files here.
-TEST_F(ProcessFileTest, NamesDifferingInCaseAreTwoFiles) {
-  tree_.Write("A.bin", data_);
-  tree_.Write("a.bin", "the other file");
-  CodeFile("A.bin", tree_.Win("a.bin"), caEncode);
-  EXPECT_EQ(tree_.Read("A.bin"), data_);
-  EXPECT_EQ(tree_.Read("a.bin"), Coded(data_, caEncode));
-}
-
+// A replaced file keeps its mode, a new one gets the usual one, and nothing
+// is left beside them.
 TEST_F(ProcessFileTest, SeparateDestinationKeepsTheReplacedFilesModeAndANewFileGetsTheUsualOne) {
   tree_.Write("source", data_);
   tree_.Write("target", "old");
-  fs::permissions(tree_.Posix("target"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(tree_.Posix("target"), mode);
   CodeFile("source", tree_.Win("target"), caScramble);
   EXPECT_EQ(tree_.Read("target"), Coded(data_, caScramble));
-  EXPECT_EQ(fs::status(tree_.Posix("target")).permissions() & fs::perms::all,
-            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(fs::status(tree_.Posix("target")).permissions() & fs::perms::all, mode);
   CodeFile("source", tree_.Win("new"), caEncode);
   EXPECT_EQ(tree_.Read("new"), Coded(data_, caEncode));
-  // A new file gets the mode of any file the program creates.
   const mode_t mask = umask(0);
   umask(mask);
   EXPECT_EQ(static_cast<mode_t>(fs::status(tree_.Posix("new")).permissions() & fs::perms::all), 0666 & ~mask);
@@ -89,7 +82,8 @@ TEST_F(ProcessFileTest, SeparateDestinationKeepsTheReplacedFilesModeAndANewFileG
 }
 
 // A run that fails half-way (here the disk is full) leaves the destination
-// as it was and nothing beside it.
+// as it was and nothing beside it; a missing source is reported by name and
+// makes no destination.
 TEST_F(ProcessFileTest, FailedRunLeavesTheDestinationAsItWas) {
   tree_.Write("source", std::string(1 << 20, 's'));
   tree_.Write("target", "old content");
@@ -103,6 +97,12 @@ TEST_F(ProcessFileTest, FailedRunLeavesTheDestinationAsItWas) {
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(tree_.Read("target"), "old content");
+  try {
+    CodeFile("missing.bin", tree_.Win("out.bin"), caEncode);
+    ADD_FAILURE() << "no error";
+  } catch (const EStreamError& e) {
+    EXPECT_NE(std::string(e.what()).find(tree_.Win("missing.bin")), std::string::npos) << e.what();
+  }
   EXPECT_EQ(Names(), (std::vector<std::string>{"source", "target"}));
 }
 
@@ -120,21 +120,11 @@ TEST_F(ProcessFileTest, CalculateOpensReadOnlyAndWritesNothing) {
     } catch (const Exception&) {
       return 2;
     }
-    return std::string(reinterpret_cast<char*>(hash.DigestBytes()), 20) == expected ? 0 : 1;
+    return Digest(hash) == expected ? 0 : 1;
   });
   EXPECT_EQ(result, 0);
   CodeFile("ro.bin", tree_.Win("never.bin"), caCalculate);
   EXPECT_EQ(Names(), std::vector<std::string>{"ro.bin"});
-}
-
-TEST_F(ProcessFileTest, MissingSourceIsReportedByName) {
-  try {
-    CodeFile("missing.bin", tree_.Win("out.bin"), caEncode);
-    ADD_FAILURE() << "no error";
-  } catch (const EStreamError& e) {
-    EXPECT_NE(std::string(e.what()).find(tree_.Win("missing.bin")), std::string::npos) << e.what();
-  }
-  EXPECT_FALSE(tree_.Exists("out.bin"));
 }
 
 }  // namespace
