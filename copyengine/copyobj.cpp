@@ -132,6 +132,7 @@ void TCopyObj::OpenJobFile(const std::string& path) {
   }
   // Only a job file that was opened is the run's to delete at its end.
   files_.jobPath = path;
+  files_.ftpLogFolder = GetFtpLogFolder(path);
   files_.lastRunFolder = ProtocolFolder(folder, settings_.manual);
 }
 
@@ -153,6 +154,11 @@ void TCopyObj::CopyPairFile(const std::string& path) {
   if (!files_.pairs.Open(copy, OpenMode::ReadWrite) || !files_.pairs.Write(pairs.data(), pairs.size())) {
     ThrowSystemError("Die Kopie der Ordnerpaare " + Quoted(copy) + " kann nicht geschrieben werden");
   }
+}
+
+// "W\Profile\7\job.tmp" -> "W\FTPLog\"
+std::string TCopyObj::GetFtpLogFolder(const std::string& jobFile) {
+  return TwoLevelsUp(ExtractFilePath(jobFile)) + "FTPLog\\";
 }
 
 void TCopyObj::StartOldStamps(const std::string& path) {
@@ -178,7 +184,7 @@ void TCopyObj::RunJob() {
     std::unique_ptr<TFTPReadWriter>& state;
     ~FreeFtpState() { state.reset(); }
   } freeFtpState{ftpState_};
-  RunCopyJob(files_, settings_, deleter_);
+  RunCopyJob(files_, settings_, deleter_, *ftpState_);
 }
 
 // --- ICopy -------------------------------------------------------------------------------

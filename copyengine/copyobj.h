@@ -85,6 +85,9 @@ class TCopyObj final : public ICopy {
 
  private:
   void OpenJobFile(const std::string& path);
+  // The local mirrors of "kvftp.log": the folder two levels above the job
+  // file's folder + "FTPLog\".
+  static std::string GetFtpLogFolder(const std::string& jobFile);
   void CopyPairFile(const std::string& path);
   void StartOldStamps(const std::string& path);
   void RunJob();

@@ -144,7 +144,7 @@ TtfCopy::TtfCopy(CopyWindowOptions options)
   timerRunning_ = true;
   if (!options_.hidden) {
     if (CopyWindowViewFactory factory = kViewFactory.Get()) {
-      view_ = factory(CopyWindowLink{handler_->Ref(), options_.minimized});
+      view_ = factory(CopyWindowLink{handler_->Ref(), options_.minimized, MFtpMessenger1.Channel()});
     }
   }
   previous_ = std::exchange(t_currentWindow, this);

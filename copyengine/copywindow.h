@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 
+#include "ftp/ftpmsg.h"
 #include "platform/msgloop.h"
 #include "platform/ui/cancelflag.h"
 #include "platform/ui/question.h"
@@ -136,6 +137,8 @@ class ICopyWindowView {
 struct CopyWindowLink {
   platform::HandlerRef model;  // takes kCopyMsgAbortClick and kCopyMsgClose
   bool minimized = false;
+  // The lines of the window's FTP log view (MFtpMessenger1).
+  std::shared_ptr<MessengerChannel> ftpLog;
 };
 using CopyWindowViewFactory = std::function<std::unique_ptr<ICopyWindowView>(const CopyWindowLink&)>;
 // Installed once by the window layer; an empty factory leaves every window
@@ -201,6 +204,10 @@ class TtfCopy {
 
   // Elapsed monotonic time as "HH:MM:SS"; hours go past 23.
   static std::string FormatElapsed(uint64_t milliseconds);
+
+  // The FTP log view the window carries out of sight; FTP pairs attach it
+  // to the run's FTP client.
+  TMFtpMessenger MFtpMessenger1{MessengerOptions{.hidden = true, .clock = {}}};
 
  private:
   class Handler;

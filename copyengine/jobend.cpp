@@ -174,6 +174,7 @@ void RecordFailure(TJobRun& run, const std::exception_ptr& failure) {
 void CleanUp(TJobRun& run) {
   CopyJobFiles& files = run.files;
   (void)files.job.Close();
+  run.ftp.reset();  // logs out, not waiting for the server
   run.window.reset();
   (void)files.pairs.Close();
   if (!files.pairCopyPath.empty()) platform::DeleteFile(files.pairCopyPath);

@@ -16,7 +16,6 @@ using platform::GetLastError;
 using platform::SysErrorMessage;
 
 constexpr std::string_view kMsgFoldersCreated = "Der / die Ordner wurden erstellt.";
-constexpr std::string_view kMsgFoldersNotCreated = "Der / die Ordner konnten nicht erstellt werden!";
 
 Outcome NotCreated(int err) { return {kPtkError, std::string(kMsgFoldersNotCreated) + " " + SysErrorMessage(err)}; }
 

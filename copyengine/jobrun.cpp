@@ -75,6 +75,11 @@ Outcome TCurrentFolders::RemoveFolder(TJobRun& run, TSide side) {
   return removed;
 }
 
+TCopyFtp& TJobRun::Ftp() {
+  if (!ftp) ftp = std::make_unique<TCopyFtp>(ftpStates, files.ftpLogFolder);
+  return *ftp;
+}
+
 const platform::TreeFolder* TJobRun::Root(const std::string& root, bool create) {
   auto it = roots.find(root);
   if (it != roots.end()) return &it->second;

@@ -5,10 +5,12 @@
 // (jobrunner.cpp and the job*.cpp beside it).
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "copyengine/copyftp.h"
 #include "copyengine/copywindow.h"
 #include "copyengine/filedeleter.h"
 #include "copyengine/jobitems.h"
@@ -24,6 +26,7 @@ inline constexpr std::string_view kMsgFolderNotFound = "Der / die Ordner wurde/n
 inline constexpr std::string_view kMsgFilesDeleted = "Die Datei/en wurde/n gelöscht.";
 inline constexpr std::string_view kMsgFoldersDeleted = "Der / die Ordner wurden gelöscht.";
 inline constexpr std::string_view kMsgFoldersNotDeleted = "Der / die Ordner konnten nicht gelöscht werden!";
+inline constexpr std::string_view kMsgFoldersNotCreated = "Der / die Ordner konnten nicht erstellt werden!";
 inline constexpr std::string_view kMsgInvalidItem =
     "Der Eintrag der Auftragsdatei ist ungültig und wurde übergangen!";
 
@@ -61,12 +64,13 @@ struct TCurrentFolders {
 };
 
 struct TJobRun {
-  TJobRun(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter)
-      : files(files), settings(settings), deleter(deleter), items(files.job, files.jobPath) {}
+  TJobRun(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter, TFTPReadWriter& ftpStates)
+      : files(files), settings(settings), deleter(deleter), ftpStates(ftpStates), items(files.job, files.jobPath) {}
 
   CopyJobFiles& files;
   const CopyJobSettings& settings;
   TFileDeleter& deleter;
+  TFTPReadWriter& ftpStates;  // the copy object's remote-state record
   TJobItems items;
   std::optional<TtfCopy> window;  // from the start of the run to its clean-up
   std::optional<TFolderPairFinder> pairs;
@@ -78,6 +82,9 @@ struct TJobRun {
   int64_t bytesDone = 0;
   int64_t overallDivisor = 1;
   bool aborted = false;
+  // The FTP session of the run, from its first FTP pair to its clean-up.
+  std::unique_ptr<TCopyFtp> ftp;
+  TCopyFtp& Ftp();
 
   // --- Protocol: nothing is written for a run without one ---
   // Appends the record; its position for a later rewrite.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "copyengine/filecopy.h"
+#include "copyengine/ftpfolderpair.h"
 #include "copyengine/jobend.h"
 #include "copyengine/jobfileactions.h"
 #include "copyengine/jobfolderactions.h"
@@ -16,7 +17,6 @@
 namespace kv {
 namespace {
 
-constexpr std::string_view kMsgFtpPairsUnsupported = "FTP-Ordnerpaare werden von dieser Version nicht unterstützt.";
 constexpr std::string_view kMsgNoFolderPair =
     "Zu diesem Ordner gibt es im Profil kein Ordnerpaar; der Ordner wurde übergangen!";
 constexpr std::string_view kMsgDotFolder =
@@ -74,23 +74,6 @@ void HandleRefusedBlock(TJobRun& run, const TSyncItem& folder, std::string_view 
   SkipFolderContent(run);
 }
 
-// Pairs with a side on an FTP server are not carried out by this version:
-// every item of the block that asks for something gets an error record, and
-// its copies count as done for the overall progress.
-void SyncFtpFolder(TJobRun& run, const TSyncItem& folder) {
-  if (HasAction(folder.action)) {
-    TPtkItem record(folder);
-    run.WriteFailure(record, kMsgFtpPairsUnsupported);
-  }
-  while (std::optional<TSyncItem> next = run.items.NextItemOfFolder()) {
-    if (!HasAction(next->action)) continue;
-    if (next->action == kActionCopy) run.AddBytesDone(CopySizeOf(*next));
-    TPtkItem record(std::move(*next));
-    run.WriteFailure(record, kMsgFtpPairsUnsupported);
-  }
-  run.window->ProcessMessages();
-}
-
 // --- Items ------------------------------------------------------------------------------------
 
 // The pair whose roots hold both folders of the item; none is never guessed.
@@ -114,7 +97,7 @@ bool EnterFolder(TJobRun& run, const TSyncItem& folder) {
     return false;
   }
   if (pair->HasFtpSide()) {
-    SyncFtpFolder(run, folder);
+    SyncFtpFolder(run, folder, *pair);
     return false;
   }
   run.current.Enter(folder.source, folder.destination, pair->sourceRoot, pair->destinationRoot);
@@ -134,8 +117,8 @@ void HandleItem(TJobRun& run, TSyncItem item) {
 
 class TCopyJob {
  public:
-  TCopyJob(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter)
-      : run_(files, settings, deleter) {}
+  TCopyJob(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter, TFTPReadWriter& ftpStates)
+      : run_(files, settings, deleter, ftpStates) {}
   ~TCopyJob() {
     run_.deleter.pump = nullptr;
     run_.deleter.abortRequested = nullptr;
@@ -177,7 +160,10 @@ class TCopyJob {
         run_.aborted = true;
         return;
       }
-      if (IsFolderItem(*item) && !EnterFolder(run_, *item)) continue;
+      if (IsFolderItem(*item) && !EnterFolder(run_, *item)) {
+        if (run_.aborted) return;
+        continue;
+      }
       if (!HasAction(item->action)) continue;
       HandleItem(run_, std::move(*item));
       if (run_.aborted) return;
@@ -189,8 +175,9 @@ class TCopyJob {
 
 }  // namespace
 
-void RunCopyJob(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter) {
-  TCopyJob(files, settings, deleter).Run();
+void RunCopyJob(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter,
+                TFTPReadWriter& ftpStates) {
+  TCopyJob(files, settings, deleter, ftpStates).Run();
 }
 
 }  // namespace kv

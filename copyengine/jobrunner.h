@@ -1,7 +1,7 @@
 #pragma once
 // Carrying out one job file: the copy engine's work behind CopyFiles. The
 // items are handled in file order (copies, deletions, folders of local and
-// network pairs; blocks of FTP pairs are refused with an error record), one
+// network pairs, and the blocks of pairs with one side on an FTP server), one
 // protocol record per handled item, and the run ends with the merge of the
 // old timestamps (a failure of it goes on record), the protocol's trailer,
 // "last.vrl" and the removal of the job file and the pair copy.
@@ -13,6 +13,7 @@
 
 #include "copyengine/endofrun.h"
 #include "copyengine/filedeleter.h"
+#include "copyengine/ftpreadwriter.h"
 #include "copyengine/protocol.h"
 #include "platform/filestream.h"
 
@@ -38,6 +39,7 @@ struct CopyJobSettings {
 struct CopyJobFiles {
   std::string jobPath;  // SrcFile
   platform::FileStream job;
+  std::string ftpLogFolder;  // where the mirrors of "kvftp.log" live, one folder per server
   std::string lastRunFolder;  // the protocol folder that holds "last.vrl"
   std::string pairCopyPath;   // the "$" copy of MainFile
   platform::FileStream pairs;
@@ -59,8 +61,9 @@ struct CopyJobFiles {
 // protocol records. An exception (a protocol or job file that cannot be
 // read or written, a missing SrcFile or MainFile) is recorded in the
 // protocol as far as that still works, the clean-up runs, and only then is
-// the exception passed on.
-void RunCopyJob(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter);
+// the exception passed on. ftpStates: the remote-state record of FTP pairs.
+void RunCopyJob(CopyJobFiles& files, const CopyJobSettings& settings, TFileDeleter& deleter,
+                TFTPReadWriter& ftpStates);
 
 // How long the window stays on screen at the end of a run, so that its last
 // state can be read. Hidden and headless runs do not wait.

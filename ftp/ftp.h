@@ -142,6 +142,9 @@ class TMFtp : public TMSocket {
   bool Busy() const { return busy_; }
   bool Connected() const { return connected_; }
   bool LoggedIn() const { return loggedIn_; }
+  // From Login until it logged in or gave up, retries and their pauses
+  // included: a caller that waits for the login waits while this holds.
+  bool LoggingIn() const { return loggingIn_; }
   bool Resumable() const { return resumable_; }
   const std::string& Directory() const { return directory_; }
   uint8_t ErrorCode() const { return errorCode_; }
@@ -187,8 +190,10 @@ class TMFtp : public TMSocket {
   // asks OnFtpNeedInfo (niResume): "Resume" continues it from its size (or
   // fetches it whole when the server cannot resume it), "Overwrite" or
   // nothing replaces it once the download ended without error, any other
-  // answer ends the operation without a transfer. OnFileReceived.
-  void GetFile(std::string_view remoteFile, std::string_view localFile);
+  // answer ends the operation without a transfer. With expectedSize (0 or
+  // more) a download whose file ends at another size fails with error 27
+  // and replaces nothing. OnFileReceived.
+  void GetFile(std::string_view remoteFile, std::string_view localFile, int64_t expectedSize = -1);
   // Uploads the local file. When the server can resume and already holds a
   // shorter file of that name, OnFtpNeedInfo (niResume) decides as above.
   // OnFileStored.
@@ -388,6 +393,7 @@ class TMFtp : public TMSocket {
   bool busy_ = false;
   bool connected_ = false;
   bool loggedIn_ = false;
+  bool loggingIn_ = false;
   std::string directory_;
   uint8_t operationCode_ = opNone;
   TFtpReplyHandler replyHandler_;
@@ -432,6 +438,7 @@ class TMFtp : public TMSocket {
   int64_t remoteSize_ = 0;
   int64_t resumeOffset_ = 0;
   int64_t uploadEnd_ = 0;           // the local file's size when the data connection opened
+  int64_t expectedSize_ = -1;       // the size a download must end at; -1: any
   int64_t bytesTransferred_ = 0;
   std::vector<char> buffer_;        // one block of data
   size_t pendingBegin_ = 0;         // the part of buffer_ an upload has yet to send

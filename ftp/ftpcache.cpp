@@ -124,7 +124,10 @@ bool LoadCacheFile(std::string_view path, TMFtpFileInfoList& list, int expireDay
 bool SaveCacheFile(std::string_view path, const TMFtpFileInfoList& list) {
   std::string content;
   if (!Serialize(list, content)) return false;
-  return InitCacheFolder() && platform::WriteFileAtomic(path, content.data(), content.size());
+  // A cache lost or cut by a crash is only fetched again (a file that is not
+  // whole is never used), so it is not synced: every listing writes two.
+  return InitCacheFolder() &&
+         platform::WriteFileAtomic(path, content.data(), content.size(), platform::FileSync::NotSynced);
 }
 
 bool InitCacheFolder() {

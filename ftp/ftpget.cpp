@@ -15,8 +15,9 @@ namespace kv {
 
 using namespace platform;
 
-void TMFtp::GetFile(std::string_view remoteFile, std::string_view localFile) {
+void TMFtp::GetFile(std::string_view remoteFile, std::string_view localFile, int64_t expectedSize) {
   if (!BeginFileTransfer(opDownload, Transfer::Download, remoteFile, localFile)) return;
+  expectedSize_ = expectedSize;
   const std::string kind = TransferMode == AsciiTransfer ? "A" : "I";
   if (FileExists(localFile_)) {
     // Opened now, as a file that may be written: one that may not is never
@@ -137,8 +138,18 @@ void TMFtp::ReadDownloadData() {
   if (read) ReportProgress(serial);
 }
 
+// A file of another size than the caller knows of is no copy of it: a
+// server that ends the data connection early with a 226 would otherwise
+// replace a whole file by a part.
 void TMFtp::FinishDownload() {
   if (!listingValid_) return;  // the replacement is removed with the transfer
+  const int64_t size = static_cast<int64_t>(local_.Position());
+  if (expectedSize_ >= 0 && size != expectedSize_) {
+    local_.Discard();
+    errorText_ = "Received " + std::to_string(size) + " of " + std::to_string(expectedSize_) + " bytes";
+    DoError(ftpErrDataConnection);
+    return;
+  }
   if (!local_.Commit()) FailLocal(ftpErrLocalWrite);
 }
 

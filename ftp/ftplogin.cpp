@@ -241,6 +241,7 @@ void TMFtp::FinishLogin() {
   // Set now, not when the completion message is served: a loss in between
   // is a loss after login, which is not retried.
   loggedIn_ = true;
+  loggingIn_ = false;
   retryFinished_ = true;
   DoInfo(ftpInfoLoggedIn);
   Done();

@@ -260,6 +260,7 @@ void TMFtp::Fail(FtpError error) {
   } else {
     // A connect or lookup still running is given up for good: it must not
     // log in behind a caller that has seen the error.
+    loggingIn_ = false;
     Abandon();
   }
 }
@@ -282,6 +283,7 @@ void TMFtp::Login() {
   attemptsLeft_ = Retries;
   busy_ = false;
   loggedIn_ = false;
+  loggingIn_ = true;
   retryFinished_ = false;
   OpenControlConnection();
 }
@@ -291,6 +293,7 @@ void TMFtp::OpenControlConnection() {
   clock_->KillTimer(kRetryTimer);
   StopNoopTimer();  // it starts again when the login has ended
   if (busy_) {
+    loggingIn_ = false;
     DoInfo(ftpInfoBusy);
     return;
   }
@@ -312,6 +315,7 @@ void TMFtp::OpenControlConnection() {
   if (Trim(Server()).empty()) {
     const std::string answer = Trim(NeedInfo(niServer, {}));
     if (answer.empty()) {
+      loggingIn_ = false;
       Abandon();
       DoError(ftpErrNoServer);
       Done();
@@ -411,6 +415,7 @@ void TMFtp::Reconnect() {
 // the error it met; a login or a keep-alive has none to give.
 void TMFtp::GiveUp() {
   connected_ = false;
+  loggingIn_ = false;
   DoInfo(ftpInfoNotConnected, kTextDisconnected);
   PostToWindow(kMsgFtpQuit);
   if (operationCode_ == opLogin || operationCode_ == opNoop) operationCode_ = opNone;

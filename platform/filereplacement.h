@@ -26,6 +26,7 @@ class FileReplacement {
   // for reading and writing; false with the reason in GetLastError().
   [[nodiscard]] bool Begin(std::string_view target);
   FileStream& Stream() { return stream_; }
+  const FileStream& Stream() const { return stream_; }
 
   // Closes the stream (synced first when a file is replaced), gives the new
   // file the permission bits and owner of the file it replaces, and renames

@@ -405,15 +405,6 @@ bool CopyInto(const FileHandle& in, const struct stat& srcStat, const std::strin
 
 }  // namespace
 
-bool MoveFileReplacing(std::string_view from, std::string_view to) {
-  std::optional<std::string> src = ResolvePath(from);
-  if (!src) return false;
-  std::optional<std::string> dst = ResolvePath(to);
-  if (!dst) return false;
-  if (rename(src->c_str(), dst->c_str()) != 0) return FailErrno();
-  return true;
-}
-
 bool CopyFile(std::string_view from, std::string_view to, bool failIfExists) {
   std::optional<std::string> src = ResolvePath(from);
   if (!src) return false;
@@ -608,12 +599,12 @@ bool ReadWholeFile(std::string_view path, std::vector<uint8_t>& out) {
   return true;
 }
 
-bool WriteFileAtomic(std::string_view path, const void* data, size_t size) {
+bool WriteFileAtomic(std::string_view path, const void* data, size_t size, FileSync sync) {
   std::optional<std::string> posix = ResolvePath(path);
   if (!posix) return false;
   const std::optional<FileStamp> previous = StatFile(*posix);
   const std::string_view content(static_cast<const char*>(data), size);
-  return ReplaceFile(*posix, content, previous ? &*previous : nullptr);
+  return ReplaceFile(*posix, content, previous ? &*previous : nullptr, 0666, sync);
 }
 
 }  // namespace kv::platform

@@ -68,10 +68,6 @@ bool DeleteFile(std::string_view path);
 // Never replaces an existing target (file or folder, empty or not); a move
 // across file systems fails (EXDEV).
 bool MoveFileNoReplace(std::string_view from, std::string_view to);
-// Puts the file from in the place of the file to in one step (a rename), so
-// that a reader sees the old file or the new one, never neither. Both lie on
-// one file system; a folder as target fails.
-bool MoveFileReplacing(std::string_view from, std::string_view to);
 // Copies content, mode and last-write time of a regular file; failIfExists
 // false replaces the target. The copy is written under a hidden temporary
 // name beside the target and renamed into place only when complete, so a
@@ -128,9 +124,12 @@ bool ForcePrivateDirectories(std::string_view path);
 // Whole-file helpers for records and small text files. Only regular files are
 // read (a fifo would block).
 bool ReadWholeFile(std::string_view path, std::vector<uint8_t>& out);
-// Writes to a temporary name in the same folder, syncs it and renames it into
-// place; a replaced file keeps its mode.
-bool WriteFileAtomic(std::string_view path, const void* data, size_t size);
+// Whether a file written whole is on the disk before it takes its name:
+// NotSynced only for files that may be lost in a crash (caches).
+enum class FileSync { Synced, NotSynced };
+// Writes to a temporary name in the same folder, syncs it (unless asked
+// not to) and renames it into place; a replaced file keeps its mode.
+bool WriteFileAtomic(std::string_view path, const void* data, size_t size, FileSync sync = FileSync::Synced);
 
 namespace detail {
 // The move used where a file system refuses RENAME_NOREPLACE (POSIX paths): a

@@ -1,7 +1,6 @@
 #include "platform/filestream.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,24 +92,6 @@ void FileStream::Adopt(FileHandle file) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = file.Release();
   position_ = 0;
-}
-
-bool FileStream::CreateBeside(std::string_view winTarget, std::string_view prefix, std::string& created) {
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  constexpr int kAttempts = 100;
-  const std::string folder = ExtractFilePath(winTarget);
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    unsigned char random[6];
-    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return FailErrno();
-    std::string name = folder + "." + std::string(prefix);
-    for (const unsigned char r : random) name += kChars[r % (sizeof kChars - 1)];
-    if (Open(name, OpenMode::CreateNew)) {
-      created = std::move(name);
-      return true;
-    }
-    if (GetLastError() != EEXIST) return false;
-  }
-  return Fail(EEXIST);
 }
 
 bool FileStream::Read(void* buffer, size_t count, size_t& got) {

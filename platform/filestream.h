@@ -39,11 +39,6 @@ class FileStream {
   // Takes over a regular file opened elsewhere, closed with the stream from
   // now on. The position starts at 0; an open stream is closed first.
   void Adopt(FileHandle file);
-  // Creates and opens (read-write) a new, empty file in the folder of
-  // winTarget under a hidden name of its own: "." + prefix + six random
-  // characters, never an existing name. Its Windows path goes to created.
-  // For content that is to replace winTarget once it is complete.
-  [[nodiscard]] bool CreateBeside(std::string_view winTarget, std::string_view prefix, std::string& created);
   bool IsOpen() const { return fd_ >= 0; }
 
   // Reads up to count bytes from the position and advances it by what was

@@ -145,7 +145,8 @@ bool ReadStampedFile(const std::string& path, std::string& content, FileStamp& s
   return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view content, const FileStamp* previous, uint32_t newMode) {
+bool ReplaceFile(const std::string& path, std::string_view content, const FileStamp* previous, uint32_t newMode,
+                 FileSync sync) {
   const std::string folder = FolderOf(path);
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -167,7 +168,7 @@ bool ReplaceFile(const std::string& path, std::string_view content, const FileSt
     ok = fchmod(fd, previous->mode) == 0;
     if (ok) MakeNewerThan(fd, *previous);
   }
-  if (ok) ok = fsync(fd) == 0;
+  if (ok && sync == FileSync::Synced) ok = fsync(fd) == 0;
   int err = errno;
   if (close(fd) != 0 && ok) {
     ok = false;
@@ -178,7 +179,7 @@ bool ReplaceFile(const std::string& path, std::string_view content, const FileSt
     err = errno;
   }
   if (!ok) unlinkat(dir, temp.c_str(), 0);
-  else fsync(dir);
+  else if (sync == FileSync::Synced) fsync(dir);
   close(dir);
   return ok || Fail(err);
 }

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/files.h"
+
 namespace kv::platform {
 
 struct FileStamp {
@@ -43,13 +45,14 @@ std::optional<FileStamp> StatFile(const std::string& path);
 bool ReadStampedFile(const std::string& path, std::string& content, FileStamp& stamp);
 
 // Replaces the file at path by content: temporary file in the same folder,
-// fsync, rename, fsync of the folder. previous is the stamp of the file being
+// fsync, rename, fsync of the folder (both syncs left out with
+// FileSync::NotSynced). previous is the stamp of the file being
 // replaced (nullptr when there is none); the new file keeps its permission bits
 // and owner and gets a modification time later than its (a reader that cached
 // the old file must not take the new one for it). newMode (less the umask)
 // applies to a new file. A file renamed over keeps no hard links.
 bool ReplaceFile(const std::string& path, std::string_view content, const FileStamp* previous,
-                 uint32_t newMode = 0666);
+                 uint32_t newMode = 0666, FileSync sync = FileSync::Synced);
 
 // The file a path names after following symbolic links; for a file that does
 // not exist yet, its folder resolved plus its name. "" when the folder is missing.

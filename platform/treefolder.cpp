@@ -49,14 +49,6 @@ uint64_t NextNameBits() {
   return x ^ (x >> 31);
 }
 
-std::string NewSystemTempName() {
-  constexpr uint64_t kLetters = sizeof kTempAlphabet - 1;
-  uint64_t bits = NextNameBits();
-  std::string name(kTempPrefix);
-  for (size_t i = 0; i < kTempRandomLength; ++i, bits /= kLetters) name += kTempAlphabet[bits % kLetters];
-  return name;
-}
-
 // One name within a folder: no separator, not "." or "..".
 bool IsPlainName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
@@ -164,6 +156,14 @@ bool RemoveUnheldAt(int dirFd, std::string_view name) {
 }
 
 }  // namespace detail
+
+std::string NewSystemTempName() {
+  constexpr uint64_t kLetters = sizeof kTempAlphabet - 1;
+  uint64_t bits = NextNameBits();
+  std::string name(kTempPrefix);
+  for (size_t i = 0; i < kTempRandomLength; ++i, bits /= kLetters) name += kTempAlphabet[bits % kLetters];
+  return name;
+}
 
 bool IsSystemTempName(std::string_view name) {
   if (name.size() != kTempPrefix.size() + kTempRandomLength || !name.starts_with(kTempPrefix)) return false;

@@ -74,6 +74,9 @@ class TreeFolder : public Handle {
 // Names of the system's own temporary files: "." + "kvtmp-" + ten letters
 // and digits. A scan leaves them out on both sides.
 bool IsSystemTempName(std::string_view name);
+// A fresh name of that form, checked against no folder: for a temporary file
+// the caller makes elsewhere (on an FTP server, for one) under its own rules.
+std::string NewSystemTempName();
 // Removes a system temporary file that a killed run left behind in a
 // folder (a Windows path): only when no live writer holds it, and never
 // through a link. True when it is gone.

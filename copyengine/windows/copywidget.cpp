@@ -97,6 +97,9 @@ void TtfCopyWidget::CreateControls() {
   sbAbort_->setAutoRaise(true);  // flat until hovered, as a speed button
   sbAbort_->setGeometry(kAbortButtonLeft, kAbortButtonTop, kAbortButtonWidth, kAbortButtonHeight);
   connect(sbAbort_, &QToolButton::clicked, this, [this] { model_.Post(kCopyMsgAbortClick); });
+  MFtpMessenger1_ = new TMFtpMessengerWidget(this);
+  MFtpMessenger1_->setObjectName("MFtpMessenger1");
+  MFtpMessenger1_->setGeometry(kCopyWindowWidth, kCopyWindowHeight, 0, 0);
 }
 
 int TtfCopyWidget::ScaleX(int x) const {
@@ -149,6 +152,7 @@ class CopyWindowView : public ICopyWindowView {
         remote_([channel = channel_, link] {
           auto* widget = new TtfCopyWidget(link.model, link.minimized);
           gui::BindSnapshots(*widget, channel);
+          if (link.ftpLog) BindMessenger(*widget->ftpLog(), link.ftpLog);
           return widget;
         }) {}
 

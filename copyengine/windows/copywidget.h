@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "copyengine/copywindow.h"
+#include "ftp/windows/ftpmsgwidget.h"
 #include "platform/msgloop.h"
 
 class QLabel;
@@ -31,6 +32,8 @@ class TtfCopyWidget : public QWidget {
   QLabel* label(CopyLabel id) const { return labels_[static_cast<size_t>(id)]; }
   QProgressBar* bar(CopyBar id) const { return bars_[static_cast<size_t>(id)]; }
   QToolButton* abortButton() const { return sbAbort_; }
+  // The FTP log view, 0 x 0 pixels beyond the window's bottom right corner.
+  TMFtpMessengerWidget* ftpLog() const { return MFtpMessenger1_; }
 
  protected:
   // The close box never closes by itself: the model decides (it asks the
@@ -48,6 +51,7 @@ class TtfCopyWidget : public QWidget {
   std::array<QLabel*, static_cast<size_t>(CopyLabel::Count)> labels_{};
   std::array<QProgressBar*, static_cast<size_t>(CopyBar::Count)> bars_{};
   QToolButton* sbAbort_ = nullptr;
+  TMFtpMessengerWidget* MFtpMessenger1_ = nullptr;
 };
 
 // Makes every TtfCopy that is not hidden show a TtfCopyWidget, every merge
