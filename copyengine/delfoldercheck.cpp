@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "copyengine/copyftp.h"
 #include "copyengine/delfldrcheck.h"
 #include "copyengine/endofrun.h"
 #include "copyengine/jobrun.h"
@@ -30,8 +31,13 @@ bool IsOnFtp(const TFolderPair& pair, const TPtkItem& record, TSide side) {
   return pair.pairKind == ftpKind && platform::IsFtpPath(PathOf(record, side));
 }
 
-// Not yet: the engine has no FTP session of its own, so such a folder stays.
-bool DeleteFtpFolder(TJobRun&, const TFolderPair&, const std::string&) { return false; }
+// Gone only when the server said so: a reply other than 2xx, a lost
+// connection or a failed login leaves the folder counted as there.
+bool DeleteFtpFolder(TJobRun& run, const TFolderPair& pair, const std::string& ftpPath) {
+  TCopyFtp& ftp = run.Ftp();
+  if (!ftp.ConnectFtp(*pair.FtpSite(), false)) return false;
+  return ftp.RemoveDirectory(FtpServerPath(ftpPath)).ok;
+}
 
 class TFolderRecheck {
  public:

@@ -10,6 +10,8 @@
 #include "copyengine/endofrun.h"
 #include "copyengine/jobrun.h"
 #include "copyengine/tests/engine_fixture.h"
+#include "testsupport/fakeftpserver.h"
+#include "testsupport/ftpserver.h"
 #include "testsupport/temptree.h"
 
 namespace kv {
@@ -22,6 +24,7 @@ class DelFolderCheckTest : public ::testing::Test {
  protected:
   test::ScopedRegistry registry;
   test::TempTree tree;
+  test::ScopedEnv cache{"XDG_CACHE_HOME", tree.Posix("cache").c_str()};
   TFolderPair pair{.sourceRoot = tree.WinFolder("src"), .destinationRoot = tree.WinFolder("dst")};
   int windows = 0;
   DelFldrCheckViewFactory oldFactory = SetDelFldrCheckViewFactory([this](bool) { return ++windows, nullptr; });
@@ -38,11 +41,13 @@ class DelFolderCheckTest : public ::testing::Test {
   // Runs the check of a hidden run over a protocol of these records.
   test::DecodedPtk Check(const std::vector<TPtkItem>& records) {
     CopyJobFiles files;
+    files.ftpLogFolder = tree.WinFolder("ftplog");
     files.protocol = ProtocolStream::Create(tree.Win("p.ptk"));
     for (const TPtkItem& r : records) files.protocol->Append(r);
     const CopyJobSettings settings{.hidden = true};
     TFileDeleter deleter;
-    TJobRun run(files, settings, deleter);
+    TFTPReadWriter states;
+    TJobRun run(files, settings, deleter, states);
     run.pairs.emplace(std::vector<TFolderPair>{pair});
     CheckDelFolders(run);
     files.protocol->Close();
@@ -106,6 +111,64 @@ TEST_F(DelFolderCheckTest, OnlyTheFtpSideOfAnFtpPairGoesToTheServer) {
   const test::DecodedPtk ptk = Check({TPtkItem(local, 2, kFailed)});
   EXPECT_EQ(ptk.records.at(0).status, 1);
   EXPECT_FALSE(tree.Exists("src/local"));
+}
+
+// A pair whose side 2 is the server at root (its path there) and port.
+TFolderPair FtpPair(const std::string& root, int port, const std::string& user, const std::string& password) {
+  TFolderPair ftp{.sourceRoot = "", .destinationRoot = "ftp://127.0.0.1" + root, .pairKind = kPairKindFtpDestination};
+  ftp.destinationSite = {.host = "127.0.0.1", .port = port, .user = user, .password = password};
+  return ftp;
+}
+
+// A real server removes empty folders and refuses full ones; the local
+// side of a folder on both sides goes after the server's.
+TEST_F(DelFolderCheckTest, ServerFoldersGoThroughRmd) {
+  for (const char* rel : {"srv/empty", "srv/both", "src/both"}) tree.Mkdir(rel);
+  tree.Write("srv/full/x.txt", "x");
+  KV_START_FTP_SERVER(server, test::FtpServerKind::Vsftpd, {.root = tree.Posix("srv")});
+  pair = FtpPair(server.RemotePath("") + "/", server.port(), server.user(), server.password());
+  pair.sourceRoot = tree.WinFolder("src");
+  const auto record = [&](const std::string& rel, uint8_t code) {
+    const TSyncItem item{.source = tree.WinFolder("src/" + rel), .destination = pair.destinationRoot + rel + "/",
+                         .action = 2, .stateCode = code};
+    return TPtkItem(item, 2, kFailed);
+  };
+  const test::DecodedPtk ptk =
+      Check({record("empty", kOnlyDest), record("full", kOnlyDest), record("both", kBoth)});
+  EXPECT_EQ(ptk.records.at(0).status, 1);
+  EXPECT_EQ(ptk.records.at(1).status, 2);
+  EXPECT_EQ(ptk.records.at(2).status, 1);
+  EXPECT_FALSE(tree.Exists("srv/empty") || tree.Exists("srv/both") || tree.Exists("src/both"));
+  EXPECT_TRUE(tree.Exists("srv/full/x.txt"));
+}
+
+// Only a 2xx reply to RMD removes a folder: a refusal or a connection lost
+// on the way leaves the record failed, though the folder cannot be entered
+// afterwards either.
+TEST_F(DelFolderCheckTest, OnlyA2xxReplyToRmdCountsAsDeleted) {
+  test::FakeReplies replies = test::AcceptingReplies();
+  replies["CWD"] = "550 No such directory";
+  const struct {
+    const char* reply;  // nullptr: the connection drops instead
+    int status;
+  } cases[] = {{"250 Removed", 1}, {"550 Permission denied", 2}, {nullptr, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply ? c.reply : "dropped");
+    test::FakeFtpServer fake([&](test::FakeFtpPeer& peer) {
+      peer.Reply("220 fake ready");
+      if (!test::ConverseUntil(peer, replies, "RMD")) return;
+      if (!c.reply) return peer.Reset();
+      peer.Reply(c.reply);
+      test::Converse(peer, replies, "");
+    });
+    pair = FtpPair("/pub/", fake.Port(), "kv", "secret");
+    pair.sourceRoot = tree.WinFolder("src");
+    const TSyncItem item{.source = tree.WinFolder("src/gone"), .destination = "ftp://127.0.0.1/pub/gone/",
+                         .action = 2, .stateCode = kOnlyDest};
+    EXPECT_EQ(Check({TPtkItem(item, 2, kFailed)}).records.at(0).status, c.status);
+    const std::vector<std::string> commands = fake.Transcripts().at(0);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "RMD /pub/gone"), 1);
+  }
 }
 
 }  // namespace

@@ -283,7 +283,7 @@ TEST(JobRecords, EveryJobLeavesItsRecords) {
       {"one record, of a folder created, is something done",
        [](JobEnv& e, EngineCall&) { e.tree.Mkdir("src/made"), e.Job({e.Folder("made", kFolderOnlySource, 3)}); },
        {{1, kFoldersCreated}}, [](JobEnv& e) { EXPECT_TRUE(e.Ptk().trailer); }},
-      {"items of no pair or of an FTP pair are reported, not guessed",
+      {"items of no pair, or of an FTP pair without a server, are reported, not guessed",
        [](JobEnv& e, EngineCall&) {
          const FolderPairSpec ftp{.source = e.Src("up"), .destination = "ftp://example.org/up/", .pairKind = 2};
          WriteSrcDest(e.tree.Posix(e.profile + "SrcDest.kst"), {e.Pair(), ftp});
@@ -292,11 +292,11 @@ TEST(JobRecords, EveryJobLeavesItsRecords) {
          e.Job({FolderItem(e.Src("up"), "ftp://example.org/up/", kFolderBoth, 1), e.CopyToDest("u.txt", dos, 1),
                 FolderItem(e.tree.WinFolder("other"), e.Dst("other"), kFolderBoth, 1), e.CopyToDest("o.txt", dos, 1)});
        },
-       {{kAny, "FTP-Ordnerpaare werden von dieser Version nicht unterstützt."}, {2, "*"}, {2, "*kein Ordnerpaar"}},
+       {{2, "Es konne keine Verbindung*"}, {2, "*kein Ordnerpaar"}},
        [](JobEnv& e) {
          EXPECT_FALSE(e.tree.Exists("dst/other"));
-         EXPECT_EQ(e.Ptk().records[1].first, "u.txt");
-         EXPECT_EQ(e.Ptk().records[2].first, e.tree.WinFolder("other"));
+         ASSERT_EQ(e.Ptk().records.size(), 2u);
+         EXPECT_EQ(e.Ptk().records[1].first, e.tree.WinFolder("other"));
        }},
       {"a link to a read-only file elsewhere: the link goes, the file keeps its rights",
        [](JobEnv& e, EngineCall&) {
