@@ -14,12 +14,6 @@
 namespace kv {
 namespace {
 
-std::string WithReason(std::string_view text, const std::string& reason) {
-  return reason.empty() ? std::string(text) : std::string(text) + " " + reason;
-}
-
-TSide Other(TSide side) { return side == TSide::k1 ? TSide::k2 : TSide::k1; }
-
 // A problem with "kvftp.log" or its mirror goes on record: the file is the
 // history later runs compare with.
 void RecordStateProblem(TJobRun& run, TCopyFtp& ftp, const std::string& problem) {
@@ -124,7 +118,7 @@ class TFtpBlockRun {
     } else {
       const TSide ftpSide = block_.ftpSide;
       Outcome first = DeleteOn(ftpSide, ftpSide == TSide::k1 ? item.source : item.destination);
-      Outcome second = DeleteOn(Other(ftpSide), ftpSide == TSide::k1 ? item.destination : item.source);
+      Outcome second = DeleteOn(OtherSide(ftpSide), ftpSide == TSide::k1 ? item.destination : item.source);
       outcome = second.status > first.status ? std::move(second) : std::move(first);
     }
     run_.WriteOutcome(record, std::move(outcome));

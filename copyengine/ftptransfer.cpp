@@ -14,10 +14,6 @@ namespace {
 constexpr std::string_view kMsgFtpNotDeleted = "Die Datei/en konnte/n nicht gelöscht werden!";
 constexpr std::string_view kTextNotOnServer = "Die Datei steht nicht im Verzeichnis des Servers.";
 
-std::string WithReason(std::string_view text, const std::string& reason) {
-  return reason.empty() ? std::string(text) : std::string(text) + " " + reason;
-}
-
 // A step failed: an error of the item, unless the failure was the user's
 // cancel, which leaves the item without a record.
 FtpOutcome Failed(std::string_view text, const std::string& reason) {
@@ -76,6 +72,10 @@ FtpOutcome UploadFailed(TFtpBlock& block, const std::string& name, const FtpUplo
 }
 
 }  // namespace
+
+std::string WithReason(std::string_view text, const std::string& reason) {
+  return reason.empty() ? std::string(text) : std::string(text) + " " + reason;
+}
 
 FtpOutcome UploadFile(TFtpBlock& block, const std::string& name, int64_t size) {
   TJobRun& run = block.run;

@@ -16,6 +16,9 @@
 
 namespace kv {
 
+// The side of the pair that is not the given one.
+inline TSide OtherSide(TSide side) { return side == TSide::k1 ? TSide::k2 : TSide::k1; }
+
 // One block of an FTP pair: a folder item and its files. One side of the
 // pair is on the server; the block's folders are the run's current ones.
 struct TFtpBlock {
@@ -24,7 +27,7 @@ struct TFtpBlock {
   TSide ftpSide;
   std::string ftpFolder;  // the folder item's path on the server's side
 
-  TSide LocalSide() const { return ftpSide == TSide::k1 ? TSide::k2 : TSide::k1; }
+  TSide LocalSide() const { return OtherSide(ftpSide); }
 };
 
 // What a file item of an FTP pair gives its record. cancelled: the user
@@ -39,6 +42,8 @@ inline constexpr std::string_view kMsgFtpNotCopied = "Die Datei konnte nicht kop
 inline constexpr std::string_view kMsgFtpNameRefused =
     "Der Dateiname kann auf dem FTP-Server nicht verwendet werden!";
 
+// A message with the reason after it, when there is one.
+std::string WithReason(std::string_view text, const std::string& reason);
 // The name of a local file in the block's local folder onto the server,
 // and back. size: the item's size of the side copied from (the file bar).
 FtpOutcome UploadFile(TFtpBlock& block, const std::string& name, int64_t size);

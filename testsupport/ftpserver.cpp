@@ -150,6 +150,10 @@ void FtpServer::Stop() {
   pid_ = -1;
 }
 
+void FtpServer::Signal(int signal) const {
+  if (pid_ > 0) kill(-pid_, signal);
+}
+
 std::string FtpClientCommand(const FtpServer& server, const std::vector<std::string>& command) {
   std::string line = std::string(kPython) + " " + KV_TESTSUPPORT_DIR "/ftpclient.py";
   for (const std::string& word : {server.host(), std::to_string(server.port()), server.user(), server.password()})

@@ -92,6 +92,8 @@ class FtpServer {
 
   // Stops the server and every session; the port refuses connections after.
   void Stop();
+  // Sends a signal to the server and every session (SIGSTOP, SIGCONT).
+  void Signal(int signal) const;
 
  private:
   void Start(const FtpServerOptions& options);

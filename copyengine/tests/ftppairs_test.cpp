@@ -1,14 +1,25 @@
-// FTP pairs carried out by the copy object against real servers and the
-// scripted fake.
+// FTP pairs carried out by the copy object against real servers, and
+// against a relay in front of one that breaks the session where a test
+// says.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <ctime>
 
 #include "copyengine/copyobj.h"
+#include "copyengine/ftpreadwriter.h"
+#include "copyengine/tests/fake_windows.h"
 #include "copyengine/tests/ftppair_env.h"
+#include "copyengine/tests/ftprelay.h"
 
 namespace kv {
 namespace {
 
 using namespace test;
+using Statuses = std::vector<int>;
+
+constexpr int64_t kBigFile = 64 << 20;
 
 platform::HRESULT RunInProcess(const EngineCall& call) {
   TCopyObj* obj = new TCopyObj;
@@ -18,21 +29,294 @@ platform::HRESULT RunInProcess(const EngineCall& call) {
   return hr;
 }
 
-class FtpPairsSmoke : public testing::TestWithParam<FtpServerKind> {};
-INSTANTIATE_TEST_SUITE_P(K, FtpPairsSmoke, testing::ValuesIn(kFtpServerKinds));
-TEST_P(FtpPairsSmoke, UploadsAndDownloads) {
-  FtpPairEnv env(2);
-  env.tree.Write("srv/up.txt", "old");
-  env.tree.Write("loc/up.txt", "up");
-  env.tree.Write("srv/down.txt", "down!");
-  KV_START_FTP_SERVER(server, GetParam(), {.root = env.tree.Posix("srv")});
+// The DOS date-time of a file's modification time as UTC calendar time,
+// which is what servers send for MDTM.
+uint32_t UtcDosOf(const std::string& posixPath) {
+  struct stat st {};
+  EXPECT_EQ(stat(posixPath.c_str(), &st), 0) << posixPath;
+  struct tm t {};
+  gmtime_r(&st.st_mtime, &t);
+  return DosOf(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+}
+
+std::string Join(const std::string& folder, const std::string& rel) {
+  if (folder.empty() || rel.empty()) return folder + rel;
+  return folder.back() == '/' ? folder + rel : folder + "/" + rel;
+}
+
+// Every file that was there is still there with the same bytes, and the
+// only new names are temporary ones (and the remote-state record).
+void ExpectOldFilesKept(const FtpPairEnv& env, const std::map<std::string, std::string>& before) {
+  const std::map<std::string, std::string> after = env.Digests();
+  for (const auto& [rel, digest] : before) EXPECT_EQ(after.count(rel) ? after.at(rel) : "(gone)", digest) << rel;
+  for (const auto& [rel, digest] : after) {
+    const std::string name = rel.substr(rel.rfind('/') + 1);
+    EXPECT_TRUE(before.count(rel) || platform::IsSystemTempName(name)) << "new: " << rel;
+  }
+}
+
+// --- Both ways against real servers -----------------------------------------------------
+
+struct ServerPair {
+  FtpServerKind kind;
+  uint8_t pairKind;
+};
+
+std::string ServerPairName(const testing::TestParamInfo<ServerPair>& info) {
+  return std::string(FtpServerKindName(info.param.kind)) + "_kind" + std::to_string(info.param.pairKind);
+}
+
+class FtpPairBothWays : public testing::TestWithParam<ServerPair> {};
+INSTANTIATE_TEST_SUITE_P(Servers, FtpPairBothWays,
+                         testing::Values(ServerPair{FtpServerKind::Pyftpdlib, 1}, ServerPair{FtpServerKind::Pyftpdlib, 2},
+                                         ServerPair{FtpServerKind::Vsftpd, 1}, ServerPair{FtpServerKind::Vsftpd, 2},
+                                         ServerPair{FtpServerKind::Proftpd, 2}),
+                         ServerPairName);
+
+TEST_P(FtpPairBothWays, CopiesCreatesDeletesAndKeepsTheRemoteStateRecord) {
+  FtpPairEnv env(GetParam().pairKind);
+  for (const auto& [rel, text] : std::map<std::string, std::string>{
+           {"srv/old.txt", "server old"}, {"srv/down.txt", "down!"}, {"srv/rep.txt", "server new"},
+           {"srv/rep.txt.sync", "a user's own on the server"}, {"srv/gone.txt", "g"}, {"srv/both.txt", "b"},
+           {"srv/rsub/r.txt", "r"}, {"loc/old.txt", "local and newer"}, {"loc/up.txt", "up"},
+           {"loc/rep.txt", "local old"}, {"loc/old.txt.sync", "a user's own locally"}, {"loc/lgone.txt", "l"},
+           {"loc/both.txt", "b"}, {"loc/sub/s.txt", "s"}, {"loc/bad\nname", "x"}}) {
+    env.tree.Write(rel, text);
+  }
+  KV_START_FTP_SERVER(server, GetParam().kind, {.root = env.tree.Posix("srv")});
   env.Use(server);
-  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("up.txt", 2, true, true), env.Copy("down.txt", 5, false)})), 0);
-  for (auto& [status, message] : env.Records()) std::printf("%d %s\n", status, message.c_str());
-  EXPECT_EQ(env.tree.Read("srv/up.txt"), "up");
-  EXPECT_EQ(env.tree.Read("loc/down.txt"), "down!");
-  for (auto& e : env.Entries("srv")) std::printf("srv: %s\n", e.c_str());
-  for (auto& e : env.Entries("work")) std::printf("work: %s\n", e.c_str());
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("old.txt", 15, true, true), env.Copy("up.txt", 2, true),
+                                    env.Copy("down.txt", 5, false), env.Copy("rep.txt", 10, false, true),
+                                    env.Copy("bad\nname", 1, true), env.Delete("gone.txt", true, false),
+                                    env.Delete("lgone.txt", false, true), env.Delete("both.txt", true, true),
+                                    env.OnlyLocal("sub"), env.Copy("s.txt", 1, true), env.OnlyRemote("rsub"),
+                                    env.Copy("r.txt", 1, false)})),
+            0);
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1})) << env.Message(5);
+  EXPECT_EQ(env.Entries("srv"), (std::vector<std::string>{"down.txt", "kvftp.log", "old.txt", "rep.txt", "rep.txt.sync",
+                                                           "rsub", "rsub/r.txt", "sub", "sub/s.txt", "up.txt"}));
+  EXPECT_EQ(env.Entries("loc"), (std::vector<std::string>{"bad\nname", "down.txt", "old.txt", "old.txt.sync", "rep.txt",
+                                                           "rsub", "rsub/r.txt", "sub", "sub/s.txt", "up.txt"}));
+  for (const char* rel : {"old.txt", "up.txt", "down.txt", "rep.txt", "sub/s.txt", "rsub/r.txt"})
+    EXPECT_EQ(env.tree.Read(std::string("srv/") + rel), env.tree.Read(std::string("loc/") + rel)) << rel;
+  EXPECT_EQ(env.tree.Read("srv/old.txt"), "local and newer");
+  EXPECT_EQ(env.tree.Read("srv/rep.txt.sync"), "a user's own on the server");
+  EXPECT_EQ(env.tree.Read("loc/old.txt.sync"), "a user's own locally");
+
+  // The record as the server holds it, read by the engine's own reader: the
+  // listed sizes and the server's own times of the files copied.
+  const std::string sent = env.tree.Read("srv/kvftp.log");
+  EXPECT_EQ(sent, ReadFileText(env.Mirror()));
+  TFTPReadWriter states;
+  ASSERT_TRUE(states.LoadIndex(env.tree.Win("srv/kvftp.log")));
+  for (const auto& [folder, names] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"", {"old.txt", "up.txt", "down.txt", "rep.txt"}}, {"sub", {"s.txt"}}, {"rsub", {"r.txt"}}}) {
+    const std::string serverFolder = Join(env.remoteRoot, folder);
+    ASSERT_TRUE(states.SelectFolder("127.0.0.1", serverFolder)) << serverFolder;
+    EXPECT_EQ(states.Files().Count(), static_cast<int32_t>(names.size())) << serverFolder;
+    for (const std::string& name : names) {
+      const std::string rel = Join(folder, name);
+      const int32_t at = states.Files().IndexOf(name);
+      ASSERT_GE(at, 0) << rel;
+      EXPECT_EQ(states.Files().GetItem(at).remoteSize, static_cast<int32_t>(env.tree.Read("srv/" + rel).size())) << rel;
+      EXPECT_EQ(states.Files().GetItem(at).remoteTime, UtcDosOf(env.tree.Posix("srv/" + rel))) << rel;
+    }
+  }
+
+  // A later run without the mirror fetches it from the server and sends it
+  // back unchanged.
+  std::filesystem::remove_all(env.tree.Posix("work/FTPLog"));
+  ASSERT_EQ(RunInProcess(env.Call({env.Both()})), 0);
+  EXPECT_EQ(ReadFileText(env.Mirror()), sent);
+  EXPECT_EQ(env.tree.Read("srv/kvftp.log"), sent);
+}
+
+// --- One session for pairs on one server through one proxy -------------------------------
+
+class FtpPairSession : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(ProxyFlag, FtpPairSession, testing::Bool());
+
+TEST_P(FtpPairSession, PairsOnOneServerShareTheLoginOnlyThroughTheProxy) {
+  const bool proxy = GetParam();
+  FtpPairEnv env(2);
+  env.tree.Write("loc/a/1.txt", "1");
+  env.tree.Write("loc/b/2.txt", "2");
+  env.tree.Mkdir("srv/a");
+  env.tree.Mkdir("srv/b");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  FtpRelay relay(static_cast<uint16_t>(server.port()));
+  env.Use(server, relay.Port());
+  SiteSpec site = env.Site();
+  if (proxy) {
+    site.port = server.port();
+    site.proxyHost = "127.0.0.1";
+    site.proxyPort = relay.Port();
+    site.proxyOn = 1;
+  }
+  env.WritePairs({env.Pair("a", site), env.Pair("b", site)});
+  ASSERT_EQ(RunInProcess(env.Call({env.Both("a"), env.Copy("1.txt", 1, true), env.Both("b"), env.Copy("2.txt", 1, true)})),
+            0);
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 0, 1}));
+  EXPECT_EQ(env.tree.Read("srv/a/1.txt"), "1");
+  EXPECT_EQ(env.tree.Read("srv/b/2.txt"), "2");
+  EXPECT_EQ(relay.Logins(), proxy ? 1 : 2);
+}
+
+// --- A session that breaks -----------------------------------------------------------------
+
+// What the files are before every fault: a file to replace on each side, a
+// folder "d" on both sides, a file "dl.txt" in it and, under the same name,
+// in the start folder, which a download that missed "d" would fetch.
+void WriteFaultFiles(FtpPairEnv& env) {
+  env.tree.Write("srv/old.txt", "server old");
+  env.tree.Write("loc/old.txt", "local and newer");
+  env.tree.Write("srv/d/dl.txt", "server new");
+  env.tree.Write("srv/dl.txt", "the start folder's");
+  env.tree.Write("loc/d/dl.txt", "local old");
+  env.tree.Write("loc/sub/s.txt", "s");
+}
+
+struct RelayFault {
+  const char* name;
+  FtpRelayRule rule;
+  std::vector<JobItemSpec> (*items)(const FtpPairEnv&);
+  Statuses statuses;
+  const char* message;  // the start of the last record's message
+  bool replaces = false;  // the upload of "old.txt" gets through all the same
+};
+
+std::vector<JobItemSpec> MakeFolder(const FtpPairEnv& env) { return {env.Both(), env.OnlyLocal("sub"), env.Copy("s.txt", 1, true)}; }
+std::vector<JobItemSpec> Replace(const FtpPairEnv& env) { return {env.Both(), env.Copy("old.txt", 15, true, true)}; }
+std::vector<JobItemSpec> Fetch(const FtpPairEnv& env) {
+  return {env.Both(), env.Both("d"), env.Copy("dl.txt", 10, false, true)};
+}
+std::vector<JobItemSpec> Remove(const FtpPairEnv& env) { return {env.Both(), env.Both("d"), env.Delete("dl.txt", true, false)}; }
+
+const RelayFault kRelayFaults[] = {
+    {"DropAtMkd", {"", "MKD", ""}, MakeFolder, {2, 2}, "Der FTP-Ordner wurde nicht gefunden!"},
+    {"DropAtRnto", {"", "RNTO", ""}, Replace, {0, 2}, "Sicherheitsumbenennung der Datei schlug fehl"},
+    {"DropAtList", {"CWD /d", "LIST", ""}, Fetch, {0, 2}, "Die Datei konnte nicht kopiert werden!"},
+    {"CwdRefused", {"", "CWD /d", "550 No such directory."}, Fetch, {0, 2}, "Der FTP-Ordner wurde nicht gefunden!"},
+    {"DropAtListBeforeDelete", {"CWD /d", "LIST", ""}, Remove, {0, 2}, "Die Datei/en konnte/n nicht gelöscht werden!"},
+    // A server that will not rename onto an existing file: the old one goes
+    // aside for the moment.
+    {"RntoOntoAFileRefused", {"", "RNTO old.txt", "553 File exists.", 1}, Replace, {0, 1}, "Die Datei wurde kopiert.",
+     true},
+    // The client logs in again after its pause; the run waits for it.
+    {"FirstLoginDropped", {"", "USER", "", 1}, Replace, {0, 1}, "Die Datei wurde kopiert.", true},
+};
+
+void PrintTo(const RelayFault& fault, std::ostream* os) { *os << fault.name; }
+
+class FtpPairFault : public testing::TestWithParam<RelayFault> {};
+INSTANTIATE_TEST_SUITE_P(Relay, FtpPairFault, testing::ValuesIn(kRelayFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(FtpPairFault, KeepsEveryFileAndRecordsTheItemAsFailed) {
+  const RelayFault& fault = GetParam();
+  FtpPairEnv env(2);
+  WriteFaultFiles(env);
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  ASSERT_EQ(server.RemotePath(""), "/");  // the rules name "/d"
+  FtpRelay relay(static_cast<uint16_t>(server.port()), fault.rule);
+  env.Use(server, relay.Port());
+  const auto before = env.Digests();
+  ASSERT_EQ(RunInProcess(env.Call(fault.items(env))), 0);
+  EXPECT_TRUE(relay.Fired()) << testing::PrintToString(relay.Commands());
+  EXPECT_EQ(env.Statuses(), fault.statuses);
+  EXPECT_TRUE(env.Message(fault.statuses.size() - 1).starts_with(fault.message)) << env.Message(fault.statuses.size() - 1);
+  if (fault.replaces) {
+    EXPECT_EQ(env.tree.Read("srv/old.txt"), "local and newer");
+    EXPECT_EQ(env.Entries("srv"), env.Entries("srv", false));
+  } else {
+    ExpectOldFilesKept(env, before);
+  }
+  // A file of a folder the server did not enter is neither fetched nor sent.
+  for (const std::string& command : relay.Commands())
+    EXPECT_FALSE(command.starts_with("RETR") && command.find("dl.txt") != std::string::npos) << command;
+}
+
+// --- A server that stops answering or dies in a transfer -------------------------------------
+
+struct TransferFault {
+  const char* name;
+  bool upload;
+  int signal;  // SIGSTOP, or SIGKILL for a server killed
+};
+
+const TransferFault kTransferFaults[] = {
+    {"UploadServerStopped", true, SIGSTOP},
+    {"UploadServerKilled", true, SIGKILL},
+    {"DownloadServerStopped", false, SIGSTOP},
+    {"DownloadServerKilled", false, SIGKILL},
+};
+
+void PrintTo(const TransferFault& fault, std::ostream* os) { *os << fault.name; }
+
+class FtpPairTransferFault : public testing::TestWithParam<TransferFault> {};
+INSTANTIATE_TEST_SUITE_P(Server, FtpPairTransferFault, testing::ValuesIn(kTransferFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Acts once, when the file bar of the named file first moves.
+ScopedFakeCopyWindow::OnPublish InTransferOf(const std::string& name, bool& done, const std::function<void()>& act) {
+  return [&done, name, act](const CopyWindowSnapshot& s, const platform::HandlerRef&) {
+    if (done || s.bar(CopyBar::pgFile).position == 0 || !s.label(CopyLabel::tlSrc).path.ends_with(name)) return;
+    done = true;
+    act();
+  };
+}
+
+TEST_P(FtpPairTransferFault, KeepsTheOldFileOnBothSides) {
+  const TransferFault& fault = GetParam();
+  ScopedEnv timeOut("KESTROVANE_FTP_TIMEOUT", "2");
+  FtpPairEnv env(2);
+  WritePatternFile(env.tree.Posix(fault.upload ? "loc/big.bin" : "srv/big.bin"), kBigFile);
+  env.tree.Write(fault.upload ? "srv/big.bin" : "loc/big.bin", "the old file");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  env.Use(server);
+  const auto before = env.Digests();
+  bool struck = false;
+  ScopedFakeCopyWindow window(InTransferOf("big.bin", struck, [&] {
+    if (fault.signal == SIGKILL) server.Stop();
+    else server.Signal(fault.signal);
+  }));
+  EngineCall call = env.Call({env.Both(), env.Copy("big.bin", kBigFile, fault.upload, true)});
+  call.hidden = false;
+  ASSERT_EQ(RunInProcess(call), 0);
+  server.Signal(SIGCONT);
+  ASSERT_TRUE(struck) << "the transfer ended before the server was stopped";
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
+  EXPECT_TRUE(env.Message(1).starts_with("Die Datei konnte nicht kopiert werden!")) << env.Message(1);
+  ExpectOldFilesKept(env, before);
+}
+
+TEST(FtpPairCancel, EndsTheRunInAStalledTransferAndKeepsTheOldFile) {
+  // The server never answers again and the client would wait for an hour.
+  ScopedEnv timeOut("KESTROVANE_FTP_TIMEOUT", "3600");
+  FtpPairEnv env(1);
+  WritePatternFile(env.tree.Posix("srv/big.bin"), kBigFile);
+  env.tree.Write("loc/big.bin", "the old file");
+  env.tree.Write("srv/first.txt", "1");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  env.Use(server);
+  const auto before = env.Digests();
+  bool stopped = false;
+  ScopedFakeCopyWindow window({}, true);
+  window.onPublish = InTransferOf("big.bin", stopped, [&] {
+    server.Signal(SIGSTOP);
+    window.Post(kCopyMsgAbortClick);
+  });
+  EngineCall call = env.Call(
+      {env.Both(), env.Copy("first.txt", 1, false), env.Copy("big.bin", kBigFile, false, true), env.Copy("up.txt", 1, true)});
+  call.hidden = false;
+  ASSERT_EQ(RunInProcess(call), 0);
+  server.Signal(SIGCONT);
+  ASSERT_TRUE(stopped);
+  // The cancelled item has no record, and nothing after it was begun.
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 1}));
+  EXPECT_TRUE(env.Ptk().trailer);
+  std::filesystem::remove(env.tree.Posix("loc/first.txt"));
+  ExpectOldFilesKept(env, before);
 }
 
 }  // namespace
