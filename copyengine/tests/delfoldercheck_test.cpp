@@ -9,7 +9,9 @@
 #include "copyengine/delfldrcheck.h"
 #include "copyengine/endofrun.h"
 #include "copyengine/jobrun.h"
+#include "copyengine/copyobj.h"
 #include "copyengine/tests/engine_fixture.h"
+#include "copyengine/tests/ftppair_env.h"
 #include "testsupport/fakeftpserver.h"
 #include "testsupport/ftpserver.h"
 #include "testsupport/temptree.h"
@@ -169,6 +171,23 @@ TEST_F(DelFolderCheckTest, OnlyA2xxReplyToRmdCountsAsDeleted) {
     const std::vector<std::string> commands = fake.Transcripts().at(0);
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "RMD /pub/gone"), 1);
   }
+}
+
+// Through the copy object: the run leaves a server folder to the check,
+// which removes it once the file inside went, after the run left it.
+TEST(DelFolderCheckRun, AServerFolderEmptiedDuringTheRunGoesAtItsEnd) {
+  test::FtpPairEnv env(kPairKindFtpDestination);
+  env.tree.Write("srv/gone/x.txt", "x");
+  KV_START_FTP_SERVER(server, test::FtpServerKind::Vsftpd, {.root = env.tree.Posix("srv")});
+  env.Use(server);
+  TCopyObj* obj = new TCopyObj;
+  obj->AddRef();
+  EXPECT_EQ(DriveCopyObject(*obj, env.Call({env.Folder("gone", kOnlyDest, 2), env.Delete("x.txt", true, false)})),
+            platform::S_OK);
+  obj->Release();
+  EXPECT_EQ(env.Statuses(), (std::vector<int>{1, 1}));
+  EXPECT_EQ(env.Message(0), "Der / die Ordner wurden gelöscht.");
+  EXPECT_FALSE(env.tree.Exists("srv/gone"));
 }
 
 }  // namespace
