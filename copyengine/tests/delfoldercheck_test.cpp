@@ -101,61 +101,26 @@ TEST_F(DelFolderCheckTest, RetriesFailedFolderDeletionsOnly) {
   EXPECT_EQ(windows, static_cast<int>(std::size(cases)));  // hidden runs too
 }
 
-// Only the pair's FTP side goes to the server, and only when its path names
-// one: a local root typed with "/" stays local.
-TEST_F(DelFolderCheckTest, OnlyTheFtpSideOfAnFtpPairGoesToTheServer) {
-  std::string slashed = tree.WinFolder("src");
-  std::replace(slashed.begin(), slashed.end(), '\\', '/');
-  pair = {.sourceRoot = slashed, .destinationRoot = "ftp://127.0.0.1/pub/", .pairKind = kPairKindFtpDestination};
-  tree.Mkdir("src/local");
-  const TSyncItem local{.source = slashed + "local/", .destination = "ftp://127.0.0.1/pub/local/", .action = 2,
-                        .stateCode = kOnlySource};
-  const test::DecodedPtk ptk = Check({TPtkItem(local, 2, kFailed)});
-  EXPECT_EQ(ptk.records.at(0).status, 1);
-  EXPECT_FALSE(tree.Exists("src/local"));
-}
-
-// A pair whose side 2 is the server at root (its path there) and port.
-TFolderPair FtpPair(const std::string& root, int port, const std::string& user, const std::string& password) {
-  TFolderPair ftp{.sourceRoot = "", .destinationRoot = "ftp://127.0.0.1" + root, .pairKind = kPairKindFtpDestination};
-  ftp.destinationSite = {.host = "127.0.0.1", .port = port, .user = user, .password = password};
-  return ftp;
-}
-
-// A real server removes empty folders and refuses full ones; the local
-// side of a folder on both sides goes after the server's.
-TEST_F(DelFolderCheckTest, ServerFoldersGoThroughRmd) {
-  for (const char* rel : {"srv/empty", "srv/both", "src/both"}) tree.Mkdir(rel);
-  tree.Write("srv/full/x.txt", "x");
-  KV_START_FTP_SERVER(server, test::FtpServerKind::Vsftpd, {.root = tree.Posix("srv")});
-  pair = FtpPair(server.RemotePath("") + "/", server.port(), server.user(), server.password());
-  pair.sourceRoot = tree.WinFolder("src");
-  const auto record = [&](const std::string& rel, uint8_t code) {
-    const TSyncItem item{.source = tree.WinFolder("src/" + rel), .destination = pair.destinationRoot + rel + "/",
-                         .action = 2, .stateCode = code};
-    return TPtkItem(item, 2, kFailed);
-  };
-  const test::DecodedPtk ptk =
-      Check({record("empty", kOnlyDest), record("full", kOnlyDest), record("both", kBoth)});
-  EXPECT_EQ(ptk.records.at(0).status, 1);
-  EXPECT_EQ(ptk.records.at(1).status, 2);
-  EXPECT_EQ(ptk.records.at(2).status, 1);
-  EXPECT_FALSE(tree.Exists("srv/empty") || tree.Exists("srv/both") || tree.Exists("src/both"));
-  EXPECT_TRUE(tree.Exists("srv/full/x.txt"));
-}
-
-// Only a 2xx reply to RMD removes a folder: a refusal or a connection lost
-// on the way leaves the record failed, though the folder cannot be entered
-// afterwards either.
-TEST_F(DelFolderCheckTest, OnlyA2xxReplyToRmdCountsAsDeleted) {
+// Only a 2xx reply to RMD removes a server's folder: a refusal or a
+// connection lost on the way leaves its record failed, though the folder
+// cannot be entered afterwards either. Only the pair's FTP side goes to the
+// server: the local root typed with "/" stays local.
+TEST_F(DelFolderCheckTest, OnlyA2xxReplyToRmdRemovesAServerFolder) {
   test::FakeReplies replies = test::AcceptingReplies();
   replies["CWD"] = "550 No such directory";
+  std::string slashed = tree.WinFolder("src");
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  const TSyncItem local{.source = slashed + "local/", .destination = "ftp://127.0.0.1/pub/local/", .action = 2,
+                        .stateCode = kOnlySource};
+  const TSyncItem remote{.source = slashed + "gone/", .destination = "ftp://127.0.0.1/pub/gone/", .action = 2,
+                         .stateCode = kOnlyDest};
   const struct {
     const char* reply;  // nullptr: the connection drops instead
     int status;
   } cases[] = {{"250 Removed", 1}, {"550 Permission denied", 2}, {nullptr, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply ? c.reply : "dropped");
+    tree.Mkdir("src/local");
     test::FakeFtpServer fake([&](test::FakeFtpPeer& peer) {
       peer.Reply("220 fake ready");
       if (!test::ConverseUntil(peer, replies, "RMD")) return;
@@ -163,13 +128,18 @@ TEST_F(DelFolderCheckTest, OnlyA2xxReplyToRmdCountsAsDeleted) {
       peer.Reply(c.reply);
       test::Converse(peer, replies, "");
     });
-    pair = FtpPair("/pub/", fake.Port(), "kv", "secret");
-    pair.sourceRoot = tree.WinFolder("src");
-    const TSyncItem item{.source = tree.WinFolder("src/gone"), .destination = "ftp://127.0.0.1/pub/gone/",
-                         .action = 2, .stateCode = kOnlyDest};
-    EXPECT_EQ(Check({TPtkItem(item, 2, kFailed)}).records.at(0).status, c.status);
-    const std::vector<std::string> commands = fake.Transcripts().at(0);
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), "RMD /pub/gone"), 1);
+    pair = {.sourceRoot = slashed, .destinationRoot = "ftp://127.0.0.1/pub/", .pairKind = kPairKindFtpDestination};
+    pair.destinationSite = {.host = "127.0.0.1", .port = fake.Port(), .user = "kv", .password = "secret"};
+    const test::DecodedPtk ptk = Check({TPtkItem(local, 2, kFailed), TPtkItem(remote, 2, kFailed)});
+    EXPECT_EQ(ptk.records.at(0).status, 1);
+    EXPECT_FALSE(tree.Exists("src/local"));
+    EXPECT_EQ(ptk.records.at(1).status, c.status);
+    std::vector<std::string> removals;
+    for (const std::vector<std::string>& session : fake.Transcripts()) {
+      std::copy_if(session.begin(), session.end(), std::back_inserter(removals),
+                   [](const std::string& line) { return line.starts_with("RMD"); });
+    }
+    EXPECT_EQ(removals, std::vector<std::string>{"RMD /pub/gone"});
   }
 }
 
