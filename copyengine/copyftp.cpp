@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kWaitSliceMs = 10;
 constexpr std::string_view kTextCancelled = "Der Vorgang wurde abgebrochen.";
+constexpr std::string_view kTextPathRefused = "Der Ordnername kann auf dem FTP-Server nicht verwendet werden!";
 constexpr std::string_view kTextNotListed = "Die Datei steht nach der Übertragung nicht im Verzeichnis des Servers.";
 
 uint16_t PortOf(const TFtpSite& site) { return site.PortNumber() == 0 ? 21 : site.PortNumber(); }
@@ -87,14 +88,16 @@ CivilTime TimeOfListingDate(std::string_view text) {
   return IsCalendarTime(c) ? c : unknown;
 }
 
-}  // namespace
-
+// The seconds the client waits for a server when KESTROVANE_FTP_TIMEOUT
+// holds a number from 1 to 3600; none: the client's own.
 std::optional<int> FtpTimeOutOverride() {
   const char* text = std::getenv("KESTROVANE_FTP_TIMEOUT");
   const int seconds = text ? platform::StrToIntDef(text, 0) : 0;
   if (seconds < 1 || seconds > 3600) return std::nullopt;
   return seconds;
 }
+
+}  // namespace
 
 int64_t FtpListedSize(const MFtpFileInfo& entry) {
   const std::string& text = entry.size;
@@ -123,9 +126,18 @@ std::string FtpServerPath(std::string_view ftpPath) {
   return path;
 }
 
+namespace {
+
+// Text that can go into a command line: no line break or NUL.
+bool IsFtpArgument(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+}  // namespace
+
 bool IsFtpFileName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of(std::string_view("/\\\r\n\0", 5)) == std::string_view::npos;
+  return !name.empty() && name != "." && name != ".." && IsFtpArgument(name) &&
+         name.find_first_of("/\\") == std::string_view::npos;
 }
 
 TCopyFtp::TCopyFtp(TFTPReadWriter& states, std::string logFolder)
@@ -288,6 +300,7 @@ bool TCopyFtp::ConnectFtp(const TFtpSite& site, bool loadLog) {
 
 FtpStep TCopyFtp::ChangeFtpFolder(std::string_view ftpPath) {
   const std::string path = FtpServerPath(ftpPath);
+  if (!IsFtpArgument(path)) return {false, std::string(kTextPathRefused)};
   if (LoggedIn() && ftp_.Directory() == path) return {true, {}};
   FtpStep step = Await(Awaited::DirectoryChanged, [&] { ftp_.ChangeDirectory(path); });
   if (step && ftp_.Directory().empty()) step = {false, "Der Server nennt kein Verzeichnis."};
@@ -321,6 +334,7 @@ std::optional<MFtpFileInfo> TCopyFtp::Listed(std::string_view name) const {
 // --- Single operations -------------------------------------------------------------------
 
 FtpStep TCopyFtp::CreateDirectory(std::string_view path) {
+  if (!IsFtpArgument(path)) return {false, std::string(kTextPathRefused)};
   return Await(Awaited::DirectoryCreated, [&] { ftp_.CreateDirectory(path); });
 }
 

@@ -55,10 +55,6 @@ struct FtpUpload {
   MFtpFileInfo entry;
 };
 
-// The seconds the client waits for a server when KESTROVANE_FTP_TIMEOUT
-// holds a number from 1 to 3600; none: the client's own.
-std::optional<int> FtpTimeOutOverride();
-
 // The size column of a listing entry when it is plain decimal digits; -1
 // otherwise.
 int64_t FtpListedSize(const MFtpFileInfo& entry);

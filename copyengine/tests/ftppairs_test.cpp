@@ -11,7 +11,7 @@
 #include "copyengine/ftpreadwriter.h"
 #include "copyengine/tests/fake_windows.h"
 #include "copyengine/tests/ftppair_env.h"
-#include "copyengine/tests/ftprelay.h"
+#include "testsupport/ftprelay.h"
 
 namespace kv {
 namespace {
@@ -234,6 +234,54 @@ TEST_P(FtpPairFault, KeepsEveryFileAndRecordsTheItemAsFailed) {
   // A file of a folder the server did not enter is neither fetched nor sent.
   for (const std::string& command : relay.Commands())
     EXPECT_FALSE(command.starts_with("RETR") && command.find("dl.txt") != std::string::npos) << command;
+}
+
+// A listing of a recent file names no year; the record then holds 1980.
+TEST(FtpPairRemoteTime, AServerWithoutMdtmGivesTheListingsDayAndMinute) {
+  FtpPairEnv env(2);
+  env.tree.Write("loc/up.txt", "up");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  FtpRelay relay(static_cast<uint16_t>(server.port()), FtpRelayRule{.command = "MDTM", .reply = "502 Not here."});
+  env.Use(server, relay.Port());
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("up.txt", 2, true)})), 0);
+  EXPECT_TRUE(relay.Fired());
+  TFTPReadWriter states;
+  ASSERT_TRUE(states.LoadIndex(env.tree.Win("srv/kvftp.log")));
+  ASSERT_TRUE(states.SelectFolder("127.0.0.1", "/"));
+  ASSERT_EQ(states.Files().Count(), 1);
+  const uint32_t listed = UtcDosOf(env.tree.Posix("srv/up.txt")) & 0x01FFFFE0u;  // no year, no seconds
+  EXPECT_EQ(states.Files().GetItem(0).remoteTime, listed);
+}
+
+// A name with a line break would end the command early and send the rest as
+// a command of its own; what a server's earlier reply said is no reason.
+TEST(FtpPairNames, AFolderWithALineBreakInItsNameIsNeverSent) {
+  FtpPairEnv env(2);
+  env.tree.Write("loc/a\nDELE x/s.txt", "s");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  env.Use(server);
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.OnlyLocal("a\nDELE x"), env.Copy("s.txt", 1, true)})), 0);
+  EXPECT_EQ(env.Statuses(), (Statuses{2, 2}));
+  EXPECT_EQ(env.Message(0), "Der / die Ordner konnten nicht erstellt werden! "
+                            "Der Ordnername kann auf dem FTP-Server nicht verwendet werden!");
+  EXPECT_EQ(env.Entries("srv"), std::vector<std::string>{});
+}
+
+TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
+  FtpPairEnv env(1);
+  env.tree.Write("srv/dl.txt", "the server's new content");
+  env.tree.Write("loc/dl.txt", "local old");
+  KV_START_FTP_SERVER(server, FtpServerKind::Vsftpd, {.root = env.tree.Posix("srv")});
+  // Cut between the listing and the transfer: the server then sends all it
+  // has and ends the transfer as a whole one.
+  FtpRelay relay(static_cast<uint16_t>(server.port()),
+                 FtpRelayRule{.command = "RETR", .before = [&] { ResizeFile(env.tree.Posix("srv/dl.txt"), 9); }});
+  env.Use(server, relay.Port());
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("dl.txt", 24, false, true)})), 0);
+  EXPECT_TRUE(relay.Fired());
+  EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
+  EXPECT_EQ(env.tree.Read("loc/dl.txt"), "local old");
+  EXPECT_EQ(env.Entries("loc"), (std::vector<std::string>{"dl.txt"}));
 }
 
 // --- A server that stops answering or dies in a transfer -------------------------------------

@@ -10,6 +10,7 @@
 // proxy flag and counts them.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -28,6 +29,8 @@ struct FtpRelayRule {
   // never sees the command. Otherwise this reply goes back instead.
   std::string reply;
   int times = 0;  // how often it fires; 0: always
+  // When set, it runs and the command goes on to the server after it.
+  std::function<void()> before;
 };
 
 class FtpRelay {

@@ -1,4 +1,4 @@
-#include "copyengine/tests/ftprelay.h"
+#include "testsupport/ftprelay.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -110,6 +110,10 @@ bool FtpRelay::Command(int client, int server, const std::string& line) {
   if (rule_ && armed_ && (verb + line.substr(verb.size())).starts_with(rule_->command) &&
       (rule_->times == 0 || firings_ < rule_->times)) {
     ++firings_;
+    if (rule_->before) {
+      rule_->before();
+      return SendAll(server, line + "\r\n");
+    }
     return !rule_->reply.empty() && SendAll(client, rule_->reply + "\r\n");
   }
   if (rule_ && !armed_ && line.find(rule_->after) != std::string::npos) armed_ = true;
