@@ -48,7 +48,6 @@ class TtfDelFldrCheck {
   void ShowSource(std::string_view source);
   void ShowDest(std::string_view dest);
 
-  const DelFldrCheckSnapshot& Snapshot() const { return state_; }
   bool HasView() const { return view_ != nullptr; }
 
  private:
