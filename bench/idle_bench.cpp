@@ -21,11 +21,13 @@
 #include <string>
 #include <thread>
 
+#include "bench/childrun.h"
 #include "platform/inifile.h"
 #include "platform/program.h"
 #include "platform/registry.h"
 #include "platform/time.h"
 #include "platform/volumes.h"
+#include "scheduler/schedulefile.h"
 #include "scheduler/timermain.h"
 
 namespace {
@@ -41,8 +43,8 @@ Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--seconds=", 0) == 0) o.seconds = std::max(1, std::atoi(arg.c_str() + 10));
-    else if (arg.rfind("--entries=", 0) == 0) o.entries = std::max(1, std::atoi(arg.c_str() + 10));
+    if (const char* v = kv::bench::OptionValue(arg, "--seconds=")) o.seconds = std::max(1, std::atoi(v));
+    else if (const char* v = kv::bench::OptionValue(arg, "--entries=")) o.entries = std::max(1, std::atoi(v));
     else throw std::runtime_error("unknown argument " + arg);
   }
   return o;
@@ -60,14 +62,13 @@ void WriteSchedule(const std::string& work, const std::string& program, int entr
   const int64_t today = static_cast<int64_t>(now);
   const int weekday = static_cast<int>(((today + 5) % 7 + 7) % 7);  // Monday 0
   const int monthDay = kv::platform::CivilFromDateTime(static_cast<double>(today)).day;
-  IniFile schedule(work + "Profile\\Timer.dat");
+  IniFile schedule(work + "Profile\\" + std::string(kv::kScheduleFileName));
   IniFile log(program + "Timer.log");
   log.WriteString("State", "Active", "");
   for (int i = 0; i < entries; ++i) {
-    char number[8];
-    std::snprintf(number, sizeof number, "%07d", i + 1);
+    const std::string number = kv::ProfileNumberText(i + 1);
     const int kind = 1 + i % 5;
-    schedule.WriteString(number, "Name", std::string("Leerlauf ") + number);
+    schedule.WriteString(number, "Name", "Leerlauf " + number);
     schedule.WriteInteger(number, "Kind", kind);
     switch (kind) {
       case 1:
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const std::string work = kv::platform::FromPosixPath((root / "work").string()) + "\\";
     const std::string program = kv::platform::FromPosixPath(bin.string()) + "\\";
-    kv::platform::Registry(kv::platform::Hive::CurrentUser).WriteString(kv::kWorkDirKey, "WorkDir", work);
+    kv::platform::Registry(kv::platform::Hive::CurrentUser).WriteString(kv::kUserKey, "WorkDir", work);
     WriteSchedule(work, program, options.entries);
 
     const pid_t pid = fork();

@@ -4,40 +4,34 @@
 //   1. first sync of 20,000 small files in 200 folders into an empty folder;
 //   2. the run again with nothing to do.
 // The tools alternate run by run; every result is compared with the source
-// (names, sizes, contents). Reported: the median time of each and the peak
-// memory (maximum resident set of the process and the children it waited
-// for).
+// (files, folders, contents, times). Reported: the median time of each and
+// the peak memory (maximum resident set of the process and the children it
+// waited for).
 //
 //   run_bench [--dir=FOLDER] [--files=N] [--rounds=N]
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/benchtree.h"
+#include "bench/childrun.h"
+#include "bench/mirrorpair.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/program.h"
-#include "platform/record.h"
 #include "platform/volumes.h"
-#include "shared/folderpair.h"
-
-extern char** environ;
+#include "shared/profitem.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kv::bench;
 
 struct Options {
   std::string dir = fs::temp_directory_path().string();
@@ -49,100 +43,30 @@ Options ParseOptions(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--dir=", 0) == 0) o.dir = arg.substr(6);
-    else if (arg.rfind("--files=", 0) == 0) o.files = std::atoi(arg.c_str() + 8);
-    else if (arg.rfind("--rounds=", 0) == 0) o.rounds = std::max(1, std::atoi(arg.c_str() + 9));
+    if (const char* v = OptionValue(arg, "--dir=")) o.dir = v;
+    else if (const char* v = OptionValue(arg, "--files=")) o.files = std::atoi(v);
+    else if (const char* v = OptionValue(arg, "--rounds=")) o.rounds = std::max(1, std::atoi(v));
     else throw std::runtime_error("unknown argument " + arg);
   }
   return o;
 }
 
-void MakeSource(const std::string& src, int files) {
-  constexpr time_t kMTime = 1718452800;
-  for (int f = 0; f < files; ++f) {
-    const std::string folder = src + "/Projekt " + std::to_string(f / 2000) + "/Ordner_" + std::to_string(f / 100);
-    if (f % 100 == 0) fs::create_directories(folder);
-    const std::string path = folder + "/Dokument-" + std::to_string(f) + ".txt";
-    std::ofstream(path, std::ios::binary) << std::string(static_cast<size_t>(f % 4096), 'k');
-    struct timespec times[2] = {{0, UTIME_OMIT}, {kMTime, 0}};
-    utimensat(AT_FDCWD, path.c_str(), times, 0);
-  }
-}
-
-std::string WinFolder(const std::string& posix) {
-  std::string win = kv::platform::FromPosixPath(posix);
-  if (win.empty() || win.back() != '\\') win += '\\';
-  return win;
-}
-
 void WriteBytes(const std::string& posix, const std::vector<uint8_t>& bytes) {
-  std::ofstream(posix, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  if (!kv::platform::WriteFileAtomic(kv::platform::FromPosixPath(posix), bytes.data(), bytes.size())) {
+    throw std::runtime_error("cannot write " + posix);
+  }
 }
 
 // Work folder W with profile 0000001 mirroring src into dst.
 void WriteProfile(const std::string& work, const std::string& src, const std::string& dst) {
   const std::string folder = work + "/Profile/1/";
   fs::create_directories(folder);
-  kv::TFolderPair pair;
-  pair.sourceRoot = WinFolder(src);
-  pair.destinationRoot = WinFolder(dst);
-  pair.active = 1;
-  pair.subfolders = 1;
-  pair.strategy.pairs[1].action = 1;  // folder only in the source: create
-  pair.strategy.pairs[2].action = 2;  // folder only in the destination: delete
-  pair.strategy.pairs[3].action = 1;  // file only in the source: copy
-  pair.strategy.pairs[4].action = 2;  // file only in the destination: delete
-  for (int p = 5; p <= 9; ++p) pair.strategy.pairs[static_cast<size_t>(p)] = {1, 1};
-  WriteBytes(folder + "SrcDest.kst", pair.Encode());
-  kv::platform::RecordWriter profile(1628);  // "Pro.kst": number, name, folder
-  profile.Text(0, 7, "0000001");
-  profile.Text(8, 40, "Bench");
-  profile.Text(51, 255, WinFolder(folder));
-  WriteBytes(work + "/Profile/Pro.kst", profile.bytes());
-}
-
-struct Measured {
-  double seconds = 0;
-  long maxRssKiB = 0;
-};
-
-Measured Run(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  Measured m{std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), usage.ru_maxrss};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " failed");
-  return m;
-}
-
-// Relative path -> size and a hash of the content.
-std::map<std::string, std::pair<uintmax_t, uint64_t>> Digest(const std::string& root) {
-  std::map<std::string, std::pair<uintmax_t, uint64_t>> out;
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    if (!e.is_regular_file()) continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    uint64_t hash = 14695981039346656037ull;
-    for (char c; in.get(c);) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    out[fs::relative(e.path(), root).string()] = {e.file_size(), hash};
-  }
-  return out;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+  WriteBytes(folder + "SrcDest.kst", MirrorPair(WinFolder(src), WinFolder(dst)).Encode());
+  kv::TProfItem profile;
+  profile.profileNo = "0000001";
+  profile.profileName = "Bench";
+  profile.profilePath = WinFolder(folder);
+  WriteBytes(work + "/Profile/Pro.kst", profile.Encode());
 }
 
 struct Tool {
@@ -164,11 +88,11 @@ int main(int argc, char** argv) {
     setenv("KESTROVANE_REGISTRY_DIR", (root + "/registry").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
     std::printf("making %d small files in %s\n", o.files, src.c_str());
-    MakeSource(src, o.files);
-    const auto source = Digest(src);
+    MakeSmallFiles(src, o.files);
+    const TreeDigest source = Digest(src);
 
     const std::string bin = *kv::platform::ToPosixPath(kv::platform::ProgramFolder());
-    Run({bin + "regsvr32", "/s", bin + "KestroCom.dll"});
+    RunTool({bin + "regsvr32", "/s", bin + "KestroCom.dll"});
     std::vector<Tool> tools = {
         {"runprofile", root + "/dst-kv", {bin + "runprofile", work, "0000001"}, {}, {}, 0},
         {"rsync -a", root + "/dst-rsync", {"rsync", "-a", src + "/", root + "/dst-rsync/"}, {}, {}, 0},
@@ -184,10 +108,10 @@ int main(int argc, char** argv) {
             fs::create_directories(tool.destination);
           }
           sync();
-          const Measured m = Run(tool.command);
-          (firstSync ? tool.first : tool.again).push_back(m.seconds);
-          tool.maxRssKiB = std::max(tool.maxRssKiB, m.maxRssKiB);
-          if (Digest(tool.destination) != source) throw std::runtime_error(tool.name + ": the copy differs");
+          const ChildRun run = RunTool(tool.command);
+          (firstSync ? tool.first : tool.again).push_back(run.seconds);
+          tool.maxRssKiB = std::max(tool.maxRssKiB, run.peakKiB);
+          ExpectSameTree(source, tool.destination, tool.name);
         }
       }
     }

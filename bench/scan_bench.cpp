@@ -18,6 +18,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/benchtree.h"
 #include "platform/volumes.h"
 #include "synclist/dirtree.h"
 
@@ -29,7 +30,8 @@ int g_folders = 1000;
 int g_filesPerFolder = 100;
 std::string g_root;  // POSIX folder holding src/ and dst/
 
-constexpr time_t kMTime = 1718452800;
+using kv::bench::kTreeMTime;
+using kv::bench::WinFolder;
 
 void WriteFile(const std::string& path, int size) {
   int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
@@ -39,7 +41,7 @@ void WriteFile(const std::string& path, int size) {
     close(fd);
     throw std::runtime_error("cannot write " + path);
   }
-  struct timespec times[2] = {{0, UTIME_OMIT}, {kMTime, 0}};
+  struct timespec times[2] = {{0, UTIME_OMIT}, {kTreeMTime, 0}};
   futimens(fd, times);
   close(fd);
 }
@@ -53,12 +55,6 @@ void MakeSide(const std::string& side) {
       WriteFile(folder + "/Document-" + std::to_string(f * 7919 % 100000) + ".txt", f % 64);
     }
   }
-}
-
-std::string WinFolder(const std::string& posix) {
-  std::string win = kv::platform::FromPosixPath(posix);
-  if (win.empty() || win.back() != '\\') win += '\\';
-  return win;
 }
 
 void BM_ScanAndCompare(benchmark::State& state) {

@@ -39,6 +39,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/benchtree.h"
+#include "bench/mirrorpair.h"
 #include "copyengine/copyobj.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
@@ -52,9 +54,9 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using namespace kv::bench;
 using Clock = std::chrono::steady_clock;
 
-constexpr time_t kMTime = 1718452800;
 constexpr time_t kChangedMTime = 1718539200;
 
 struct Options {
@@ -85,18 +87,6 @@ Options ParseOptions(int argc, char** argv) {
 
 // --- Trees ---------------------------------------------------------------------------------
 
-void WriteFile(const std::string& path, const std::string& content, time_t mtime) {
-  const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot create " + path);
-  if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
-    close(fd);
-    throw std::runtime_error("cannot write " + path);
-  }
-  const struct timespec times[2] = {{0, UTIME_OMIT}, {mtime, 0}};
-  futimens(fd, times);
-  close(fd);
-}
-
 void WriteBigFile(const std::string& path, int64_t mib) {
   const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + path);
@@ -106,23 +96,13 @@ void WriteBigFile(const std::string& path, int64_t mib) {
     for (uint64_t& v : block) v = (x = x * 6364136223846793005ull + 1442695040888963407ull);
     if (write(fd, block.data(), 1 << 20) != (1 << 20)) throw std::runtime_error("cannot write " + path);
   }
-  const struct timespec times[2] = {{0, UTIME_OMIT}, {kMTime, 0}};
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {kTreeMTime, 0}};
   futimens(fd, times);
   close(fd);
 }
 
-std::string SmallFilePath(const std::string& src, int f) {
-  const int d = f / 100;
-  return src + "/Projekt " + std::to_string(d / 20) + "/Ordner_" + std::to_string(d) + "/Dokument-" +
-         std::to_string(f) + ".txt";
-}
-
 void MakeSource(const std::string& src, int files, int64_t bigMib) {
-  for (int f = 0; f < files; ++f) {
-    const std::string path = SmallFilePath(src, f);
-    if (f % 100 == 0) fs::create_directories(fs::path(path).parent_path());
-    WriteFile(path, std::string(static_cast<size_t>(f % 4096), 'k'), kMTime);
-  }
+  MakeSmallFiles(src, files);
   if (bigMib > 0) WriteBigFile(src + "/Abbild.bin", bigMib);
 }
 
@@ -131,60 +111,6 @@ void ChangeSource(const std::string& src, int files, int round) {
   for (int f = 0; f < files; f += 100) {
     WriteFile(SmallFilePath(src, f), "geändert in Runde " + std::to_string(round), kChangedMTime + 2 * round);
   }
-}
-
-// What a tree holds, in constant memory: the number of files and folders and
-// an order-independent digest of every file's relative path, content and
-// last-write time, so that the benchmark process itself stays small (a
-// spawned tool is measured with what it shares of its parent).
-struct TreeDigest {
-  int64_t files = 0, folders = 0;
-  uint64_t sum = 0;
-  bool operator==(const TreeDigest&) const = default;
-};
-
-uint64_t Fnv(uint64_t h, const void* data, size_t size) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  for (size_t i = 0; i < size; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
-  return h;
-}
-
-TreeDigest Digest(const std::string& root) {
-  TreeDigest d;
-  std::vector<char> buffer(1 << 16);
-  for (const auto& e : fs::recursive_directory_iterator(root)) {
-    const std::string rel = e.path().string().substr(root.size());
-    uint64_t h = Fnv(0xCBF29CE484222325ull, rel.data(), rel.size());
-    if (e.is_directory()) {
-      ++d.folders;
-      d.sum += h * 3;
-      continue;
-    }
-    struct stat st {};
-    lstat(e.path().c_str(), &st);
-    h = Fnv(h, &st.st_mtim.tv_sec, sizeof st.st_mtim.tv_sec);
-    std::ifstream in(e.path(), std::ios::binary);
-    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-      h = Fnv(h, buffer.data(), static_cast<size_t>(in.gcount()));
-    }
-    ++d.files;
-    d.sum += h;
-  }
-  return d;
-}
-
-void ExpectSameTree(const TreeDigest& source, const std::string& copy, const char* tool) {
-  const TreeDigest got = Digest(copy);
-  if (got == source) return;
-  throw std::runtime_error(std::string(tool) + ": " + copy + " differs from the source (" +
-                           std::to_string(got.files) + " files, " + std::to_string(got.folders) + " folders; the source " +
-                           std::to_string(source.files) + ", " + std::to_string(source.folders) + ")");
-}
-
-std::string WinFolder(const std::string& posix) {
-  std::string win = kv::platform::FromPosixPath(posix);
-  if (win.empty() || win.back() != '\\') win += '\\';
-  return win;
 }
 
 // --- Running a tool in a child and measuring it --------------------------------------------
@@ -284,17 +210,7 @@ class Profile {
  public:
   Profile(const std::string& folder, const std::string& src, const std::string& dst) : folder_(folder + "/") {
     fs::create_directories(folder_ + "AUTOptk");
-    kv::TFolderPair pair;
-    pair.sourceRoot = WinFolder(src);
-    pair.destinationRoot = WinFolder(dst);
-    pair.active = 1;
-    pair.subfolders = 1;
-    pair.strategy.pairs[1].action = 1;  // folder only in the source: create
-    pair.strategy.pairs[2].action = 2;  // folder only in the destination: delete
-    pair.strategy.pairs[3].action = 1;  // file only in the source: copy
-    pair.strategy.pairs[4].action = 2;  // file only in the destination: delete
-    for (int p = 5; p <= 9; ++p) pair.strategy.pairs[static_cast<size_t>(p)] = {1, 1};
-    const std::vector<uint8_t> bytes = pair.Encode();
+    const std::vector<uint8_t> bytes = kv::bench::MirrorPair(WinFolder(src), WinFolder(dst)).Encode();
     kv::platform::WriteFileAtomic(Win("SrcDest.kst"), bytes.data(), bytes.size());
     profile_.profileNo = "0000001";
     profile_.profilePath = WinFolder(folder_);
@@ -385,7 +301,7 @@ class Bench {
       fs::remove_all(base + "/profile");
       Profile profile(base + "/profile", src, dstEngine);
       if (run > 0 && withFollowUps) {
-        for (int f = 0; f < files; f += 100) WriteFile(SmallFilePath(src, f), std::string(f % 4096, 'k'), kMTime);
+        for (int f = 0; f < files; f += 100) WriteFile(SmallFilePath(src, f), SmallFileContent(f), kTreeMTime);
       }
       const bool engineFirst = run % 2 == 0;
       Step(name + " first sync", profile, src, dstEngine, dstRsync, engineFirst);

@@ -160,40 +160,22 @@ void TthCheckStarts::CheckWeekDay(int index, const TLocalTime& now, Starts& star
   list_.Put(index, item);
 }
 
-void TthCheckStarts::StoreIfChanged(int index, const TTimerItem& item) {
-  if (!(item == list_.At(index))) list_.Put(index, item);
-}
-
+// Up: every hotplug entry not yet started starts and is marked; down: the
+// marks are cleared, so that the next connection starts them again.
 void TthCheckStarts::NetChanged(bool up) {
   Starts starts;
   {
     std::lock_guard lock(listMutex_);
-    if (up) {
-      NetworkUp(starts);
-    } else {
-      NetworkDown();
+    for (int i = 0; i < list_.Count(); ++i) {
+      const TTimerItem& entry = list_.At(i);
+      if ((entry.kind != kKindHotplug && entry.kind != kKindHotplugShutdown) || entry.started == up) continue;
+      if (up) starts.push_back({entry.profileNo, entry.name, entry.mail, entry.kind, false});
+      TTimerItem item = entry;
+      item.started = up;
+      list_.Put(i, item);
     }
   }
   for (const TStart& start : starts) StartProfile(start);
-}
-
-void TthCheckStarts::NetworkUp(Starts& starts) {
-  for (int i = 0; i < list_.Count(); ++i) {
-    TTimerItem item = list_.Get(i);
-    if ((item.kind != kKindHotplug && item.kind != kKindHotplugShutdown) || item.started) continue;
-    starts.push_back({item.profileNo, item.name, item.mail, item.kind, false});
-    item.started = true;
-    list_.Put(i, item);
-  }
-}
-
-void TthCheckStarts::NetworkDown() {
-  for (int i = 0; i < list_.Count(); ++i) {
-    TTimerItem item = list_.Get(i);
-    if (item.kind != kKindHotplug && item.kind != kKindHotplugShutdown) continue;
-    item.started = false;
-    StoreIfChanged(i, item);
-  }
 }
 
 void TthCheckStarts::StartProfile(const TStart& start) {
@@ -218,7 +200,10 @@ void TthCheckStarts::AfterStart(const std::string& profileNo, bool markDone) {
     if (row < 0) return;
     const TLocalTime now = Now();
     grid_->SetCell(TTimerGrid::kColLastStart, row, DateTimeText(now.value));
-    platform::IniFile(ScheduleFile()).WriteDateTime(profileNo, "LastStart", now.value);
+    // A profile the editor removed meanwhile stays removed: writing into its
+    // missing section would bring the section back.
+    platform::IniFile schedule(ScheduleFile());
+    if (schedule.SectionExists(profileNo)) schedule.WriteDateTime(profileNo, "LastStart", now.value);
     if (markDone) log_.MarkDone(profileNo, now.day);
   } catch (...) {
     // The grid and the files are the user's view only; the run is going.

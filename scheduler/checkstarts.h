@@ -73,9 +73,6 @@ class TthCheckStarts : public TWorkerThread {
   void CheckEntry(int index, Starts& starts);
   void CheckWeekDay(int index, const TLocalTime& now, Starts& starts);
   void CheckInterval(int index, const TLocalTime& now, Starts& starts);
-  void StoreIfChanged(int index, const TTimerItem& item);
-  void NetworkUp(Starts& starts);
-  void NetworkDown();
   void StartProfile(const TStart& start);
 
   TTimerList& list_;

@@ -95,12 +95,12 @@ std::optional<platform::StartedProcess> TthRunSync::RegisterCopyServer() {
   const std::string library = folder + std::string(kServerLibrary);
   if (folder.empty() || !platform::FileExists(library)) return std::nullopt;
   const std::optional<std::string> libraryPath = platform::ToPosixPath(library);
-  const std::string besideUs = folder + std::string(kRegistrationTool);
-  const std::optional<std::string> toolPath = platform::ToPosixPath(besideUs);
-  const std::string tool = platform::FileExists(besideUs) && toolPath ? *toolPath : std::string(kRegistrationTool);
   if (!libraryPath) return std::nullopt;
+  const std::string besideUs = folder + std::string(kRegistrationTool);
+  const std::optional<std::string> tool =
+      platform::FileExists(besideUs) ? platform::ToPosixPath(besideUs) : std::nullopt;
   // The path is one argument, whatever it holds.
-  return platform::StartProcess({tool, *libraryPath}, "");
+  return platform::StartProcess({tool.value_or(std::string(kRegistrationTool)), *libraryPath}, "");
 }
 
 void TthRunSync::RunCopyEngine(const std::string& ptkPath, const std::string& jobFile, const std::string& mail,

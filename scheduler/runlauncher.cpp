@@ -12,18 +12,18 @@
 namespace kv {
 namespace {
 
-TRunHandle StartRunThread(const TRunOptions& options, const TProfItem& profile, const TUserOptions& userOptions,
-                          const std::string& mail) {
-  return TthRunSync::Create(options.minimized, !options.showProcess, profile, userOptions, mail, options.criticDel,
-                            options.checkDeleteAgain);
-}
-
 void Skipped(const std::string& profileNo, const std::string& why) {
   std::fprintf(stderr, "Horavex: Profil %s nicht gestartet: %s\n", platform::OneLine(profileNo).c_str(),
                platform::OneLine(why).c_str());
 }
 
 }  // namespace
+
+TRunHandle StartRun(const TRunOptions& options, const TProfItem& profile, const TUserOptions& userOptions,
+                    const std::string& mail) {
+  return TthRunSync::Create(options.minimized, !options.showProcess, profile, userOptions, mail, options.criticDel,
+                            options.checkDeleteAgain);
+}
 
 TRunOptions ReadRunOptions(const std::string& timerIni) {
   const platform::IniFile ini(timerIni);
@@ -35,7 +35,7 @@ TRunOptions ReadRunOptions(const std::string& timerIni) {
 }
 
 TRunLauncher::TRunLauncher(std::string timerIni, RunFactory factory)
-    : timerIni_(std::move(timerIni)), factory_(factory ? std::move(factory) : RunFactory(StartRunThread)) {}
+    : timerIni_(std::move(timerIni)), factory_(factory ? std::move(factory) : RunFactory(StartRun)) {}
 
 std::optional<TRunHandle> TRunLauncher::Launch(const std::string& profileNo, const std::string& mail,
                                                const TUserOptions& userOptions) {

@@ -26,10 +26,13 @@ struct TRunOptions {
   bool checkDeleteAgain = true;
 };
 TRunOptions ReadRunOptions(const std::string& timerIni);
+// The profile's run with these options, as TthRunSync::Create starts it.
+TRunHandle StartRun(const TRunOptions& options, const TProfItem& profile, const TUserOptions& userOptions,
+                    const std::string& mail);
 
 class TRunLauncher {
  public:
-  // Starts one run (tests replace it); the default is TthRunSync::Create.
+  // Starts one run (tests replace it); the default is StartRun.
   using RunFactory = std::function<TRunHandle(const TRunOptions&, const TProfItem&, const TUserOptions&,
                                               const std::string& mail)>;
 

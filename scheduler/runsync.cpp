@@ -37,10 +37,7 @@ void Notify(TRunEvent event, const TProfItem& profile) {
 // of one profile would take the same protocol name and each see the other's
 // half-done copies.
 std::string ProfileLockName(const std::string& profilePath) {
-  uint64_t hash = 14695981039346656037ull;
-  for (char c : platform::LowerCase(platform::IncludeTrailingBackslash(profilePath))) {
-    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  }
+  const uint64_t hash = platform::TextHash(platform::IncludeTrailingBackslash(profilePath));
   char name[40];
   std::snprintf(name, sizeof name, "run-%016llx.lock", static_cast<unsigned long long>(hash));
   return name;
@@ -145,6 +142,7 @@ TRunOutcome TthRunSync::Execute() {
     return TRunOutcome::Refused;
   }
   Log("gestartet");
+  std::optional<std::string> preCommandFailure;
   try {
     RunCommand(profile_.commandBefore);
   } catch (const std::exception& e) {
@@ -152,13 +150,17 @@ TRunOutcome TthRunSync::Execute() {
       Log(std::string("fehlgeschlagen: ") + e.what());
       return TRunOutcome::Stopped;
     }
+    // The run goes on, but the user must be able to see why the command
+    // had no effect.
+    Log(std::string("geht ohne Vorbefehl weiter: ") + e.what());
+    preCommandFailure = e.what();
   }
 
   RunFiles files;
   bool failed = false;
   std::optional<std::string> failure;
   try {
-    BuildAndCopy(files, startTick);
+    BuildAndCopy(files, startTick, preCommandFailure);
   } catch (const EAbort&) {
     failed = true;
   } catch (const std::exception& e) {
@@ -191,12 +193,18 @@ TRunOutcome TthRunSync::Execute() {
   return TRunOutcome::Ended;
 }
 
-void TthRunSync::BuildAndCopy(RunFiles& files, uint64_t startTick) {
+void TthRunSync::BuildAndCopy(RunFiles& files, uint64_t startTick,
+                              const std::optional<std::string>& preCommandFailure) {
   kv::NewProtocol protocol = NewProtocol(userOptions_.MaxPtk(), ProtocolFolder(profile_.profilePath, false));
   // Without a file of its own the run writes no protocol at all: the name
   // may belong to a file of another run.
   if (protocol.stream) files.protocolPath = protocol.path;
   files.protocolError = protocol.error;
+  // A run that went on without its pre-command is a failed one for the
+  // user, who reads the protocol and not the program's standard error.
+  if (protocol.stream && preCommandFailure) {
+    protocol.stream->Append(TPtkItem::SchedulerRecord(profile_.commandBefore, "", kPtkError, *preCommandFailure));
+  }
   files.driveTable = CheckPairDrives(protocol.stream ? &*protocol.stream : nullptr, profile_);
   if (protocol.stream) protocol.stream->Close();
 

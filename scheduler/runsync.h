@@ -130,7 +130,9 @@ class TthRunSync {
              std::string mail, int32_t criticDel, bool checkDeleteAgain);
   TRunOutcome Execute();
   struct RunFiles;
-  void BuildAndCopy(RunFiles& files, uint64_t startTick);
+  // preCommandFailure: why the pre-command could not start, when the run
+  // goes on without it.
+  void BuildAndCopy(RunFiles& files, uint64_t startTick, const std::optional<std::string>& preCommandFailure);
   void Log(std::string_view what) const;
 
   bool minimized_;

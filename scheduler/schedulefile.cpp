@@ -1,6 +1,7 @@
 #include "scheduler/schedulefile.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -11,6 +12,13 @@ namespace kv {
 namespace {
 
 std::string WeekKey(size_t day) { return "Week" + std::to_string(day); }
+
+// A kind outside the byte it is kept in is no schedule: cut to the byte,
+// 259 would start a profile every day.
+uint8_t ReadKind(const platform::IniFile& schedule, std::string_view section) {
+  const int32_t kind = schedule.ReadInteger(section, "Kind", kKindNone);
+  return kind >= 0 && kind <= UINT8_MAX ? static_cast<uint8_t>(kind) : uint8_t{kKindNone};
+}
 
 }  // namespace
 
@@ -62,6 +70,17 @@ void ReadSchedule(const platform::IniFile& schedule, std::string_view section, T
   }
 }
 
+TTimerItem ReadEntry(const platform::IniFile& schedule, std::string_view section, ISchedulerClock& clock) {
+  TTimerItem item;
+  item.profileNo = std::string(section);
+  item.name = schedule.ReadString(section, "Name", "");
+  item.kind = ReadKind(schedule, section);
+  item.mail = schedule.ReadString(section, "Mail", "");
+  item.lastStart = schedule.ReadDateTime(section, "LastStart", 0);
+  ReadSchedule(schedule, section, item, clock);
+  return item;
+}
+
 DateTime ReadInterval(const platform::IniFile& schedule, std::string_view section) {
   return schedule.ReadTime(section, "Intervall", 0);
 }
@@ -76,7 +95,7 @@ void NextInterval(const platform::IniFile& schedule, TTimerItem& item) {
 std::string TimerKindText(const std::string& folder, std::string_view profileNo) {
   const std::string path = folder + std::string(kScheduleFileName);
   if (!platform::FileExists(path)) return "-";
-  return KindName(platform::IniFile(path).ReadInteger(profileNo, "Kind", 0));
+  return KindName(ReadKind(platform::IniFile(path), profileNo));
 }
 
 }  // namespace kv

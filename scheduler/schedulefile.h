@@ -14,6 +14,8 @@
 namespace kv {
 
 inline constexpr std::string_view kScheduleFileName = "Timer.dat";
+// The user's key of the registry: WorkDir, ServiceAdress.
+inline constexpr std::string_view kUserKey = "Software\\Vorlem\\Kestrovane";
 
 // The working folder a WorkDir value names, ending in "\"; a folder of this
 // machine ("/home/ann/kv") is taken as well as a Windows path.
@@ -28,6 +30,9 @@ std::string ProfileNumberText(int64_t number);
 // entries count from the clock's now.
 void ReadSchedule(const platform::IniFile& schedule, std::string_view section, TTimerItem& item,
                   ISchedulerClock& clock);
+// The section's entry as the main window loads it: its number, Name, Kind,
+// Mail and LastStart, then the fields of its kind (ReadSchedule).
+TTimerItem ReadEntry(const platform::IniFile& schedule, std::string_view section, ISchedulerClock& clock);
 // The section's interval as a time of day; 0 when missing or unreadable.
 DateTime ReadInterval(const platform::IniFile& schedule, std::string_view section);
 // Moves an interval entry one interval on from its StartDate (the day) and

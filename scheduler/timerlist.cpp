@@ -121,9 +121,4 @@ void TTimerList::Put(int index, const TTimerItem& item) {
   rows_[static_cast<size_t>(index)] = MakeRow(item);
 }
 
-const std::string& TTimerList::Cell(int column, int index) const {
-  if (column < 0 || column >= kColumnCount) throw std::out_of_range("Zeitplanliste: Spalte " + std::to_string(column));
-  return RowAt(index).columns[static_cast<size_t>(column)];
-}
-
 }  // namespace kv

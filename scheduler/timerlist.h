@@ -73,8 +73,6 @@ class TTimerList {
   TTimerItem Get(int index) const;
   const TTimerItem& At(int index) const;  // the same, without a copy
   void Put(int index, const TTimerItem& item);
-  // A column's text in a row, as stored.
-  const std::string& Cell(int column, int index) const;
 
   TUserOptions userOptions;
 

@@ -61,7 +61,7 @@ std::string TtfTimerMain::ScheduleFolder() const { return platform::ExtractFileP
 
 std::optional<int> TtfTimerMain::FormCreate() {
   const std::optional<std::string> workDir =
-      platform::Registry(platform::Hive::CurrentUser).ReadString(kWorkDirKey, "WorkDir");
+      platform::Registry(platform::Hive::CurrentUser).ReadString(kUserKey, "WorkDir");
   // An empty value is as good as none: it would make "Profile\Timer.dat" a
   // path relative to wherever the program was started.
   if (!workDir || platform::Trim(*workDir).empty()) {
@@ -94,22 +94,15 @@ std::optional<int> TtfTimerMain::LoadTimers() {
   grid_.ClearRow(1);
   int row = 1;
   for (const std::string& section : schedule.ReadSections()) {
-    const int32_t kind = schedule.ReadInteger(section, "Kind", 0);
-    if (kind == 0) continue;
-    TTimerItem item;
-    item.profileNo = section;
-    item.name = schedule.ReadString(section, "Name", "");
-    item.kind = static_cast<uint8_t>(kind);
+    const TTimerItem item = ReadEntry(schedule, section, clock_);
+    if (item.kind == 0) continue;
     if (row >= grid_.RowCount()) grid_.SetRowCount(row + 1);
     grid_.SetCell(TTimerGrid::kColId, row, section);
     grid_.SetCell(TTimerGrid::kColName, row, item.name);
-    grid_.SetCell(TTimerGrid::kColTimer, row, KindName(kind));
+    grid_.SetCell(TTimerGrid::kColTimer, row, KindName(item.kind));
     if (schedule.ValueExists(section, "LastStart")) {
-      item.lastStart = schedule.ReadDateTime(section, "LastStart", 0);
       grid_.SetCell(TTimerGrid::kColLastStart, row, DateTimeText(item.lastStart));
     }
-    item.mail = schedule.ReadString(section, "Mail", "");
-    ReadSchedule(schedule, section, item, clock_);
     list_.Add(item);
     ++row;
   }
@@ -163,24 +156,18 @@ void TtfTimerMain::WMTimerChanged(int64_t wParam) {
   }
   int row = grid_.FindRow(number);
   const int index = list_.IndexOf(number);
-  TTimerItem item = index >= 0 ? list_.Get(index) : TTimerItem{};
+  // Without its number a new entry would never be found, started or removed.
+  TTimerItem item = ReadEntry(platform::IniFile(scheduleFile_), number, clock_);
   if (row < 0) {
-    item = TTimerItem{};
     row = grid_.Cell(TTimerGrid::kColId, 1).empty() ? 1 : grid_.RowCount();
     if (row >= grid_.RowCount()) grid_.SetRowCount(row + 1);
+  } else if (index >= 0) {
+    item.started = list_.At(index).started;  // a changed entry that has started today stays started
   }
-  // Without its number a new entry would never be found, started or removed.
-  item.profileNo = number;
-  const platform::IniFile schedule(scheduleFile_);
-  item.mail = schedule.ReadString(number, "Mail", "");
-  item.kind = static_cast<uint8_t>(schedule.ReadInteger(number, "Kind", 0));
-  item.lastStart = schedule.ReadDateTime(number, "LastStart", 0);
-  item.name = schedule.ReadString(number, "Name", "");
   grid_.SetCell(TTimerGrid::kColId, row, number);
   grid_.SetCell(TTimerGrid::kColName, row, item.name);
   grid_.SetCell(TTimerGrid::kColTimer, row, kindText);
   grid_.SetCell(TTimerGrid::kColLastStart, row, DateTimeText(item.lastStart));
-  ReadSchedule(schedule, number, item, clock_);
   if (index >= 0) {
     list_.Put(index, item);
   } else {
@@ -194,13 +181,7 @@ void TtfTimerMain::WMTimerRemoved(int64_t wParam) { RemoveTimer(ProfileNumberTex
 void TtfTimerMain::RemoveTimer(const std::string& profileNo) {
   std::unique_lock lock = checker_ ? checker_->LockList() : std::unique_lock<std::mutex>();
   const std::string what = "WM_TIMERREMOVED " + profileNo + ": ";
-  int found = -1;
-  for (int row = 1; row < grid_.RowCount() && !grid_.Cell(TTimerGrid::kColId, row).empty(); ++row) {
-    if (grid_.Cell(TTimerGrid::kColId, row) == profileNo) {
-      found = row;
-      break;
-    }
-  }
+  const int found = grid_.FindRow(profileNo);
   if (found < 0) {
     Log(what + "nicht im Raster, nichts geändert");
     return;

@@ -17,6 +17,7 @@
 #include "scheduler/checkstarts.h"
 #include "scheduler/clock.h"
 #include "scheduler/netconnection.h"
+#include "scheduler/schedulefile.h"
 #include "scheduler/runlauncher.h"
 #include "scheduler/timergrid.h"
 #include "scheduler/timerlist.h"
@@ -26,7 +27,6 @@ namespace kv {
 inline constexpr std::string_view kTimerMainClass = "TtfTimerMain";
 inline constexpr std::string_view kTimerMainCaption = "Kestrovane Timer";
 inline constexpr std::string_view kTrayTipLoading = "Initialisierung des Timers läuft.....";
-inline constexpr std::string_view kWorkDirKey = "Software\\Vorlem\\Kestrovane";
 inline constexpr std::string_view kMissingWorkDirText =
     "Der Schlüssel \"HKEY_CURRENT_USER\\Software\\Vorlem\\Kestrovane\\WorkDir\" konnte nicht gelesen werden.\r"
     "Dieser muss den Pfad des Arbeits-Ordners für den momentanen Benutzer enthalten.";

@@ -3,13 +3,13 @@
 #include "platform/errors.h"
 #include "platform/inifile.h"
 #include "platform/registry.h"
+#include "scheduler/schedulefile.h"
 
 namespace kv {
 namespace {
 
 constexpr std::string_view kOptionsSection = "Options";
 constexpr std::string_view kMailKey = "Mail";
-constexpr std::string_view kServiceKey = "Software\\Vorlem\\Kestrovane";
 constexpr std::string_view kServiceValue = "ServiceAdress";
 
 std::string WriteFailure(const std::string& fileName) {
@@ -60,7 +60,7 @@ TProfileMail TTimerOptionsModel::LoadProfileMail(std::string_view profileNo) {
   mail.active = !mail.address.empty();
   if (!mail.active) {
     const platform::Registry user(platform::Hive::CurrentUser);
-    if (user.KeyExists(kServiceKey)) mail.address = user.ReadString(kServiceKey, kServiceValue).value_or("");
+    if (user.KeyExists(kUserKey)) mail.address = user.ReadString(kUserKey, kServiceValue).value_or("");
   }
   return mail;
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "testsupport/goldenbytes.h"
 
@@ -46,6 +47,15 @@ FolderPairSpec& FolderPairSpec::Strategy(int state, uint8_t direction, uint8_t a
   }
   strategy[found - std::begin(kStateOfPair)] = {direction, action};
   return *this;
+}
+
+FolderPairSpec MirrorPair(std::string source, std::string destination) {
+  FolderPairSpec p;
+  p.source = std::move(source);
+  p.destination = std::move(destination);
+  p.Strategy(8, 1, 1).Strategy(7, 1, 2).Strategy(1, 1, 1).Strategy(0, 1, 2);
+  for (int state : {2, 3, 4, 5, 6}) p.Strategy(state, 1, 1);
+  return p;
 }
 
 std::vector<uint8_t> FolderPairBytes(const FolderPairSpec& p) {

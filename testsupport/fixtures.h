@@ -45,6 +45,11 @@ struct FolderPairSpec {
   FolderPairSpec& Strategy(int state, uint8_t direction, uint8_t action);
 };
 
+// A pair that mirrors the source into the destination: what is only or
+// newer or older in the source is copied, what is only in the destination
+// is deleted.
+FolderPairSpec MirrorPair(std::string source, std::string destination);
+
 inline constexpr size_t kFolderPairRecordSize = 3828;
 inline constexpr size_t kJobRecordSize = 600;
 

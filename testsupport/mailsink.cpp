@@ -104,7 +104,7 @@ SmtpSink::~SmtpSink() {
   waitpid(pid_, nullptr, 0);
 }
 
-std::string SmtpSink::SendmailCommand() const { return "'" + tree_.Posix("sendmail.sh") + "' -t -i"; }
+std::string SmtpSink::SendmailCommand() const { return ShellQuote(tree_.Posix("sendmail.sh")) + " -t -i"; }
 
 std::vector<std::vector<std::string>> SmtpSink::Calls() const {
   std::vector<std::vector<std::string>> calls;
@@ -123,7 +123,7 @@ std::vector<ReceivedMail> SmtpSink::Mails() const {
   std::vector<ReceivedMail> mails;
   for (const std::string& name : names) {
     const std::string out = name + ".read";
-    MustRun("/usr/bin/python3 '" + tree_.Posix("read.py") + "' '" + name + "' '" + out + "'");
+    MustRun("/usr/bin/python3 " + ShellQuote(tree_.Posix("read.py")) + " " + ShellQuote(name) + " " + ShellQuote(out));
     ReceivedMail mail;
     mail.subject = Lines(out + ".subject");
     mail.to = Lines(out + ".to");

@@ -91,7 +91,7 @@ int WriteDemo(const fs::path& folder) {
   WriteIfMissing(folder / "Profile" / "Pro.kst", profile.Encode());
   WriteIfMissing(folder / "Profile" / kProfileNo / "SrcDest.kst",
                  DemoPair(work + "Quelle\\", work + "Ziel\\").Encode());
-  WriteSchedule(work + "Profile\\Timer.dat");
+  WriteSchedule(work + "Profile\\" + std::string(kScheduleFileName));
 
   WriteTextIfMissing(folder / "Quelle" / "Willkommen.txt", "Horavex gleicht diesen Ordner nach \"Ziel\" ab.\n");
   WriteTextIfMissing(folder / "Quelle" / "Grüße aus Köln.txt", "Umlaute im Namen: äöüß\n");
@@ -99,7 +99,7 @@ int WriteDemo(const fs::path& folder) {
   WriteTextIfMissing(folder / "Quelle" / "Unterordner" / "Bericht.txt", "Ein Unterordner wird mit angelegt.\n");
   fs::create_directories(folder / "Ziel");
 
-  if (!platform::Registry(platform::Hive::CurrentUser).WriteString(kWorkDirKey, "WorkDir", work)) {
+  if (!platform::Registry(platform::Hive::CurrentUser).WriteString(kUserKey, "WorkDir", work)) {
     throw std::runtime_error("WorkDir: " + platform::SysErrorMessage(platform::GetLastError()));
   }
   std::printf("Arbeitsordner %s (WorkDir %s), Registry %s\n", folder.c_str(), work.c_str(),

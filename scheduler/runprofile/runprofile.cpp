@@ -14,7 +14,6 @@
 #include "platform/inifile.h"
 #include "platform/program.h"
 #include "scheduler/runlauncher.h"
-#include "scheduler/runsync.h"
 #include "scheduler/schedulefile.h"
 #include "shared/profitem.h"
 #include "shared/useroptions.h"
@@ -41,7 +40,7 @@ int main(int argc, char** argv) {
   }
   const std::string profileNo = argv[2];
   const std::string profileFolder = WorkFolderOf(argv[1]) + "Profile\\";
-  const std::string scheduleFile = profileFolder + "Timer.dat";
+  const std::string scheduleFile = profileFolder + std::string(kScheduleFileName);
 
   const ProfileLookup lookup = FindProfile(profileFolder + "Pro.kst", profileNo);
   if (!lookup.profile) {
@@ -50,9 +49,8 @@ int main(int argc, char** argv) {
   }
   const TUserOptions userOptions = LoadUserOptions(scheduleFile);
   const std::string mail = platform::IniFile(scheduleFile).ReadString(profileNo, "Mail", "");
-  const TRunOptions options = ReadRunOptions(platform::ProgramFolder() + "Timer.ini");
-  const TRunHandle run = TthRunSync::Create(options.minimized, !options.showProcess, *lookup.profile, userOptions,
-                                            mail, options.criticDel, options.checkDeleteAgain);
+  const TRunHandle run =
+      StartRun(ReadRunOptions(platform::ProgramFolder() + "Timer.ini"), *lookup.profile, userOptions, mail);
   run.Wait();
   return ExitStatusOf(run.Outcome());
 }

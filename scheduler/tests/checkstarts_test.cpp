@@ -42,15 +42,18 @@ class CheckStarts : public test::SchedulerFixture {
     list.userOptions = LoadUserOptions(ScheduleFile());
     checker.emplace(list, &grid, clock, *launcher, TimerLog());
   }
-
-  // The entry with a grid row, as loaded now.
-  void Load(const std::string& number) {
-    if (const int i = list.IndexOf(number); i >= 0) list.Delete(i);
-    list.Add(Loaded(number));
-    if (grid.FindRow(number) >= 0) return;
-    if (!grid.Cell(TTimerGrid::kColId, grid.RowCount() - 1).empty()) grid.SetRowCount(grid.RowCount() + 1);
-    grid.SetCell(TTimerGrid::kColId, grid.RowCount() - 1, number);
+  // Entries with grid rows, as loaded at `when`.
+  void Load(const char* when, const std::vector<std::string>& numbers) {
+    clock.Set(when);
+    for (const std::string& number : numbers) {
+      if (const int i = list.IndexOf(number); i >= 0) list.Delete(i);
+      list.Add(Loaded(number));
+      if (grid.FindRow(number) >= 0) continue;
+      if (!grid.Cell(TTimerGrid::kColId, grid.RowCount() - 1).empty()) grid.SetRowCount(grid.RowCount() + 1);
+      grid.SetCell(TTimerGrid::kColId, grid.RowCount() - 1, number);
+    }
   }
+  bool DoneToday(const std::string& number) { return checker->timerLog().IsDoneToday(number, LocalNow(clock).day); }
 };
 
 TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
@@ -65,6 +68,8 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
        {{"12.01.2026 10:59:59", 0}, {"12.01.2026 11:00:01", 1}, {"12.01.2026 11:30:00", 1},
         {"12.01.2026 12:00:02", 2}, {"restart", 2}, {"12.01.2026 12:30:00", 2}, {"12.01.2026 13:30:01", 3}},
        false},
+      {"interval, over midnight", {{"Kind", "2"}, {"Intervall", "01:00:00"}}, "07.12.2026 23:30:00.700",
+       {{"08.12.2026 00:30:00", 0}, {"08.12.2026 00:30:01", 1}}, false},
       {"interval, no catch-up after a night asleep", {{"Kind", "2"}, {"Intervall", "01:00:00"}},
        "07.12.2026 23:30:00", {{"09.12.2026 07:00:00", 0}, {"10.12.2026 00:31:00", 0}}, false},
       {"interval 0 or unreadable, never", {{"Kind", "2"}, {"Intervall", "0:00:00"}}, "12.01.2026 10:00:00",
@@ -95,6 +100,8 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
         {"25.10.2026 03:00:00Z", 1}}},
       {"network and shutdown kinds never start from the clock", {{"Kind", "8"}}, "12.01.2026 00:00:00",
        {{"12.01.2026 10:00:00", 0}}},
+      {"a kind beyond a byte is none", {{"Kind", "259"}, {"Daily", "08:00:00"}}, "12.01.2026 09:00:00",
+       {{"12.01.2026 09:00:01", 0}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -104,16 +111,15 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
     WriteSchedule("0000001", c.keys);
     WriteProfiles({"0000001"});
     const size_t before = runs.Count();
-    clock.Set(c.loadedAt);
-    Load("0000001");
+    Load(c.loadedAt, {"0000001"});
     bool restart = false;
     for (const Step& step : c.steps) {
       if (std::string(step.when) == "restart") {
         restart = true;
         continue;
       }
+      if (std::exchange(restart, false)) Load(step.when, {"0000001"});
       clock.Set(step.when);
-      if (std::exchange(restart, false)) Load("0000001");
       checker->Pass();
       EXPECT_EQ(runs.Count() - before, step.starts) << "after the pass at " << step.when;
     }
@@ -122,48 +128,35 @@ TEST_F(CheckStarts, EachKindStartsWhenDueAndOnlyThen) {
   }
 }
 
-TEST_F(CheckStarts, TheIntervalRuleKeepsTheDayAndTheTimeOfTheNextStart) {
-  WriteSchedule("0000001", {{"Kind", "2"}, {"Intervall", "01:00:00"}});
-  clock.Set("07.12.2026 23:30:00.700");
-  Load("0000001");
-  EXPECT_EQ(list.Cell(2, 0), "08.12.26");
-  EXPECT_EQ(list.Cell(3, 0), "00:30:00");
-}
-
-TEST_F(CheckStarts, AStartRecordsLastStartAndTheDoneMarkAndYesterdaysSectionGoes) {
+// A start: LastStart in the grid and "Timer.dat", today's done mark, and
+// yesterday's section gone. Then passes with nothing to do rewrite neither
+// "Timer.log" nor "Timer.dat".
+TEST_F(CheckStarts, AStartIsRecordedAndPassesWithNothingToDoLeaveTheFilesAlone) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}, {"Mail", "ops@example.org"}});
-  WriteProfiles({"0000001"});
+  WriteSchedule("0000002", {{"Kind", "4"}, {"Week1Active", "1"}, {"Week1", "23:00:00"}});
+  WriteProfiles({"0000001", "0000002"});
   platform::IniFile(TimerLog()).WriteString("11.01.26", "0000009", "Done");
-  clock.Set("12.01.2026 09:15:00");
-  Load("0000001");
+  Load("12.01.2026 09:15:00", {"0000001", "0000002"});
   checker->Pass();
   EXPECT_EQ(runs.Started(), std::vector<std::string>{"0000001 ops@example.org"});
   EXPECT_EQ(grid.Cell(TTimerGrid::kColLastStart, 1), "12.01.26 09:15:00");
   EXPECT_EQ(Schedule().ReadString("0000001", "LastStart", ""), "12.01.26 09:15:00");
   EXPECT_EQ(platform::IniFile(TimerLog()).ReadSections(), (std::vector<std::string>{"State", "12.01.26"}));
+  EXPECT_TRUE(DoneToday("0000001"));
   EXPECT_EQ(platform::IniFile(TimerLog()).ReadString("State", "Active", "x"), "");
-}
 
-// Nothing to do: neither "Timer.log" nor "Timer.dat" is rewritten.
-TEST_F(CheckStarts, PassesWithNothingToDoLeaveTheFilesAlone) {
-  WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
-  WriteSchedule("0000002", {{"Kind", "4"}, {"Week1Active", "1"}, {"Week1", "23:00:00"}});
-  WriteProfiles({"0000001", "0000002"});
-  clock.Set("12.01.2026 09:00:00");
-  Load("0000001");
-  Load("0000002");
-  checker->Pass();
-  struct stat before[2], after[2];
-  ASSERT_EQ(stat(tree.Posix("bin/Timer.log").c_str(), &before[0]), 0);
-  ASSERT_EQ(stat(tree.Posix("W/Profile/Timer.dat").c_str(), &before[1]), 0);
+  const auto stamps = [&] {
+    std::vector<std::pair<ino_t, int64_t>> out;
+    for (const char* file : {"bin/Timer.log", "W/Profile/Timer.dat"}) {
+      struct stat st {};
+      EXPECT_EQ(stat(tree.Posix(file).c_str(), &st), 0) << file;
+      out.emplace_back(st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec);
+    }
+    return out;
+  };
+  const auto before = stamps();
   for (int i = 0; i < 50; ++i) checker->Pass();
-  ASSERT_EQ(stat(tree.Posix("bin/Timer.log").c_str(), &after[0]), 0);
-  ASSERT_EQ(stat(tree.Posix("W/Profile/Timer.dat").c_str(), &after[1]), 0);
-  for (int f = 0; f < 2; ++f) {
-    EXPECT_EQ(after[f].st_ino, before[f].st_ino) << f;
-    EXPECT_EQ(after[f].st_mtim.tv_nsec, before[f].st_mtim.tv_nsec) << f;
-    EXPECT_EQ(after[f].st_mtim.tv_sec, before[f].st_mtim.tv_sec) << f;
-  }
+  EXPECT_EQ(stamps(), before);
   EXPECT_EQ(runs.Count(), 1u);
 }
 
@@ -174,9 +167,7 @@ TEST_F(CheckStarts, AStartWithoutARecordOrARefusedRunCountsAsStarted) {
   WriteSchedule("0000002", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteProfiles({"0000002"});
   runs.outcome = TRunOutcome::Refused;
-  clock.Set("12.01.2026 09:00:00");
-  Load("0000001");
-  Load("0000002");
+  Load("12.01.2026 09:00:00", {"0000001", "0000002"});
   testing::internal::CaptureStderr();
   for (int i = 0; i < 3; ++i) checker->Pass();
   const std::string err = testing::internal::GetCapturedStderr();
@@ -184,33 +175,38 @@ TEST_F(CheckStarts, AStartWithoutARecordOrARefusedRunCountsAsStarted) {
   EXPECT_NE(err.find("Profil 0000001 nicht gestartet"), std::string::npos) << err;
   EXPECT_EQ(err.find("nicht gestartet"), err.rfind("nicht gestartet")) << err;
   EXPECT_EQ(Schedule().ReadString("0000001", "LastStart", ""), "");
-  EXPECT_FALSE(checker->timerLog().IsDoneToday("0000001", LocalNow(clock).day));
-  EXPECT_TRUE(checker->timerLog().IsDoneToday("0000002", LocalNow(clock).day));
+  EXPECT_FALSE(DoneToday("0000001"));
+  EXPECT_TRUE(DoneToday("0000002"));
   EXPECT_TRUE(list.Get(list.IndexOf("0000001")).started);
 }
 
+// The editor removes the profile while its run starts: LastStart does not
+// bring its section back.
+TEST_F(CheckStarts, AStartLeavesTheSectionOfARemovedProfileAway) {
+  WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
+  WriteProfiles({"0000001"});
+  Load("12.01.2026 09:00:00", {"0000001"});
+  runs.starting = [&](const TProfItem&) { Schedule().EraseSection("0000001"); };
+  checker->Pass();
+  EXPECT_EQ(runs.Count(), 1u);
+  EXPECT_FALSE(Schedule().SectionExists("0000001"));
+}
+
 // A network start (unrecorded) while a pass makes a recorded one: each
-// start's AfterStart gets its own number and mark, and neither happens
+// start's AfterStart gets its own number and mark, and neither starts
 // while the list is locked.
 TEST_F(CheckStarts, ConcurrentStartsRecordOnlyTheirOwnProfile) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000006", {{"Kind", "6"}});
   WriteProfiles({"0000001", "0000006"});
-  clock.Set("12.01.2026 09:00:00");
-  Load("0000001");
-  Load("0000006");
+  Load("12.01.2026 09:00:00", {"0000001", "0000006"});
   std::promise<void> dailyDone;
   std::atomic<bool> listFree{true};
-  TRunLauncher gated(tree.Win("bin/Timer.ini"), [&](const TRunOptions&, const TProfItem& p, const TUserOptions&,
-                                                     const std::string&) {
+  runs.starting = [&](const TProfItem& profile) {
     auto lockable = std::async(std::launch::async, [&] { (void)checker->LockList(); });
     if (lockable.wait_for(std::chrono::seconds(10)) != std::future_status::ready) listFree = false;
-    if (p.profileNo == "0000006") dailyDone.get_future().wait();
-    TRunHandle handle;
-    handle.Finish(TRunOutcome::Ended);
-    return handle;
-  });
-  checker.emplace(list, &grid, clock, gated, TimerLog());
+    if (profile.profileNo == "0000006") dailyDone.get_future().wait();
+  };
   std::thread watcher([&] { checker->NetChanged(true); });
   ASSERT_TRUE(test::Eventually([&] {
     auto lock = checker->LockList();
@@ -220,8 +216,8 @@ TEST_F(CheckStarts, ConcurrentStartsRecordOnlyTheirOwnProfile) {
   dailyDone.set_value();
   watcher.join();
   EXPECT_TRUE(listFree);
-  EXPECT_TRUE(checker->timerLog().IsDoneToday("0000001", LocalNow(clock).day));
-  EXPECT_FALSE(checker->timerLog().IsDoneToday("0000006", LocalNow(clock).day));
+  EXPECT_TRUE(DoneToday("0000001"));
+  EXPECT_FALSE(DoneToday("0000006"));
   EXPECT_NE(Schedule().ReadString("0000006", "LastStart", ""), "");
 }
 
@@ -230,43 +226,23 @@ TEST_F(CheckStarts, ConcurrentStartsRecordOnlyTheirOwnProfile) {
 TEST_F(CheckStarts, ARunCountsAsGoingWhileItStarts) {
   WriteProfiles({"0000001"});
   std::promise<void> starting, release;
-  TRunLauncher slow(tree.Win("bin/Timer.ini"),
-                    [&](const TRunOptions&, const TProfItem&, const TUserOptions&, const std::string&) {
-                      starting.set_value();
-                      release.get_future().wait();
-                      TRunHandle handle;
-                      handle.Finish(TRunOutcome::Ended);
-                      return handle;
-                    });
-  std::thread starter([&] { slow.Launch("0000001", "", list.userOptions); });
+  runs.starting = [&](const TProfItem&) {
+    starting.set_value();
+    release.get_future().wait();
+  };
+  std::thread starter([&] { launcher->Launch("0000001", "", list.userOptions); });
   starting.get_future().wait();
-  EXPECT_TRUE(slow.AnyRunning());
+  EXPECT_TRUE(launcher->AnyRunning());
   release.set_value();
   starter.join();
-  EXPECT_FALSE(slow.AnyRunning());
+  EXPECT_FALSE(launcher->AnyRunning());
 }
-
-class ThrowingClock : public test::FakeClock {
- public:
-  platform::FileTime UtcNow() override {
-    if (failures > 0) {
-      --failures;
-      throw std::runtime_error("Uhr nicht lesbar");
-    }
-    return FakeClock::UtcNow();
-  }
-  std::atomic<int> failures{0};
-};
 
 TEST_F(CheckStarts, AFailingPassIsReportedOnceAndTheCheckerGoesOn) {
   WriteSchedule("0000001", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteProfiles({"0000001"});
-  ThrowingClock failing;
-  failing.Set("12.01.2026 09:00:00");
-  clock.Set("12.01.2026 09:00:00");
-  Load("0000001");
-  failing.failures = 5;
-  checker.emplace(list, &grid, failing, *launcher, TimerLog());
+  Load("12.01.2026 09:00:00", {"0000001"});
+  clock.failures = 5;
   testing::internal::CaptureStderr();
   checker->Start();
   const bool started = test::Eventually([&] { return runs.Count() == 1; });

@@ -95,10 +95,10 @@ TEST_F(CopyDriver, ARunThatFailsEndsCleanedUp) {
     const std::string out = "post" + spec.profileNo + ".out";
     spec.commandAfter = c.postStarts ? RecordingScript("post.sh", out) : tree.Posix("fehlt.sh");
     tree.Write("src/a.txt", "a");
-    beeps = 0;
+    beeps.count = 0;
 
     ASSERT_EQ(Run(spec), TRunOutcome::Failed) << c.failingCall;
-    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(beeps.count, 1);
     EXPECT_TRUE(CopyLock().try_lock());
     CopyLock().unlock();
     const std::vector<std::string> calls = Calls();

@@ -9,14 +9,13 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "copyengine/tests/engine_fixture.h"
-#include "platform/beep.h"
 #include "scheduler/runsync.h"
+#include "scheduler/tests/scheduler_fixture.h"
 #include "testsupport/fixtures.h"
 #include "testsupport/profiles.h"
 #include "testsupport/temptree.h"
@@ -27,23 +26,11 @@ inline constexpr std::chrono::minutes kRunDeadline{2};
 
 // Commands are not awaited: what they write is waited for (with a deadline).
 inline std::vector<std::string> LinesOnceWritten(const std::string& posix) {
-  const auto deadline = std::chrono::steady_clock::now() + kRunDeadline;
-  while (!std::filesystem::exists(posix) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  Eventually([&] { return std::filesystem::exists(posix); });
   std::vector<std::string> lines;
-  std::ifstream in(posix);
+  std::istringstream in(std::filesystem::exists(posix) ? ReadFileText(posix) : "");
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-inline FolderPairSpec MirrorPair(std::string source, std::string destination) {
-  FolderPairSpec p;
-  p.source = std::move(source);
-  p.destination = std::move(destination);
-  p.Strategy(8, 1, 1).Strategy(7, 1, 2).Strategy(1, 1, 1).Strategy(0, 1, 2);
-  for (int state : {2, 3, 4, 5, 6}) p.Strategy(state, 1, 1);
-  return p;
 }
 
 class RunFixture : public ::testing::Test {
@@ -54,8 +41,7 @@ class RunFixture : public ::testing::Test {
   ScopedEnv data{"XDG_DATA_HOME", tree.Posix().c_str()};
   ScopedEnv cache{"XDG_CACHE_HOME", tree.Posix().c_str()};
   ScopedEnv config{"XDG_CONFIG_HOME", tree.Posix().c_str()};
-  int beeps = 0;
-  platform::BeepSink quiet = platform::SetBeepSink([this] { ++beeps; });
+  BeepCount beeps;
 
   void SetUp() override {
     tree.Mkdir("src");
@@ -64,7 +50,6 @@ class RunFixture : public ::testing::Test {
   }
 
   void TearDown() override {
-    platform::SetBeepSink(quiet);
     for (const auto& e : std::filesystem::recursive_directory_iterator(tree.Posix("W"))) {
       EXPECT_NE(e.path().filename().string().front(), '$') << "job file or pair copy left: " << e.path();
     }
@@ -77,12 +62,9 @@ class RunFixture : public ::testing::Test {
 
   static std::string ProfileRel(const ProfileSpec& spec) { return "W/Profile/" + spec.profileNo + "/"; }
 
-  // A profile whose folder holds these pairs; its "AUTOptk" folder is
-  // ProfileRel(spec) + "AUTOptk/".
+  // A profile whose folder ProfileRel(spec) holds these pairs.
   ProfileSpec Profile(const std::string& number, const std::vector<FolderPairSpec>& pairs) {
-    ProfileSpec spec;
-    spec.profileNo = number;
-    spec.profileName = "Profil " + number;
+    ProfileSpec spec{.profileNo = number, .profileName = "Profil " + number};
     spec.profilePath = tree.WinFolder(ProfileRel(spec));
     WriteSrcDest(tree.Posix(ProfileRel(spec) + "SrcDest.kst"), pairs);
     return spec;
@@ -104,6 +86,9 @@ class RunFixture : public ::testing::Test {
 
   DecodedPtk Protocol(const ProfileSpec& spec, const std::string& name) {
     return DecodePtk(tree.Posix(ProfileRel(spec) + "AUTOptk/" + name + ".ptk"));
+  }
+  std::vector<std::string> ProtocolNames(const ProfileSpec& spec) {
+    return ReadPtkNames(tree.Win(ProfileRel(spec) + "AUTOptk"));
   }
 
   // A script that writes its working folder and its arguments, one a line,

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "copyengine/copywindow.h"
-#include "platform/beep.h"
 #include "platform/registry.h"
 #include "platform/ui/jobstop.h"
 #include "scheduler/tests/run_fixture.h"
@@ -20,8 +19,7 @@ class TestView : public ITimerMainView {
   explicit TestView(test::TestWindowThread& window) : window_(window) {}
   bool AddTrayIcon(std::string_view tip) override {
     tips.emplace_back(tip);
-    trayShown = true;
-    return true;
+    return trayShown = true;
   }
   void SetTrayTip(std::string_view tip) override { tips.emplace_back(tip); }
   void RemoveTrayIcon() override { trayShown = false; }
@@ -39,29 +37,19 @@ class TestView : public ITimerMainView {
   test::TestWindowThread& window_;
 };
 
-class NoNetwork : public INetworkProbe {
- public:
-  platform::NetworkState Probe() override {
-    ++probes;
-    return {up.load(), error.load()};
-  }
-  std::atomic<int> probes{0};
-  std::atomic<bool> up{false};
-  std::atomic<int> error{0};
-};
-
 class TimerMain : public test::SchedulerFixture {
  protected:
   test::TestWindowThread window;
   TestView view{window};
-  NoNetwork network;
+  test::FakeNetwork network;
   std::vector<platform::SessionExit> exits;
   std::optional<TtfTimerMain> model;
 
   void SetUp() override {
     SchedulerFixture::SetUp();
-    SetWorkDir(tree.Win("W"));
+    SetWorkDir(tree.Win("W"));  // without the final "\"
     WriteProfiles({"0000001", "0000003", "0000007", "0000008", "0000042"});
+    clock.Set("12.01.2026 09:00:00");
   }
   void TearDown() override {
     if (model) model->FormClose();
@@ -69,10 +57,11 @@ class TimerMain : public test::SchedulerFixture {
     platform::ui::SetAllJobsStopping(false);
   }
   void SetWorkDir(const std::string& value) {
-    platform::Registry(platform::Hive::CurrentUser).WriteString(kWorkDirKey, "WorkDir", value);
+    platform::Registry(platform::Hive::CurrentUser).WriteString(kUserKey, "WorkDir", value);
   }
-  std::optional<int> Create() {
-    model.emplace(view, TTimerMainSetup{tree.WinFolder("bin"), &clock, &network, runs.Factory(),
+  std::optional<int> Create(TRunLauncher::RunFactory factory = {}) {
+    model.emplace(view, TTimerMainSetup{tree.WinFolder("bin"), &clock, &network,
+                                        factory ? std::move(factory) : runs.Factory(),
                                         [this](platform::SessionExit kind) {
                                           exits.push_back(kind);
                                           return true;
@@ -81,15 +70,15 @@ class TimerMain : public test::SchedulerFixture {
   }
   std::vector<std::string> Rows() {
     std::vector<std::string> rows;
-    const TTimerGrid& grid = model->grid();
-    for (int row = 0; row < grid.RowCount(); ++row) {
+    for (int row = 0; row < model->grid().RowCount(); ++row) {
       std::string line;
-      for (int c = 0; c < TTimerGrid::kColumnCount; ++c) line += (c ? "|" : "") + grid.Cell(c, row);
+      for (int c = 0; c < TTimerGrid::kColumnCount; ++c) line += (c ? "|" : "") + model->grid().Cell(c, row);
       rows.push_back(line);
     }
     return rows;
   }
   bool Serve(const std::function<bool()>& done) { return window.ServeUntil(done); }
+  std::string LastStart(int row) { return model->grid().Cell(TTimerGrid::kColLastStart, row); }
 };
 
 TEST_F(TimerMain, StartUpEndsWithoutWorkDirOrWithoutSchedule) {
@@ -103,114 +92,95 @@ TEST_F(TimerMain, StartUpEndsWithoutWorkDirOrWithoutSchedule) {
   const std::vector<Case> cases = {
       {"no WorkDir", std::nullopt, "[0000001]\r\nKind=3\r\n", 1, true},
       {"empty WorkDir", "  ", "[0000001]\r\nKind=3\r\n", 1, true},
-      {"no Timer.dat", "W", std::nullopt, 1, false},
-      {"no schedule in it", "W", "[0000001]\r\nKind=0\r\nName=a\r\n[0000002]\r\nName=b\r\n", 0, false},
+      {"no Timer.dat", tree.Win("W"), std::nullopt, 1, false},
+      {"no schedule in it", tree.Win("W"), "[0000001]\r\nKind=0\r\nName=a\r\n[0000002]\r\nName=b\r\n", 0, false},
   };
-  int beeps = 0;
-  const platform::BeepSink previous = platform::SetBeepSink([&] { ++beeps; });
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    platform::Registry(platform::Hive::CurrentUser).DeleteKey(kWorkDirKey);
-    if (c.workDir) SetWorkDir(*c.workDir == "W" ? tree.Win("W") : *c.workDir);
+    platform::Registry(platform::Hive::CurrentUser).DeleteKey(kUserKey);
+    if (c.workDir) SetWorkDir(*c.workDir);
     std::filesystem::remove(tree.Posix("W/Profile/Timer.dat"));
     if (c.schedule) tree.Write("W/Profile/Timer.dat", *c.schedule);
-    const size_t boxes = window.Boxes().size();
-    beeps = 0;
+    const std::vector<std::string> boxes = window.Boxes();
+    beeps.count = 0;
     EXPECT_EQ(Create(), c.exitStatus);
-    EXPECT_EQ(window.Boxes().size() - boxes, c.box ? 1u : 0u);
+    EXPECT_EQ(window.Boxes().size() - boxes.size(), c.box ? 1u : 0u);
     if (c.box) {
       EXPECT_EQ(window.Boxes().back(), std::string(kMissingWorkDirText));
     }
-    EXPECT_EQ(beeps, c.box ? 1 : 0);
+    EXPECT_EQ(beeps.count, c.box ? 1 : 0);
     EXPECT_FALSE(view.trayShown);
     model.reset();
   }
-  platform::SetBeepSink(previous);
 }
 
-TEST_F(TimerMain, StartUpFillsTheGridAndTheListInFileOrder) {
-  SetWorkDir(tree.Win("W"));  // without the final "\"
-  WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "23:00:00"}, {"LastStart", "11.01.26 23:00:05"}});
+TEST_F(TimerMain, StartUpFillsTheGridAndTheEditorsMessagesChangeIt) {
+  WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000002", {{"Kind", "0"}});
   WriteSchedule("0000001", {{"Kind", "1"}, {"OnceDate", "01.02.26"}, {"OnceTime", "12:00:00"}});
-  WriteSchedule("0000009", {{"Kind", "9"}, {"Mail", "a@example.org"}});
-  clock.Set("12.01.2026 09:00:00");
-  network.error = 10050;
+  WriteSchedule("0000009", {{"Kind", "9"}, {"Mail", "a@example.org"}, {"LastStart", "11.01.26 23:00:05"}});
+  network.Then({{false, 10050}});
   ASSERT_EQ(Create(), std::nullopt);
-  // The watcher's box opens on the window thread.
-  EXPECT_TRUE(Serve([&] { return !window.Boxes().empty(); }));
+  // The watcher's box opens on the window thread; the daily entry is due.
+  ASSERT_TRUE(Serve([&] { return !window.Boxes().empty() && !LastStart(1).empty(); }));
   EXPECT_EQ(window.Boxes(), std::vector<std::string>{"WinSock Error 10050"});
   EXPECT_EQ(Rows(), (std::vector<std::string>{"ID|Name|Timer|Letzter Start",
-                                              "0000003|Profil 0000003|Täglich|11.01.26 23:00:05",
-                                              "0000001|Profil 0000001|Einmalig|", "0000009|Profil 0000009|-|"}));
-  ASSERT_EQ(model->list().Count(), 3);
+                                              "0000003|Profil 0000003|Täglich|12.01.26 09:00:00",
+                                              "0000001|Profil 0000001|Einmalig|",
+                                              "0000009|Profil 0000009|-|11.01.26 23:00:05"}));
   EXPECT_EQ(model->list().Get(2).mail, "a@example.org");
   EXPECT_EQ(view.tips, (std::vector<std::string>{std::string(kTrayTipLoading), "Kestrovane Timer"}));
   EXPECT_EQ(test::ReadFileText(tree.Posix("bin/Timer.ini")), "[Options]\r\nShowProcess=1\r\nMinimized=0\r\n");
   model->Timer1Timer();
   EXPECT_TRUE(view.hidden);
-}
-
-TEST_F(TimerMain, ChangeMessagesFollowTheEditor) {
-  WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
-  clock.Set("12.01.2026 09:00:00");
-  ASSERT_EQ(Create(), std::nullopt);
-  ASSERT_TRUE(Serve([&] { return model->grid().Cell(TTimerGrid::kColLastStart, 1) == "12.01.26 09:00:00"; }));
 
   // A new entry gets its number, so it starts.
   WriteSchedule("0000042", {{"Kind", "1"}, {"OnceDate", "12.01.26"}, {"OnceTime", "08:59:00"}});
   model->WMTimerChanged(42);
-  EXPECT_EQ(model->grid().Cell(TTimerGrid::kColId, 2), "0000042");
-  EXPECT_EQ(model->grid().Cell(TTimerGrid::kColLastStart, 2), "30.12.99 00:00:00");
-  ASSERT_TRUE(Serve([&] { return model->grid().Cell(TTimerGrid::kColLastStart, 2) == "12.01.26 09:00:00"; }));
+  EXPECT_EQ(model->grid().Cell(TTimerGrid::kColId, 4), "0000042");
+  EXPECT_EQ(LastStart(4), "30.12.99 00:00:00");
+  ASSERT_TRUE(Serve([&] { return LastStart(4) == "12.01.26 09:00:00"; }));
   EXPECT_EQ(runs.Started(), (std::vector<std::string>{"0000003", "0000042"}));
-
   // No schedule: nothing changes. A changed entry keeps its started state.
   WriteSchedule("0000043", {{"Kind", "0"}});
-  const std::vector<std::string> before = Rows();
+  std::vector<std::string> before = Rows();
   model->WMTimerChanged(43);
   EXPECT_EQ(Rows(), before);
   Schedule().WriteString("0000003", "Mail", "neu@example.org");
   model->WMTimerChanged(3);
   EXPECT_TRUE(model->list().Get(model->list().IndexOf("0000003")).started);
   EXPECT_EQ(model->list().Get(model->list().IndexOf("0000003")).mail, "neu@example.org");
-
   // -1: only the names are read again.
   Schedule().WriteString("0000003", "Name", "Umbenannt");
   model->WMTimerChanged(-1);
   EXPECT_EQ(model->grid().Cell(TTimerGrid::kColName, 1), "Umbenannt");
   EXPECT_EQ(runs.Count(), 2u);
-}
 
-TEST_F(TimerMain, RemoveMessagesTakeTheRowAndTheEntry) {
-  WriteSchedule("0000001", {{"Kind", "1"}, {"OnceDate", "12.01.26"}, {"OnceTime", "08:00:00"}});
-  WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "23:00:00"}});
-  clock.Set("12.01.2026 09:00:00");
-  ASSERT_EQ(Create(), std::nullopt);
-  // The once entry starts and leaves the list; its row stays.
-  ASSERT_TRUE(Serve([&] { return runs.Count() == 1; }));
-  ASSERT_TRUE(Serve([&] { return !model->grid().Cell(TTimerGrid::kColLastStart, 1).empty(); }));
-  const std::vector<std::string> before = Rows();
+  // The started once entry has left the list: only its row goes.
+  before = Rows();
   model->WMTimerRemoved(5);
   EXPECT_EQ(Rows(), before);
-  model->WMTimerRemoved(1);
-  EXPECT_EQ(Rows(), (std::vector<std::string>{"ID|Name|Timer|Letzter Start", "0000003|Profil 0000003|Täglich|"}));
-  EXPECT_EQ(model->list().Count(), 1);
+  model->WMTimerRemoved(42);
+  EXPECT_EQ(Rows().size(), 4u);
+  EXPECT_EQ(model->list().Count(), 3);
+  for (int number : {1, 9}) model->WMTimerRemoved(number);
+  EXPECT_EQ(Rows(),
+            (std::vector<std::string>{"ID|Name|Timer|Letzter Start", "0000003|Umbenannt|Täglich|12.01.26 09:00:00"}));
   model->WMTimerRemoved(3);
   EXPECT_EQ(Rows(), (std::vector<std::string>{"ID|Name|Timer|Letzter Start", "|||"}));
   EXPECT_EQ(model->list().Count(), 0);
 }
 
 // The first request is refused; a second later the shutdown profiles run
-// one after the other, each alone, and then the session ends.
+// one after the other, each alone (the daily run still going is awaited),
+// unrecorded, and then the session ends.
 TEST_F(TimerMain, TheEndOfTheSessionRunsTheShutdownProfilesOneByOne) {
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000007", {{"Kind", "7"}, {"Mail", "a@example.org"}});
   WriteSchedule("0000008", {{"Kind", "8"}});
-  clock.Set("12.01.2026 09:00:00");
   runs.hold = true;
   ASSERT_EQ(Create(), std::nullopt);
-  ASSERT_TRUE(Serve([&] { return runs.Count() == 1; }));  // the daily run, still going
+  ASSERT_TRUE(Serve([&] { return runs.Count() == 1; }));
   std::atomic<bool> done{false};
   std::thread releaser([&] {
     while (!done) {
@@ -237,12 +207,11 @@ TEST_F(TimerMain, ClosingStopsTheWatcherTheCheckerAndTheRuns) {
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
   WriteSchedule("0000006", {{"Kind", "6"}});
   WriteProfiles({"0000003", "0000006"});
-  clock.Set("12.01.2026 09:00:00");
   runs.hold = true;
   ASSERT_EQ(Create(), std::nullopt);
   // The network comes up after the start: the watcher waits 20 seconds.
   ASSERT_TRUE(test::Eventually([&] { return network.probes > 0; }));
-  network.up = true;
+  network.Then({test::kNetUp});
   const int seen = network.probes;
   ASSERT_TRUE(test::Eventually([&] { return network.probes > seen && runs.Count() == 1; }));
   std::thread stopper([&] {
@@ -257,12 +226,6 @@ TEST_F(TimerMain, ClosingStopsTheWatcherTheCheckerAndTheRuns) {
   EXPECT_FALSE(view.trayShown);
   EXPECT_FALSE(model->launcher().Launch("0000003", "", model->list().userOptions));
 }
-
-}  // namespace
-}  // namespace kv
-
-namespace kv {
-namespace {
 
 // A copy window that holds the copy of "z.bin" until the program closes.
 class HoldingCopyView : public ICopyWindowView {
@@ -279,46 +242,36 @@ class HoldingCopyView : public ICopyWindowView {
   std::atomic<bool>& copying_;
 };
 
-// "Timer beenden" in the middle of a copy: the run is stopped as its cancel
-// button stops it and awaited, so its protocol ends with a trailer and
-// "OS.vrl" stays whole.
+// "Timer beenden" in the middle of a real copy: the run is stopped as its
+// cancel button stops it and awaited, so its protocol ends with a trailer
+// and "OS.vrl" stays whole.
 TEST_F(TimerMain, ClosingDuringACopyEndsTheRunCleanly) {
   test::ScopedEnv data{"XDG_DATA_HOME", tree.Posix().c_str()};
   test::ScopedEnv cache{"XDG_CACHE_HOME", tree.Posix().c_str()};
-  test::ProfileSpec spec;
-  spec.profileNo = "0000003";
-  spec.profilePath = tree.WinFolder("W/Profile/0000003");
-  spec.keepOldStamps = 1;
-  test::WriteProfileList(tree.Posix("W/Profile/Pro.kst"), {spec});
-  test::WriteSrcDest(tree.Posix("W/Profile/0000003/SrcDest.kst"),
+  test::WriteProfileList(tree.Posix("W/Profile/Pro.kst"),
+                         {{.profileNo = "0000003", .keepOldStamps = 1, .profilePath = tree.WinFolder("W/Profile/3")}});
+  test::WriteSrcDest(tree.Posix("W/Profile/3/SrcDest.kst"),
                      {test::MirrorPair(tree.WinFolder("src"), tree.WinFolder("dst"))});
   tree.Write("src/a.txt", "klein");
   tree.Write("src/z.bin", std::string(64 << 20, 'z'));
   tree.Mkdir("dst");
   WriteSchedule("0000003", {{"Kind", "3"}, {"Daily", "08:00:00"}});
-  clock.Set("12.01.2026 09:00:00");
   std::atomic<bool> copying{false};
   const CopyWindowViewFactory previous =
       SetCopyWindowViewFactory([&](const CopyWindowLink&) -> std::unique_ptr<ICopyWindowView> {
         return std::make_unique<HoldingCopyView>(copying);
       });
-  model.emplace(view, TTimerMainSetup{tree.WinFolder("bin"), &clock, &network, {}, {}});
-  ASSERT_EQ(model->FormCreate(), std::nullopt);
+  ASSERT_EQ(Create(StartRun), std::nullopt);
   ASSERT_TRUE(Serve([&] { return copying.load(); }));
-  const auto asked = std::chrono::steady_clock::now();
   model->FormClose();
-  RecordProperty("close_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                  std::chrono::steady_clock::now() - asked).count()));
   SetCopyWindowViewFactory(previous);
 
-  const test::DecodedPtk ptk = test::DecodePtk(tree.Posix("W/Profile/0000003/AUTOptk/00000.ptk"));
+  const test::DecodedPtk ptk = test::DecodePtk(tree.Posix("W/Profile/3/AUTOptk/00000.ptk"));
   EXPECT_TRUE(ptk.wellFormed);
   EXPECT_TRUE(ptk.trailer);
-  EXPECT_EQ(test::StampNames(tree.Posix("W/Profile/0000003/OS.vrl")), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(test::StampNames(tree.Posix("W/Profile/3/OS.vrl")), std::vector<std::string>{"a.txt"});
   EXPECT_EQ(tree.Read("dst/a.txt"), "klein");
-  std::vector<std::string> left;
-  for (const auto& e : std::filesystem::directory_iterator(tree.Posix("dst"))) left.push_back(e.path().filename());
-  EXPECT_EQ(left, std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree.Posix("dst")), {}), 1);
 }
 
 }  // namespace

@@ -192,14 +192,14 @@ void TtfTimerMainWidget::QueryEndSession(bool logOff) {
 
 void TtfTimerMainWidget::EndProgram() {
   if (model_.Closing()) return;
-  reallyClose_ = true;
   model_.FormClose();
   hide();
   QCoreApplication::quit();
 }
 
 void TtfTimerMainWidget::closeEvent(QCloseEvent* event) {
-  if (reallyClose_) {
+  // Only the end of the program closes the window; otherwise it hides.
+  if (model_.Closing()) {
     event->accept();
     return;
   }

@@ -75,7 +75,6 @@ class TtfTimerMainWidget : public QMainWindow, private ITimerMainView {
   QTimer* timer1_ = nullptr;
   QTimer* timerShut_ = nullptr;
   bool gridPending_ = false;
-  bool reallyClose_ = false;
 };
 
 }  // namespace kv

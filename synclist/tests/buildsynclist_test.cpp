@@ -34,19 +34,9 @@ namespace ui = platform::ui;
 using test::FilterSpec;
 using test::FolderPairSpec;
 using test::JobRecord;
+using test::MirrorPair;
 
 constexpr time_t kMTime = 1714557600;  // 01.05.2024 10:00:00 UTC
-
-// Copy what is only or newer in the source, delete what is only in the
-// destination.
-FolderPairSpec MirrorPair(std::string source, std::string destination) {
-  FolderPairSpec p;
-  p.source = std::move(source);
-  p.destination = std::move(destination);
-  p.Strategy(8, 1, 1).Strategy(7, 1, 2).Strategy(1, 1, 1).Strategy(0, 1, 2);
-  p.Strategy(2, 1, 1).Strategy(3, 1, 1).Strategy(4, 1, 1).Strategy(5, 1, 1).Strategy(6, 1, 1);
-  return p;
-}
 
 // A fake window side: counts the views made and can post the abort button
 // or a close request as soon as the window exists.

@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <new>
 #include <string>
 
 #include "copyengine/icopy.h"
+#include "platform/com/classfactory.h"
 #include "platform/com/comrt.h"
 #include "platform/com/errorinfo.h"
 
@@ -76,40 +76,12 @@ class RecordingCopy final : public kv::ICopy {
   std::atomic<ULONG> refs_{0};
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (!(iid == IID_IUnknown || iid == IID_IClassFactory)) return E_NOINTERFACE;
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* copy = new (std::nothrow) RecordingCopy;
-    if (!copy) return E_OUTOFMEMORY;
-    copy->AddRef();
-    const HRESULT hr = copy->QueryInterface(iid, object);
-    copy->Release();
-    return hr;
-  }
-  HRESULT LockServer(BOOL) override { return S_OK; }
-};
-
-Factory g_factory;
+TStaticClassFactory g_factory(CreateComObject<RecordingCopy>);
 
 }  // namespace
 
 extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (!(clsid == kv::CLSID_CopyObj)) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(iid, object);
+  return g_factory.GetClassObject(kv::CLSID_CopyObj, clsid, iid, object);
 }
 
 extern "C" HRESULT DllCanUnloadNow() { return S_FALSE; }

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScrollBar>
-#include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -18,9 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/inifile.h"
@@ -54,6 +53,7 @@ class TimerOptionsTest : public testing::Test {
     platform::Registry(platform::Hive::CurrentUser)
         .WriteString("Software\\Vorlem\\Kestrovane", "ServiceAdress", kServiceAddress);
   }
+  void TearDown() override { EXPECT_TRUE(boxes_.isEmpty()) << boxes_.join("\n").toStdString(); }
 
   std::unique_ptr<TtfTimerOptions> Open(std::string_view profileNo = kProfile, int dpi = 96) {
     auto w = std::make_unique<TtfTimerOptions>(ini_.fileName(), nullptr, dpi);
@@ -65,18 +65,9 @@ class TimerOptionsTest : public testing::Test {
     w.show();
     w.close();
   }
-  template <typename T>
-  static T* Child(const TtfTimerOptions& w, const char* name) {
-    return w.findChild<T*>(name);
-  }
-  void TearDown() override { EXPECT_TRUE(boxes_.isEmpty()) << boxes_.join("\n").toStdString(); }
   IniFile Schedule() const { return IniFile(tree_.Posix("Profile/Timer.dat")); }
-  // The tree's nodes in the order of their absolute index.
-  static std::vector<QTreeWidgetItem*> Nodes(QTreeWidget* tree) {
-    std::vector<QTreeWidgetItem*> nodes;
-    for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) nodes.push_back(*it);
-    return nodes;
-  }
+  static QCheckBox* Active(const TtfTimerOptions& w) { return w.findChild<QCheckBox*>("cbActive"); }
+  static QLineEdit* Address(const TtfTimerOptions& w) { return w.findChild<QLineEdit*>("teMailAdress"); }
 
   test::ScopedRegistry registry_;
   test::TempTree tree_;
@@ -85,43 +76,51 @@ class TimerOptionsTest : public testing::Test {
   QStringList boxes_;
 };
 
-TEST_F(TimerOptionsTest, LayoutAt96And120Dpi) {
-  auto w = Open();
-  EXPECT_EQ(w->windowTitle(), QString::fromUtf8("Einstellungen für den Timer"));
-  EXPECT_EQ(w->size(), QSize(783, 539));
-  EXPECT_EQ(w->tvTOpts()->geometry(), QRect(0, 29, 209, 510));
-  EXPECT_EQ(w->page(TOptionsPage::Start)->geometry(), QRect(212, 29, 571, 510));
-  EXPECT_EQ(w->helpView(TOptionsPage::Start)->geometry(), QRect(0, 0, 571, 272));
-  EXPECT_EQ(w->helpView(TOptionsPage::Info)->geometry(), QRect(0, 0, 571, 510));
-  EXPECT_EQ(Child<QSpinBox>(*w, "spKDel")->minimum(), 1);
-  EXPECT_EQ(Child<QSpinBox>(*w, "spKDel")->maximum(), 101);
-  w->close();
+// Every node shows its page ("Profilbezogen" the general one, an index
+// outside the tree none) and its help text: the title in 12 point bold, the
+// rest in 10 point, with empty lines where they belong (a line break and an
+// empty line are easy to confuse). The tree never collapses; a click into
+// any help view hands the focus back to the tree, and Tab goes on to the
+// controls.
+TEST_F(TimerOptionsTest, EveryNodeShowsItsPageAndHelpTheTreeStaysOpenAndHelpGivesUpTheFocus) {
   EXPECT_EQ(Open(kProfile, 120)->size(), QSize(587, 404));  // 96/128
-}
-
-// Each help text: its title, and where it has empty lines (a line break
-// and an empty line are easy to confuse); the title in 12 point bold, the
-// rest in 10 point.
-TEST_F(TimerOptionsTest, HelpTextsInTheirFonts) {
+  EXPECT_EQ(PageOfNode(-1), TOptionsPage::None);
+  EXPECT_EQ(PageOfNode(6), TOptionsPage::None);
   auto w = Open();
+  EXPECT_EQ(w->size(), QSize(783, 539));
+  w->show();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  QTreeWidget* tree = w->tvTOpts();
+  EXPECT_EQ(w->shownPage(), TOptionsPage::Info);
   const struct {
+    const char* node;
     TOptionsPage page;
     const char* face;
     const char* title;
     const char* shape;  // per line: T title, x text, _ empty
-  } cases[] = {
-      {TOptionsPage::Info, "Arial", "Einstellungen für den Timer", "T_x_x"},
-      {TOptionsPage::Start, "Arial", "Startoptionen für den Timer", "T_x_x"},
-      {TOptionsPage::KDel, "MS Sans Serif", "Kritische Löschmenge", "Txx_x"},
-      {TOptionsPage::DelAgain, "MS Sans Serif", "Erneute Prüfung für Löschungen", "T_x_xx"},
-      {TOptionsPage::Mail, "MS Sans Serif", "Benachrichtigung per eMail", "T_x"},
+  } expected[] = {
+      {"Allgemein", TOptionsPage::Info, "Arial", "Einstellungen für den Timer", "T_x_x"},
+      {"Startoptionen", TOptionsPage::Start, "Arial", "Startoptionen für den Timer", "T_x_x"},
+      {"Kritische Löschmenge", TOptionsPage::KDel, "MS Sans Serif", "Kritische Löschmenge", "Txx_x"},
+      {"Erneute Prüfung für Löschungen", TOptionsPage::DelAgain, "MS Sans Serif", "Erneute Prüfung für Löschungen",
+       "T_x_xx"},
+      {"Profilbezogen", TOptionsPage::Info, "Arial", "Einstellungen für den Timer", "T_x_x"},
+      {"Benachrichtigungsdienst", TOptionsPage::Mail, "MS Sans Serif", "Benachrichtigung per eMail", "T_x"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.title);
-    QTextEdit* view = w->helpView(c.page);
+  std::vector<QTreeWidgetItem*> nodes;
+  for (QTreeWidgetItemIterator it(tree); *it != nullptr; ++it) nodes.push_back(*it);
+  ASSERT_EQ(nodes.size(), std::size(expected));
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const auto& e = expected[i];
+    SCOPED_TRACE(e.node);
+    EXPECT_EQ(nodes[i]->text(0), QString::fromUtf8(e.node));
+    tree->setCurrentItem(nodes[i]);
+    EXPECT_EQ(w->shownPage(), e.page);
+    QTextEdit* view = w->helpView(e.page);
     EXPECT_TRUE(view->isReadOnly());
-    EXPECT_EQ(view->font().family(), QString(c.face));
-    EXPECT_EQ(dynamic_cast<TRichEditText*>(view) != nullptr, std::string(c.face) == "Arial");
+    EXPECT_EQ(view->font().family(), QString(e.face));
+    EXPECT_EQ(dynamic_cast<TRichEditText*>(view) != nullptr, std::string(e.face) == "Arial");
     std::string shape;
     for (QTextBlock block = view->document()->begin(); block.isValid(); block = block.next()) {
       const bool title = block == view->document()->begin();
@@ -129,63 +128,27 @@ TEST_F(TimerOptionsTest, HelpTextsInTheirFonts) {
       EXPECT_EQ(block.charFormat().font().pointSize(), title ? 12 : 10) << shape;
       EXPECT_EQ(block.charFormat().font().bold(), title) << shape;
     }
-    EXPECT_EQ(shape, c.shape);
-    EXPECT_EQ(view->document()->begin().text(), QString::fromUtf8(c.title));
+    EXPECT_EQ(shape, e.shape);
+    EXPECT_EQ(view->document()->begin().text(), QString::fromUtf8(e.title));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(QApplication::focusWidget(), tree);
   }
-  EXPECT_TRUE(w->helpView(TOptionsPage::KDel)->toPlainText().endsWith("auf 101%."));
-}
-
-TEST_F(TimerOptionsTest, NodesShowTheirPagesAndTheTreeNeverCollapses) {
-  EXPECT_EQ(PageOfNode(-1), TOptionsPage::None);
-  EXPECT_EQ(PageOfNode(6), TOptionsPage::None);
-  auto w = Open();
-  w->show();
-  QTreeWidget* tree = w->tvTOpts();
-  EXPECT_EQ(w->shownPage(), TOptionsPage::Info);
-  const std::pair<const char*, TOptionsPage> expected[] = {
-      {"Allgemein", TOptionsPage::Info},       {"Startoptionen", TOptionsPage::Start},
-      {"Kritische Löschmenge", TOptionsPage::KDel}, {"Erneute Prüfung für Löschungen", TOptionsPage::DelAgain},
-      {"Profilbezogen", TOptionsPage::Info},   {"Benachrichtigungsdienst", TOptionsPage::Mail}};
-  const std::vector<QTreeWidgetItem*> nodes = Nodes(tree);
-  ASSERT_EQ(nodes.size(), std::size(expected));
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    EXPECT_EQ(nodes[i]->text(0), QString::fromUtf8(expected[i].first));
-    tree->setCurrentItem(nodes[i]);
-    EXPECT_EQ(w->shownPage(), expected[i].second) << expected[i].first;
-  }
+  tree->setCurrentItem(nodes[1]);
+  QTest::keyClick(tree, Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), w->findChild<QCheckBox*>("cbShowProcess"));
   tree->setCurrentItem(nullptr);
   EXPECT_EQ(w->shownPage(), TOptionsPage::None);
 
-  QTreeWidgetItem* general = nodes[0];
-  QTreeWidgetItem* profile = nodes[4];
-  tree->collapseItem(general);
-  tree->setCurrentItem(profile);
+  tree->collapseItem(nodes[0]);
+  tree->setCurrentItem(nodes[4]);
   QTest::keyClick(tree, Qt::Key_Left);
   QTest::keyClick(tree, Qt::Key_Minus);
-  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(profile).center());
-  EXPECT_TRUE(general->isExpanded());
-  EXPECT_TRUE(profile->isExpanded());
+  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(nodes[4]).center());
+  EXPECT_TRUE(nodes[0]->isExpanded() && nodes[4]->isExpanded());
 }
 
-TEST_F(TimerOptionsTest, HelpViewsHandTheFocusToTheTreeAndTabReachesTheControls) {
-  auto w = Open();
-  w->show();
-  w->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
-  const std::vector<QTreeWidgetItem*> nodes = Nodes(w->tvTOpts());
-  for (int node = 0; node < 6; ++node) {
-    w->tvTOpts()->setCurrentItem(nodes[node]);
-    QTest::mouseClick(w->helpView(PageOfNode(node))->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
-    EXPECT_EQ(QApplication::focusWidget(), w->tvTOpts()) << node;
-  }
-  w->tvTOpts()->setCurrentItem(nodes[1]);
-  w->tvTOpts()->setFocus();
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-  EXPECT_EQ(QApplication::focusWidget(), Child<QCheckBox>(*w, "cbShowProcess"));
-}
-
-// A text view starts with the I-beam, and shows a hand over a list item's
-// check mark.
+// A plain text view shows the I-beam, and a hand over a list item's check
+// mark; ours keeps the arrow.
 TEST_F(TimerOptionsTest, RichEditTextNeverShowsTheTextCursor) {
   TRichEditText view;
   view.setMarkdown("- [ ] Haken\n\n" + QString("Hilfetext\n\n").repeated(100));
@@ -193,7 +156,6 @@ TEST_F(TimerOptionsTest, RichEditTextNeverShowsTheTextCursor) {
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
   const QRect mark = view.cursorRect(QTextCursor(view.document()->begin()));
-  EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor);
   for (int x = 1; x < 60; x += 3) {
     test::MoveMouse(view.viewport(), QPoint(x, mark.center().y()));
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::ArrowCursor) << x;
@@ -204,65 +166,65 @@ TEST_F(TimerOptionsTest, RichEditTextNeverShowsTheTextCursor) {
   EXPECT_EQ(view.verticalScrollBar()->cursor().shape(), Qt::ArrowCursor);
 }
 
-// Every close writes back; read through IniFile as the runs read it.
-TEST_F(TimerOptionsTest, ClosingUnchangedRewritesTheSameValues) {
-  tree_.Write("Timer.ini", "[Options]\r\nShowProcess=0\r\nMinimized=1\r\nCriticDel=35\r\nCheckDeleteAgain=0\r\n");
-  Close(*Open());
-  EXPECT_EQ(ini_.ReadSectionValues("Options"),
-            (std::vector<std::string>{"ShowProcess=0", "Minimized=1", "CriticDel=35", "CheckDeleteAgain=0"}));
+// Every close writes the four options back as shown: unchanged values stay,
+// missing ones are the defaults, a critical share outside 1..101 is brought
+// into it; the profile's Mail is rewritten, the other profile's untouched.
+TEST_F(TimerOptionsTest, ClosingWritesTheOptionsBackAsShown) {
+  const struct {
+    const char* stored;
+    int written[4];  // CheckDeleteAgain, CriticDel, Minimized, ShowProcess
+  } cases[] = {
+      {"ShowProcess=0\r\nMinimized=1\r\nCriticDel=35\r\nCheckDeleteAgain=0\r\n", {0, 35, 1, 0}},
+      {"", {1, 20, 0, 1}},
+      {"CriticDel=0\r\n", {1, 1, 0, 1}},
+      {"CriticDel=500\r\n", {1, 101, 0, 1}},
+      {"CriticDel=-3\r\n", {1, 1, 0, 1}},
+      {"CriticDel=x\r\n", {1, 20, 0, 1}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    tree_.Write("Timer.ini", std::string("[Options]\r\n") + c.stored);
+    Close(*Open());
+    std::vector<std::string> written = ini_.ReadSectionValues("Options");
+    std::sort(written.begin(), written.end());
+    const std::vector<std::string> expected = {
+        "CheckDeleteAgain=" + std::to_string(c.written[0]), "CriticDel=" + std::to_string(c.written[1]),
+        "Minimized=" + std::to_string(c.written[2]), "ShowProcess=" + std::to_string(c.written[3])};
+    EXPECT_EQ(written, expected);
+  }
   EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", "?"), "ann@kestrovane.example");
   EXPECT_EQ(Schedule().ReadString("0000007", "Mail", "?"), "b@kestrovane.example");
-
-  tree_.Write("Timer.ini", "");
-  Close(*Open());
-  EXPECT_EQ(ini_.ReadSectionValues("Options"),
-            (std::vector<std::string>{"ShowProcess=1", "Minimized=0", "CriticDel=20", "CheckDeleteAgain=1"}));
-}
-
-TEST_F(TimerOptionsTest, CriticalShareIsShownAndWrittenWithinOneTo101) {
-  for (const auto& [stored, shown] : {std::pair{"0", 1}, {"500", 101}, {"-3", 1}, {"101", 101}, {"x", 20}}) {
-    SCOPED_TRACE(stored);
-    ini_.WriteString("Options", "CriticDel", stored);
-    auto w = Open();
-    EXPECT_EQ(Child<QSpinBox>(*w, "spKDel")->value(), shown);
-    Close(*w);
-    EXPECT_EQ(ini_.ReadInteger("Options", "CriticDel", -1), shown);
-  }
 }
 
 TEST_F(TimerOptionsTest, MailSwitchAndAddress) {
   auto w = Open();
-  Child<QCheckBox>(*w, "cbActive")->setChecked(false);
+  Active(*w)->setChecked(false);
   Close(*w);
   EXPECT_FALSE(Schedule().ValueExists(kProfile, "Mail")) << "unchecked leaves the address in place";
 
-  w = Open();
-  EXPECT_FALSE(Child<QCheckBox>(*w, "cbActive")->isChecked());
-  EXPECT_EQ(Child<QLineEdit>(*w, "teMailAdress")->text(), QString(kServiceAddress));
-  Child<QCheckBox>(*w, "cbActive")->setChecked(true);
-  Child<QLineEdit>(*w, "teMailAdress")->clear();
-  Close(*w);
-  EXPECT_TRUE(Schedule().ValueExists(kProfile, "Mail"));
-  EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", "?"), "");
-
+  // Without an address the service address is proposed; checked with an
+  // empty address, it is written empty, which the next opening shows as
+  // no address.
+  for (int opening = 0; opening < 2; ++opening) {
+    w = Open();
+    EXPECT_FALSE(Active(*w)->isChecked());
+    EXPECT_EQ(Address(*w)->text(), QString(kServiceAddress));
+    Active(*w)->setChecked(true);
+    Address(*w)->clear();
+    Close(*w);
+    EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", "?"), "");
+  }
   platform::Registry(platform::Hive::CurrentUser).DeleteKey("Software\\Vorlem");
+  EXPECT_EQ(Address(*Open())->text(), QString()) << "no registry key: the design text";
+
+  // Typing stops at 60; a longer stored address survives the close.
   w = Open();
-  EXPECT_FALSE(Child<QCheckBox>(*w, "cbActive")->isChecked()) << "an empty address is no address";
-  EXPECT_EQ(Child<QLineEdit>(*w, "teMailAdress")->text(), QString()) << "no registry key: the design text";
-}
-
-TEST_F(TimerOptionsTest, AddressTypingStopsAt60ButALongerStoredOneSurvives) {
+  QTest::keyClicks(Address(*w), QString(75, 'x'));
+  EXPECT_EQ(Address(*w)->text(), QString(60, 'x'));
   const std::string longer = std::string(70, 'a') + "@kestrovane.example";
-  auto w = Open();
-  auto* edit = Child<QLineEdit>(*w, "teMailAdress");
-  edit->clear();
-  QTest::keyClicks(edit, QString(75, 'x'));
-  EXPECT_EQ(edit->text(), QString(60, 'x'));
-  Close(*w);
-
   Schedule().WriteString(kProfile, "Mail", longer);
   w = Open();
-  EXPECT_EQ(Child<QLineEdit>(*w, "teMailAdress")->text().toStdString(), longer);
+  EXPECT_EQ(Address(*w)->text().toStdString(), longer);
   Close(*w);
   EXPECT_EQ(Schedule().ReadString(kProfile, "Mail", ""), longer);
 }
@@ -274,16 +236,14 @@ TEST_F(TimerOptionsTest, NoProfileOrAGoneOneWritesNoMail) {
   for (const char* number : {"", "0000099"}) {
     SCOPED_TRACE(number);
     auto w = Open(number);
-    EXPECT_FALSE(Child<QCheckBox>(*w, "cbActive")->isEnabled());
-    EXPECT_FALSE(Child<QLineEdit>(*w, "teMailAdress")->isEnabled());
-    EXPECT_FALSE(Child<QLabel>(*w, "tlNoProfile")->isHidden());
-    Child<QCheckBox>(*w, "cbActive")->setChecked(true);
+    EXPECT_FALSE(Active(*w)->isEnabled() || Address(*w)->isEnabled());
+    EXPECT_FALSE(w->findChild<QLabel*>("tlNoProfile")->isHidden());
+    Active(*w)->setChecked(true);
     Close(*w);
     EXPECT_EQ(tree_.Read("Profile/Timer.dat"), before);
   }
-
   auto w = Open();
-  EXPECT_TRUE(Child<QLabel>(*w, "tlNoProfile")->isHidden());
+  EXPECT_TRUE(w->findChild<QLabel*>("tlNoProfile")->isHidden());
   Schedule().EraseSection(kProfile);  // the editor removes the profile meanwhile
   Close(*w);
   EXPECT_EQ(Schedule().ReadSections(), std::vector<std::string>{"0000007"});

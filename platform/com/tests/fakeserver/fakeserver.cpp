@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <new>
 #include <string>
 
+#include "platform/com/classfactory.h"
 #include "platform/com/comrt.h"
 #include "platform/com/errorinfo.h"
 #include "platform/registry.h"
@@ -19,7 +19,7 @@ using kv::test::IID_IFake;
 namespace {
 
 std::atomic<int> g_objects{0};
-std::atomic<int> g_locks{0};
+std::atomic<int32_t> g_locks{0};
 
 class FakeObj final : public IFake {
  public:
@@ -59,35 +59,7 @@ class FakeObj final : public IFake {
   int32_t value_ = 0;
 };
 
-class FakeFactory final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (!(iid == IID_IUnknown || iid == IID_IClassFactory)) return E_NOINTERFACE;
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    FakeObj* obj = new (std::nothrow) FakeObj;
-    if (!obj) return E_OUTOFMEMORY;
-    obj->AddRef();
-    HRESULT hr = obj->QueryInterface(iid, object);
-    obj->Release();
-    return hr;
-  }
-  HRESULT LockServer(BOOL lock) override {
-    lock ? ++g_locks : --g_locks;
-    return S_OK;
-  }
-};
-
-FakeFactory g_factory;
+TStaticClassFactory g_factory(CreateComObject<FakeObj>, &g_locks);
 
 std::string OwnPath() {
   Dl_info info{};
@@ -98,10 +70,7 @@ std::string OwnPath() {
 }  // namespace
 
 extern "C" HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (!(clsid == CLSID_FakeObj)) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(iid, object);
+  return g_factory.GetClassObject(CLSID_FakeObj, clsid, iid, object);
 }
 
 extern "C" HRESULT DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
