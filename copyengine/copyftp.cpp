@@ -150,6 +150,7 @@ TCopyFtp::TCopyFtp(TFTPReadWriter& states, std::string logFolder)
 }
 
 TCopyFtp::~TCopyFtp() {
+  SettleLateReply();
   if (ftp_.Connected() && !ftp_.Busy()) ftp_.Logout();
 }
 
@@ -219,18 +220,26 @@ bool TCopyFtp::WaitForFtp(const std::function<bool()>& ended) {
 }
 
 FtpStep TCopyFtp::Await(Awaited awaited, const std::function<void()>& start) {
+  SettleLateReply();
   awaited_ = awaited;
   ended_ = failed_ = false;
   errorText_.clear();
   refusal_.clear();
-  starting_ = true;
-  start();
-  starting_ = false;
+  // A client still busy with a command whose reply is due refuses this one;
+  // its busy state is that command's, so it tells nothing about this one.
+  const bool wasBusy = ftp_.Busy();
+  if (!wasBusy) {
+    starting_ = true;
+    start();
+    starting_ = false;
+  }
   // Nothing began (refused, or a name the client does not send): no event
   // will come.
-  if (!ended_ && !ftp_.Busy()) {
+  if (wasBusy || !refusal_.empty() || (!ended_ && !ftp_.Busy())) {
     awaited_ = Awaited::None;
-    return {false, refusal_.empty() ? "Der FTP-Befehl wurde nicht gesendet." : refusal_};
+    if (wasBusy) return {false, "Der FTP-Client ist noch mit einem Befehl beschäftigt."};
+    if (!refusal_.empty()) return {false, refusal_};
+    return {false, errorText_.empty() ? "Der FTP-Befehl wurde nicht gesendet." : errorText_};
   }
   const bool ended = WaitForFtp([this] { return ended_; });
   awaited_ = Awaited::None;
@@ -363,15 +372,24 @@ void TCopyFtp::ShowProgressIn(TtfCopy* window, int64_t divisor) {
 }
 
 platform::DosDateTime TCopyFtp::GetFtpFileTime(std::string_view name, std::string_view listingDate) {
+  SettleLateReply();
   mdtm_.reset();
   replied_ = false;
   Await(Awaited::Reply, [&] {
     ftp_.SendCommand("MDTM " + std::string(name), [this](const std::string& reply) { OnMdtmReply(reply); });
   });
   // The command is over only once its reply came; a client that still waits
-  // for one stays busy, or the next command would take that reply.
+  // for one stays busy, or the next command would take that reply. It is
+  // ended when the reply has come (SettleLateReply).
   if (replied_ && ftp_.Busy()) ftp_.ClearBusy();
+  replyDue_ = !replied_ && ftp_.Busy();
   return platform::DosFromCivil(mdtm_ ? *mdtm_ : TimeOfListingDate(listingDate));
+}
+
+void TCopyFtp::SettleLateReply() {
+  if (!replyDue_ || !replied_) return;
+  replyDue_ = false;
+  if (ftp_.Busy()) ftp_.ClearBusy();
 }
 
 // --- Uploads that replace ------------------------------------------------------------------

@@ -167,6 +167,8 @@ class TCopyFtp final : public IFtpLogTransfer {
   bool WaitForFtp(const std::function<bool()>& ended);
   std::string UnusedTempName() const;
   void RemoveQuietly(std::string_view name);
+  // Ends the command whose reply came after its wait was given up.
+  void SettleLateReply();
   FtpUpload RenameOnto(const std::string& temp, std::string_view name, bool nameTaken);
 
   void OnFtpErrorEvent(FtpError error, const std::string& text);
@@ -192,6 +194,7 @@ class TCopyFtp final : public IFtpLogTransfer {
   std::string refusal_;
   std::optional<platform::CivilTime> mdtm_;
   bool replied_ = false;
+  bool replyDue_ = false;  // a command's wait ended before its reply came
 
   bool inTransfer_ = false;  // a file moves: progress reports are its bytes
   TtfCopy* progressWindow_ = nullptr;

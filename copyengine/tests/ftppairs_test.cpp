@@ -5,12 +5,17 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <ctime>
+#include <thread>
 
+#include "copyengine/copyftp.h"
 #include "copyengine/copyobj.h"
 #include "copyengine/ftpreadwriter.h"
 #include "copyengine/tests/fake_windows.h"
 #include "copyengine/tests/ftppair_env.h"
+#include "platform/msgloop.h"
 #include "testsupport/ftprelay.h"
 
 namespace kv {
@@ -282,6 +287,45 @@ TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
   EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
   EXPECT_EQ(env.tree.Read("loc/dl.txt"), "local old");
   EXPECT_EQ(env.Entries("loc"), (std::vector<std::string>{"dl.txt"}));
+}
+
+// --- The engine's session on its own ------------------------------------------------------
+
+// A cancel ends the wait for MDTM before its reply: the client still awaits
+// it and refuses other commands at once until it came, then takes them
+// again.
+TEST(CopyFtpTest, AReplyStillAwaitedKeepsTheClientBusyUntilItCame) {
+  FtpPairEnv env(2);
+  env.tree.Write("srv/x.txt", "x");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  // MDTM reaches the server only once the test lets it.
+  std::atomic<bool> release{false};
+  FtpRelay relay(static_cast<uint16_t>(server.port()), FtpRelayRule{.command = "MDTM", .before = [&release] {
+                   AbortFlag().Request();
+                   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                   while (!release && std::chrono::steady_clock::now() < end)
+                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                 }});
+  TFTPReadWriter states;
+  TCopyFtp ftp(states, env.tree.WinFolder("work/FTPLog"));
+  ASSERT_TRUE(ftp.ConnectFtp({.host = "127.0.0.1", .port = relay.Port(), .user = server.user(), .password = server.password()},
+                             false));
+  (void)ftp.GetFtpFileTime("x.txt", "");
+  ASSERT_TRUE(relay.Fired());
+  AbortFlag().Clear();
+  ProcessCopyMessages();
+  EXPECT_TRUE(ftp.Client().Busy());
+  EXPECT_FALSE(ftp.RefreshListing());  // refused at once, not waited for
+  release = true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool listed = false;
+  while (!listed && std::chrono::steady_clock::now() < deadline) {
+    platform::MessageLoop::Current().WaitMessage(10);
+    ProcessCopyMessages();
+    listed = ftp.RefreshListing().ok;
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_TRUE(ftp.Listed("x.txt"));
 }
 
 // --- A server that stops answering or dies in a transfer -------------------------------------
