@@ -195,7 +195,11 @@ void TCopyFtp::OnFtpDoneEvent(Awaited event) {
 void TCopyFtp::OnDirectoryChangedEvent() { OnFtpDoneEvent(Awaited::DirectoryChanged); }
 
 void TCopyFtp::OnFtpInfoEvent(FtpInfo info, const std::string& text) {
-  if (starting_ && (info == ftpInfoNotConnected || info == ftpInfoBusy)) refusal_ = text;
+  if (starting_ && (info == ftpInfoNotConnected || info == ftpInfoBusy)) {
+    refusal_ = !text.empty() ? text
+               : info == ftpInfoBusy ? "Der FTP-Client ist noch mit einem Befehl beschäftigt."
+                                     : "Keine Verbindung zum FTP-Server.";
+  }
   if (info == ftpInfoProgress && progressWindow_ && inTransfer_) {
     progressWindow_->SetBarPosition(CopyBar::pgFile, static_cast<int32_t>(ftp_.BytesTransferred() / progressDivisor_));
   }
@@ -225,19 +229,14 @@ FtpStep TCopyFtp::Await(Awaited awaited, const std::function<void()>& start) {
   ended_ = failed_ = false;
   errorText_.clear();
   refusal_.clear();
-  // A client still busy with a command whose reply is due refuses this one;
-  // its busy state is that command's, so it tells nothing about this one.
-  const bool wasBusy = ftp_.Busy();
-  if (!wasBusy) {
-    starting_ = true;
-    start();
-    starting_ = false;
-  }
+  starting_ = true;
+  start();
+  starting_ = false;
   // Nothing began (refused, or a name the client does not send): no event
-  // will come.
-  if (wasBusy || !refusal_.empty() || (!ended_ && !ftp_.Busy())) {
+  // will come. A client refusing because a command of before still awaits
+  // its reply stays busy, so its refusal is what tells.
+  if (!refusal_.empty() || (!ended_ && !ftp_.Busy())) {
     awaited_ = Awaited::None;
-    if (wasBusy) return {false, "Der FTP-Client ist noch mit einem Befehl beschäftigt."};
     if (!refusal_.empty()) return {false, refusal_};
     return {false, errorText_.empty() ? "Der FTP-Befehl wurde nicht gesendet." : errorText_};
   }

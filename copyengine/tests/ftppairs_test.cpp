@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <thread>
 
 #include "copyengine/copyftp.h"
@@ -349,14 +350,40 @@ class FtpPairTransferFault : public testing::TestWithParam<TransferFault> {};
 INSTANTIATE_TEST_SUITE_P(Server, FtpPairTransferFault, testing::ValuesIn(kTransferFaults),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Acts once, when the file bar of the named file first moves.
-ScopedFakeCopyWindow::OnPublish InTransferOf(const std::string& name, bool& done, const std::function<void()>& act) {
-  return [&done, name, act](const CopyWindowSnapshot& s, const platform::HandlerRef&) {
-    if (done || s.bar(CopyBar::pgFile).position == 0 || !s.label(CopyLabel::tlSrc).path.ends_with(name)) return;
-    done = true;
-    act();
-  };
-}
+// Acts once, from a thread of its own, as soon as a temporary file of the
+// system's in the folder has grown to 1 MiB: the transfer is under way and
+// far from its end, whatever the engine's thread is doing.
+class Midway {
+ public:
+  Midway(std::string folder, std::function<void()> act)
+      : folder_(std::move(folder)), act_(std::move(act)), thread_([this] { Watch(); }) {}
+  ~Midway() { Join(); }
+  // Ends the watch once act is done; whether it ran.
+  bool Join() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return struck_;
+  }
+
+ private:
+  void Watch() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!stop_ && !struck_ && std::chrono::steady_clock::now() < end) {
+      std::error_code error;
+      for (const auto& e : std::filesystem::directory_iterator(folder_, error)) {
+        if (!platform::IsSystemTempName(e.path().filename().string()) || e.file_size(error) < (1 << 20)) continue;
+        act_();
+        struck_ = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  std::string folder_;
+  std::function<void()> act_;
+  std::atomic<bool> stop_{false}, struck_{false};
+  std::thread thread_;
+};
 
 TEST_P(FtpPairTransferFault, KeepsTheOldFileOnBothSides) {
   const TransferFault& fault = GetParam();
@@ -367,14 +394,13 @@ TEST_P(FtpPairTransferFault, KeepsTheOldFileOnBothSides) {
   KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
   env.Use(server);
   const auto before = env.Digests();
-  bool struck = false;
-  ScopedFakeCopyWindow window(InTransferOf("big.bin", struck, [&] {
+  EngineCall call = env.Call({env.Both(), env.Copy("big.bin", kBigFile, fault.upload, true)});
+  Midway midway(env.tree.Posix(fault.upload ? "srv" : "loc"), [&] {
     if (fault.signal == SIGKILL) server.Stop();
     else server.Signal(fault.signal);
-  }));
-  EngineCall call = env.Call({env.Both(), env.Copy("big.bin", kBigFile, fault.upload, true)});
-  call.hidden = false;
+  });
   ASSERT_EQ(RunInProcess(call), 0);
+  const bool struck = midway.Join();
   server.Signal(SIGCONT);
   ASSERT_TRUE(struck) << "the transfer ended before the server was stopped";
   EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
@@ -392,18 +418,26 @@ TEST(FtpPairCancel, EndsTheRunInAStalledTransferAndKeepsTheOldFile) {
   KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
   env.Use(server);
   const auto before = env.Digests();
-  bool stopped = false;
+  // Once the server stopped, the window's next report (its clock) brings
+  // the user's click.
+  std::atomic<bool> stopped{false};
+  bool clicked = false;
   ScopedFakeCopyWindow window({}, true);
-  window.onPublish = InTransferOf("big.bin", stopped, [&] {
-    server.Signal(SIGSTOP);
-    window.Post(kCopyMsgAbortClick);
-  });
+  window.onPublish = [&](const CopyWindowSnapshot&, const platform::HandlerRef& model) {
+    if (!stopped || std::exchange(clicked, true)) return;
+    model.Post(kCopyMsgAbortClick);
+  };
   EngineCall call = env.Call(
       {env.Both(), env.Copy("first.txt", 1, false), env.Copy("big.bin", kBigFile, false, true), env.Copy("up.txt", 1, true)});
   call.hidden = false;
+  Midway midway(env.tree.Posix("loc"), [&] {
+    server.Signal(SIGSTOP);
+    stopped = true;
+  });
   ASSERT_EQ(RunInProcess(call), 0);
+  midway.Join();
   server.Signal(SIGCONT);
-  ASSERT_TRUE(stopped);
+  ASSERT_TRUE(clicked);
   // The cancelled item has no record, and nothing after it was begun.
   EXPECT_EQ(env.Statuses(), (Statuses{0, 1}));
   EXPECT_TRUE(env.Ptk().trailer);
