@@ -108,7 +108,7 @@ void DropProtocol(TJobRun& run, const TPtkTrailer& trailer) {
 }
 
 void CloseProtocol(TJobRun& run) {
-  CheckDelFolders(*run.files.protocol);
+  CheckDelFolders(run);
   const TPtkTrailer trailer = MakeTrailer(run);
   // Nothing happened that the protocol would tell.
   if (OnlyRecordReportsNothing(*run.files.protocol)) return DropProtocol(run, trailer);

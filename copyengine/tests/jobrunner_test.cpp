@@ -18,6 +18,7 @@
 #include "copyengine/tests/engine_fixture.h"
 #include "copyengine/tests/fake_windows.h"
 #include "platform/inifile.h"
+#include "platform/program.h"
 #include "platform/volumes.h"
 #include "testsupport/acl.h"
 #include "testsupport/goldenrecords.h"
@@ -246,6 +247,14 @@ TEST(JobRecords, EveryJobLeavesItsRecords) {
          EXPECT_FALSE(e.tree.Exists("src/old") || e.tree.Exists("dst/old"));
          EXPECT_EQ(e.tree.Read("dst/new/n.txt"), "n");
        }},
+      {"folders that held a file deleted later go at the end of the run",
+       [](JobEnv& e, EngineCall&) {
+         e.File("dst/outer/inner/x.txt", "x");
+         e.Job({e.Folder("outer", kFolderOnlyDest, 2), e.Folder("outer/inner", kFolderOnlyDest, 2),
+                e.OnlyOnDest("x.txt", 0, 0, 2)});
+       },
+       {{1, kFoldersDeleted}, {1, kFoldersDeleted}, {1, kFilesDeleted}},
+       [](JobEnv& e) { EXPECT_FALSE(e.tree.Exists("dst/outer")); }},
       {"a folder only in the source, copied",
        [](JobEnv& e, EngineCall&) { e.tree.Mkdir("src/s1"), e.Job({e.Folder("s1", kFolderOnlySource, 1)}); },
        {{1, kFoldersCreated}}, [](JobEnv& e) { EXPECT_TRUE(e.tree.Exists("dst/s1")); }},
@@ -445,6 +454,26 @@ TEST_F(JobTest, AFileChangedSinceTheListWasBuiltIsNotCopied) {
       EXPECT_EQ(tree.Read("dst/f.txt"), "12345");
     }
   }
+}
+
+// The external log after the protocol's trailer, its trace beside the
+// program: a copy done from side 1, one refused from side 2.
+TEST_F(JobTest, TheExternalLogFollowsTheOldLinesAndIsTraced) {
+  tree.Write("logs/ext.log", "alt\r\n");
+  File("dst/b.txt", "changed");
+  Job({Both(), CopyToDest("a.txt", File("src/a.txt", "aaa"), 3), OnlyOnDest("b.txt", DosOf(2024, 3, 1, 8, 0, 0), 2)});
+  TCopyObj* obj = new TCopyObj;
+  obj->AddRef();
+  obj->Set_ExtLog(tree.Win("logs/ext.log").c_str());
+  obj->Set_ExtTrenn(";");
+  EXPECT_EQ(DriveCopyObject(*obj, Call()), S_OK);
+  obj->Release();
+  const std::string log = tree.Read("logs/ext.log");
+  EXPECT_EQ(log.substr(0, 6), "alt\r\n[");
+  EXPECT_EQ(log.substr(log.find("]\r\n") + 3),
+            "1;" + Src() + "a.txt;" + Dst() + "a.txt;1;\r\n2;" + Src() + "b.txt;" + Dst() + "b.txt;2;\r\n");
+  EXPECT_EQ(platform::IniFile(platform::ProgramFolder() + "ExtPtk.log").ReadString("Protokoll des externen Logfiles", "3", ""),
+            "PARAMETER Externe Logdatei: " + tree.Win("logs/ext.log"));
 }
 
 // --- Deletions ---------------------------------------------------------------------------

@@ -3,19 +3,15 @@
 // TtfCompOldStamp is what the merge talks to on its own thread; the widget
 // lives on the window thread and only shows the folder pair it is sent. The
 // user cannot close it: it goes when the merge ends.
-#include <QWidget>
-
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "copyengine/oldstamp.h"
+#include "copyengine/windows/folderwindow.h"
 #include "platform/gui/remotewidget.h"
 #include "platform/ui/snapshot.h"
-
-class QCloseEvent;
-class QLabel;
 
 namespace kv {
 
@@ -28,23 +24,13 @@ struct CompOldStampSnapshot {
 };
 using CompOldStampChannel = platform::ui::SnapshotChannel<CompOldStampSnapshot>;
 
-class TtfCompOldStampWidget : public QWidget {
+class TtfCompOldStampWidget : public TFolderWindow {
  public:
   // Laid out for 96 dpi and scaled for dpi (the screen's when not given).
   explicit TtfCompOldStampWidget(std::optional<int> dpi = std::nullopt);
 
   // ShowFolders on the window side: both paths shortened to fit.
-  void Apply(const CompOldStampSnapshot& snapshot);
-  QLabel* label(const char* name) const;
-  // Width a folder is shortened to: client width - the label's left - 5.
-  int folderWidth() const;
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-
- private:
-  QLabel* tlSrcFldr_ = nullptr;
-  QLabel* tlDestFldr_ = nullptr;
+  void Apply(const CompOldStampSnapshot& snapshot) { ShowFolders(snapshot.sourceFolder, snapshot.destFolder); }
 };
 
 class TtfCompOldStamp : public IOldStampMergeView {

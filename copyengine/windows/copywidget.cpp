@@ -14,6 +14,7 @@
 
 #include "copyengine/filecopy.h"
 #include "copyengine/windows/compoldstamp.h"
+#include "copyengine/windows/delfldrcheckwidget.h"
 #include "platform/gui/geometry.h"
 #include "platform/gui/remotewidget.h"
 #include "platform/ui/question.h"
@@ -171,6 +172,7 @@ class CopyWindowView : public ICopyWindowView {
 
 void InstallCopyWindow() {
   InstallCompOldStampWindow();
+  InstallDelFldrCheckWindow();
   SetCopyWindowViewFactory(
       [](const CopyWindowLink& link) -> std::unique_ptr<ICopyWindowView> { return std::make_unique<CopyWindowView>(link); });
 }

@@ -54,9 +54,10 @@ class TtfCopyWidget : public QWidget {
   TMFtpMessengerWidget* MFtpMessenger1_ = nullptr;
 };
 
-// Makes every TtfCopy that is not hidden show a TtfCopyWidget, and every
-// merge of old timestamps a TtfCompOldStamp. Called once by the program that
-// has a window thread, before any job runs.
+// Makes every TtfCopy that is not hidden show a TtfCopyWidget, every merge
+// of old timestamps a TtfCompOldStamp and every folder check a
+// TtfDelFldrCheckWidget. Called once by the program that has a window
+// thread, before any job runs.
 void InstallCopyWindow();
 
 }  // namespace kv

@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "copyengine/delfldrcheck.h"
 #include "platform/files.h"
 #include "platform/msgloop.h"
 #include "testsupport/fixtures.h"
@@ -116,14 +117,17 @@ TEST(CompOldStamp, HiddenMergeShowsNothingAndReportsTheFolders) {
   EXPECT_EQ(FindWindow(), nullptr);
 }
 
-// The copy window's installation gives the engine's merges this window too.
+// The copy window's installation gives the engine's merges this window too,
+// and its folder checks theirs.
 TEST(CompOldStamp, InstalledWithTheCopyWindowForMergesThatAreNotHidden) {
   InstallCopyWindow();
   const std::unique_ptr<IOldStampMergeView> shown = CreateOldStampMergeView(false);
   EXPECT_NE(dynamic_cast<TtfCompOldStamp*>(shown.get()), nullptr);
   EXPECT_EQ(CreateOldStampMergeView(true), nullptr);
+  EXPECT_TRUE(TtfDelFldrCheck().HasView());
   SetCopyWindowViewFactory({});
   SetOldStampMergeViewFactory({});
+  SetDelFldrCheckViewFactory({});
   EXPECT_EQ(CreateOldStampMergeView(false), nullptr);
 }
 
