@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "ftp/ftp.h"
+#include "ftp/ftpcache.h"
 #include "ftp/tests/ftpprobe.h"
 #include "ftp/tests/servertree.h"
 #include "testsupport/ftpserver.h"
@@ -198,6 +200,82 @@ TEST_P(ServerTransfer, FolderCommandsChangeTheServer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ServerTransfer, testing::ValuesIn(AllModes()), ModeName);
+
+// ---- The listing cache -------------------------------------------------------------------
+
+class ListingCache : public ServerSession {
+ protected:
+  // The names in the folder's cached file list; none without a whole file.
+  std::optional<std::set<std::string>> CachedNames(std::string_view relative) const {
+    TMFtpFileInfoList files;
+    if (!LoadCacheFile(GetCacheFileName(server_->host(), server_->user(), Remote(relative), server_->port(), false),
+                       files, 0))
+      return std::nullopt;
+    std::set<std::string> names;
+    for (int32_t i = 0; i < files.Count(); ++i) names.insert(files.Item(i).name);
+    return names;
+  }
+};
+
+// A folder listed again and again is cached as its last listing showed it,
+// however the client leaves it; a folder it removed is not cached at all.
+TEST_P(ListingCache, AFolderIsCachedAsItsLastListingShowedIt) {
+  using Names = std::optional<std::set<std::string>>;
+  const Names both = std::set<std::string>{"first.txt", "second.txt"};
+  struct Way {
+    const char* name;
+    bool cache;
+    std::function<void(TMFtp&, FtpProbe&)> leave;
+    Names cached;
+  };
+  const Way ways[] = {
+      {"ends, with the cache on for its first listing", true, [](TMFtp&, FtpProbe&) {}, both},
+      {"lists another folder", false,
+       [&](TMFtp& ftp, FtpProbe& probe) {
+         ASSERT_TRUE(probe.Run([&] { ftp.ChangeDirectory(Remote("")); }, "changed"));
+         ASSERT_TRUE(probe.Run([&] { ftp.List(); }, "listed"));
+         EXPECT_EQ(CachedNames("a"), both);
+       },
+       both},
+      {"ends", false, [](TMFtp&, FtpProbe&) {}, both},
+      {"removes the folder", false,
+       [&](TMFtp& ftp, FtpProbe& probe) {
+         fs::remove(tree_.Posix("srv/a/first.txt"));
+         fs::remove(tree_.Posix("srv/a/second.txt"));
+         ASSERT_TRUE(probe.Run([&] { ftp.ChangeDirectory(Remote("")); }, "changed"));
+         ASSERT_TRUE(probe.Run([&] { ftp.RemoveDirectory("a"); }, "removed"));
+       },
+       std::nullopt},
+  };
+  StartServer();
+  if (server_->skipped()) GTEST_SKIP() << server_->skipReason();
+  ASSERT_TRUE(server_->running()) << server_->error();
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    fs::remove_all(tree_.Posix("cache"));
+    tree_.Write("srv/a/first.txt", "1");
+    {
+      TMFtp ftp;
+      FtpProbe probe(ftp);
+      AimAt(ftp, *server_);
+      ftp.Passive = true;
+      ftp.Cache = way.cache;
+      ASSERT_TRUE(probe.Run([&] { ftp.Login(); }, "loggedin"));
+      ASSERT_TRUE(probe.Run([&] { ftp.ChangeDirectory(Remote("a")); }, "changed"));
+      ASSERT_TRUE(probe.Run([&] { ftp.List(); }, "listed"));
+      if (way.cache) {
+        EXPECT_EQ(CachedNames("a"), std::set<std::string>{"first.txt"});
+      }
+      tree_.Write("srv/a/second.txt", "2");
+      ftp.Cache = false;
+      ASSERT_TRUE(probe.Run([&] { ftp.List(); }, "listed"));
+      way.leave(ftp, probe);
+    }
+    EXPECT_EQ(CachedNames("a"), way.cached);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pyftpdlib, ListingCache, testing::Values(Mode{FtpServerKind::Pyftpdlib, true}), ModeName);
 
 // ---- Resuming beyond 4 GiB ----------------------------------------------------------------
 
