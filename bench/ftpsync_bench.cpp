@@ -220,48 +220,45 @@ int main(int argc, char** argv) {
     // A run of one tool: into a fresh folder below parent (local, or on the
     // server), as a first synchronisation (no record of remote file states
     // from the runs before); its result checked and then removed.
-    int runNumber = 0;
+    using Digests = std::map<std::string, std::string>;
     using Start = std::function<ChildRun(const fs::path& target, const std::string& remoteTarget)>;
-    const auto measured = [&](const std::string& name, const fs::path& parent,
-                              const std::map<std::string, std::string>& expected, Start start) {
-      return [&, name, parent, start] {
+    int runNumber = 0;
+    const auto runner = [&](const std::string& name, const fs::path& parent, const Digests* expected, Start start) {
+      return kv::bench::Runner{name, "", [&, name, parent, expected, start] {
         fs::remove(srv / "kvftp.log");
         fs::remove_all(work / "FTPLog");
         const fs::path target = parent / ("run" + std::to_string(++runNumber));
         fs::create_directories(target);
         const ChildRun run = start(target, server.RemotePath(fs::relative(target, srv).string()));
-        if (TreeDigests(target) != expected) throw std::runtime_error(name + ": " + target.string() + " differs from its source");
+        if (TreeDigests(target) != *expected) throw std::runtime_error(name + ": " + target.string() + " differs from its source");
         fs::remove_all(target);
         return kv::bench::Measured{run.seconds, run.peakKiB, {}};
-      };
+      }, {}};
     };
     const auto engine = [&](const fs::path& local, const std::string& remote, const std::vector<JobFolder>& f, bool up) {
       return kv::bench::RunChild([&](int) { _exit(EngineRun(work, server).Run(local, remote, f, up)); });
     };
     const auto lftp = [&](const std::string& command) { return kv::bench::RunTool({"lftp", "-c", open + command}); };
-    const auto runner = [&](const std::string& name, const fs::path& parent,
-                            const std::map<std::string, std::string>& expected, Start start) {
-      return kv::bench::Runner{name, "", measured(name, parent, expected, std::move(start)), {}};
-    };
-    // Pairs of lftp and the engine on the same job, alternating run by run.
-    std::vector<std::vector<kv::bench::Runner>> pairs = {
-        {runner("lftp mirror -R", srv / "up", smallDigests,
-                [&](const fs::path&, const std::string& to) { return lftp("mirror -R " + (loc / "tree").string() + " " + to); }),
-         runner("engine upload", srv / "up", smallDigests,
-                [&](const fs::path&, const std::string& to) { return engine(loc / "tree", to, smallFolders, true); })},
-        {runner("lftp mirror", loc / "down", smallDigests,
-                [&](const fs::path& to, const std::string&) { return lftp("mirror " + server.RemotePath("tree") + " " + to.string()); }),
-         runner("engine download", loc / "down", smallDigests,
-                [&](const fs::path& to, const std::string&) { return engine(to, server.RemotePath("tree"), smallFolders, false); })},
-        {runner("lftp mirror -R big", srv / "bigup", bigDigests,
-                [&](const fs::path&, const std::string& to) { return lftp("mirror -R " + (loc / "big").string() + " " + to); }),
-         runner("engine upload big", srv / "bigup", bigDigests,
-                [&](const fs::path&, const std::string& to) { return engine(loc / "big", to, bigFolders, true); })},
-        {runner("lftp mirror big", loc / "bigdown", bigDigests,
-                [&](const fs::path& to, const std::string&) { return lftp("mirror " + server.RemotePath("big") + " " + to.string()); }),
-         runner("engine download big", loc / "bigdown", bigDigests,
-                [&](const fs::path& to, const std::string&) { return engine(to, server.RemotePath("big"), bigFolders, false); })},
-    };
+    // Pairs of lftp and the engine on the same job, alternating run by run:
+    // the small files up and down, then the large one.
+    std::vector<std::vector<kv::bench::Runner>> pairs;
+    for (const bool big : {false, true}) {
+      for (const bool up : {true, false}) {
+        const std::string tree = big ? "big" : "tree", suffix = big ? " big" : "";
+        const fs::path parent = up ? srv / (tree + "-up") : loc / (tree + "-down");
+        const Digests* digests = big ? &bigDigests : &smallDigests;
+        const std::vector<JobFolder>* folders = big ? &bigFolders : &smallFolders;
+        const std::string from = up ? (loc / tree).string() : server.RemotePath(tree);
+        pairs.push_back({runner((up ? "lftp mirror -R" : "lftp mirror") + suffix, parent, digests,
+                                [&, up, from](const fs::path& to, const std::string& remoteTo) {
+                                  return lftp((up ? "mirror -R " : "mirror ") + from + " " + (up ? remoteTo : to.string()));
+                                }),
+                         runner((up ? "engine upload" : "engine download") + suffix, parent, digests,
+                                [&, up, from, folders](const fs::path& to, const std::string& remoteTo) {
+                                  return up ? engine(from, remoteTo, *folders, true) : engine(to, from, *folders, false);
+                                })});
+      }
+    }
     for (std::vector<kv::bench::Runner>& pair : pairs) {
       std::erase_if(pair, [&](const kv::bench::Runner& r) { return r.name.find(options.only) == std::string::npos; });
       kv::bench::RunRounds(pair, options.rounds);
