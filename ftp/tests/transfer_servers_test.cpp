@@ -63,8 +63,9 @@ class ServerSession : public testing::TestWithParam<Mode> {
   }
   std::string Remote(std::string_view relative) const { return server_->RemotePath(relative); }
   // Runs one operation to its end and expects it to end without an error.
+  // The deadline only catches a hang: 5 GB take long on a busy machine.
   void Expect(const std::function<void()>& start, const std::string& event) {
-    ASSERT_TRUE(probe_.Run(start, event)) << event;
+    ASSERT_TRUE(probe_.Run(start, event, std::chrono::minutes(10))) << event;
     EXPECT_TRUE(probe_.errorTexts.empty()) << event << ": " << probe_.events.front() << " " << probe_.errorTexts.front();
     EXPECT_EQ(probe_.events.back(), event);
   }
