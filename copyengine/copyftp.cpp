@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kWaitSliceMs = 10;
 constexpr std::string_view kTextCancelled = "Der Vorgang wurde abgebrochen.";
+constexpr std::string_view kTextPathRefused = "Der Ordnername kann auf dem FTP-Server nicht verwendet werden!";
 constexpr std::string_view kTextNotListed = "Die Datei steht nach der Übertragung nicht im Verzeichnis des Servers.";
 
 uint16_t PortOf(const TFtpSite& site) { return site.PortNumber() == 0 ? 21 : site.PortNumber(); }
@@ -87,14 +88,16 @@ CivilTime TimeOfListingDate(std::string_view text) {
   return IsCalendarTime(c) ? c : unknown;
 }
 
-}  // namespace
-
+// The seconds the client waits for a server when KESTROVANE_FTP_TIMEOUT
+// holds a number from 1 to 3600; none: the client's own.
 std::optional<int> FtpTimeOutOverride() {
   const char* text = std::getenv("KESTROVANE_FTP_TIMEOUT");
   const int seconds = text ? platform::StrToIntDef(text, 0) : 0;
   if (seconds < 1 || seconds > 3600) return std::nullopt;
   return seconds;
 }
+
+}  // namespace
 
 int64_t FtpListedSize(const MFtpFileInfo& entry) {
   const std::string& text = entry.size;
@@ -123,9 +126,18 @@ std::string FtpServerPath(std::string_view ftpPath) {
   return path;
 }
 
+namespace {
+
+// Text that can go into a command line: no line break or NUL.
+bool IsFtpArgument(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+}  // namespace
+
 bool IsFtpFileName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of(std::string_view("/\\\r\n\0", 5)) == std::string_view::npos;
+  return !name.empty() && name != "." && name != ".." && IsFtpArgument(name) &&
+         name.find_first_of("/\\") == std::string_view::npos;
 }
 
 TCopyFtp::TCopyFtp(TFTPReadWriter& states, std::string logFolder)
@@ -138,6 +150,7 @@ TCopyFtp::TCopyFtp(TFTPReadWriter& states, std::string logFolder)
 }
 
 TCopyFtp::~TCopyFtp() {
+  SettleLateReply();
   if (ftp_.Connected() && !ftp_.Busy()) ftp_.Logout();
 }
 
@@ -207,18 +220,26 @@ bool TCopyFtp::WaitForFtp(const std::function<bool()>& ended) {
 }
 
 FtpStep TCopyFtp::Await(Awaited awaited, const std::function<void()>& start) {
+  SettleLateReply();
   awaited_ = awaited;
   ended_ = failed_ = false;
   errorText_.clear();
   refusal_.clear();
-  starting_ = true;
-  start();
-  starting_ = false;
+  // A client still busy with a command whose reply is due refuses this one;
+  // its busy state is that command's, so it tells nothing about this one.
+  const bool wasBusy = ftp_.Busy();
+  if (!wasBusy) {
+    starting_ = true;
+    start();
+    starting_ = false;
+  }
   // Nothing began (refused, or a name the client does not send): no event
   // will come.
-  if (!ended_ && !ftp_.Busy()) {
+  if (wasBusy || !refusal_.empty() || (!ended_ && !ftp_.Busy())) {
     awaited_ = Awaited::None;
-    return {false, refusal_.empty() ? "Der FTP-Befehl wurde nicht gesendet." : refusal_};
+    if (wasBusy) return {false, "Der FTP-Client ist noch mit einem Befehl beschäftigt."};
+    if (!refusal_.empty()) return {false, refusal_};
+    return {false, errorText_.empty() ? "Der FTP-Befehl wurde nicht gesendet." : errorText_};
   }
   const bool ended = WaitForFtp([this] { return ended_; });
   awaited_ = Awaited::None;
@@ -288,6 +309,7 @@ bool TCopyFtp::ConnectFtp(const TFtpSite& site, bool loadLog) {
 
 FtpStep TCopyFtp::ChangeFtpFolder(std::string_view ftpPath) {
   const std::string path = FtpServerPath(ftpPath);
+  if (!IsFtpArgument(path)) return {false, std::string(kTextPathRefused)};
   if (LoggedIn() && ftp_.Directory() == path) return {true, {}};
   FtpStep step = Await(Awaited::DirectoryChanged, [&] { ftp_.ChangeDirectory(path); });
   if (step && ftp_.Directory().empty()) step = {false, "Der Server nennt kein Verzeichnis."};
@@ -321,6 +343,7 @@ std::optional<MFtpFileInfo> TCopyFtp::Listed(std::string_view name) const {
 // --- Single operations -------------------------------------------------------------------
 
 FtpStep TCopyFtp::CreateDirectory(std::string_view path) {
+  if (!IsFtpArgument(path)) return {false, std::string(kTextPathRefused)};
   return Await(Awaited::DirectoryCreated, [&] { ftp_.CreateDirectory(path); });
 }
 
@@ -349,15 +372,24 @@ void TCopyFtp::ShowProgressIn(TtfCopy* window, int64_t divisor) {
 }
 
 platform::DosDateTime TCopyFtp::GetFtpFileTime(std::string_view name, std::string_view listingDate) {
+  SettleLateReply();
   mdtm_.reset();
   replied_ = false;
   Await(Awaited::Reply, [&] {
     ftp_.SendCommand("MDTM " + std::string(name), [this](const std::string& reply) { OnMdtmReply(reply); });
   });
   // The command is over only once its reply came; a client that still waits
-  // for one stays busy, or the next command would take that reply.
+  // for one stays busy, or the next command would take that reply. It is
+  // ended when the reply has come (SettleLateReply).
   if (replied_ && ftp_.Busy()) ftp_.ClearBusy();
+  replyDue_ = !replied_ && ftp_.Busy();
   return platform::DosFromCivil(mdtm_ ? *mdtm_ : TimeOfListingDate(listingDate));
+}
+
+void TCopyFtp::SettleLateReply() {
+  if (!replyDue_ || !replied_) return;
+  replyDue_ = false;
+  if (ftp_.Busy()) ftp_.ClearBusy();
 }
 
 // --- Uploads that replace ------------------------------------------------------------------

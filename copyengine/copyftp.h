@@ -55,10 +55,6 @@ struct FtpUpload {
   MFtpFileInfo entry;
 };
 
-// The seconds the client waits for a server when KESTROVANE_FTP_TIMEOUT
-// holds a number from 1 to 3600; none: the client's own.
-std::optional<int> FtpTimeOutOverride();
-
 // The size column of a listing entry when it is plain decimal digits; -1
 // otherwise.
 int64_t FtpListedSize(const MFtpFileInfo& entry);
@@ -171,6 +167,8 @@ class TCopyFtp final : public IFtpLogTransfer {
   bool WaitForFtp(const std::function<bool()>& ended);
   std::string UnusedTempName() const;
   void RemoveQuietly(std::string_view name);
+  // Ends the command whose reply came after its wait was given up.
+  void SettleLateReply();
   FtpUpload RenameOnto(const std::string& temp, std::string_view name, bool nameTaken);
 
   void OnFtpErrorEvent(FtpError error, const std::string& text);
@@ -196,6 +194,7 @@ class TCopyFtp final : public IFtpLogTransfer {
   std::string refusal_;
   std::optional<platform::CivilTime> mdtm_;
   bool replied_ = false;
+  bool replyDue_ = false;  // a command's wait ended before its reply came
 
   bool inTransfer_ = false;  // a file moves: progress reports are its bytes
   TtfCopy* progressWindow_ = nullptr;

@@ -148,8 +148,8 @@ class TFtpBlockRun {
 void SyncFtpFolder(TJobRun& run, const TSyncItem& folder, const TFolderPair& pair) {
   TCopyFtp& ftp = run.Ftp();
   run.window->MFtpMessenger1.SetClient(&ftp.Client());
-  if (!HasAction(folder.action)) return SkipFolderContent(run);
   run.current.Enter(folder.source, folder.destination, pair.sourceRoot, pair.destinationRoot);
+  if (!HasAction(folder.action)) return SkipFolderContent(run);
   const TFtpSite& site = *pair.FtpSite();
   ShowSite(run, site);
   TPtkItem record(folder);

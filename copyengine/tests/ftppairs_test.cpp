@@ -5,13 +5,18 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <ctime>
+#include <thread>
 
+#include "copyengine/copyftp.h"
 #include "copyengine/copyobj.h"
 #include "copyengine/ftpreadwriter.h"
 #include "copyengine/tests/fake_windows.h"
 #include "copyengine/tests/ftppair_env.h"
-#include "copyengine/tests/ftprelay.h"
+#include "platform/msgloop.h"
+#include "testsupport/ftprelay.h"
 
 namespace kv {
 namespace {
@@ -236,6 +241,37 @@ TEST_P(FtpPairFault, KeepsEveryFileAndRecordsTheItemAsFailed) {
     EXPECT_FALSE(command.starts_with("RETR") && command.find("dl.txt") != std::string::npos) << command;
 }
 
+// A listing of a recent file names no year; the record then holds 1980.
+TEST(FtpPairRemoteTime, AServerWithoutMdtmGivesTheListingsDayAndMinute) {
+  FtpPairEnv env(2);
+  env.tree.Write("loc/up.txt", "up");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  FtpRelay relay(static_cast<uint16_t>(server.port()), FtpRelayRule{.command = "MDTM", .reply = "502 Not here."});
+  env.Use(server, relay.Port());
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("up.txt", 2, true)})), 0);
+  EXPECT_TRUE(relay.Fired());
+  TFTPReadWriter states;
+  ASSERT_TRUE(states.LoadIndex(env.tree.Win("srv/kvftp.log")));
+  ASSERT_TRUE(states.SelectFolder("127.0.0.1", "/"));
+  ASSERT_EQ(states.Files().Count(), 1);
+  const uint32_t listed = UtcDosOf(env.tree.Posix("srv/up.txt")) & 0x01FFFFE0u;  // no year, no seconds
+  EXPECT_EQ(states.Files().GetItem(0).remoteTime, listed);
+}
+
+// A name with a line break would end the command early and send the rest as
+// a command of its own; what a server's earlier reply said is no reason.
+TEST(FtpPairNames, AFolderWithALineBreakInItsNameIsNeverSent) {
+  FtpPairEnv env(2);
+  env.tree.Write("loc/a\nDELE x/s.txt", "s");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  env.Use(server);
+  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.OnlyLocal("a\nDELE x"), env.Copy("s.txt", 1, true)})), 0);
+  EXPECT_EQ(env.Statuses(), (Statuses{2, 2}));
+  EXPECT_EQ(env.Message(0), "Der / die Ordner konnten nicht erstellt werden! "
+                            "Der Ordnername kann auf dem FTP-Server nicht verwendet werden!");
+  EXPECT_EQ(env.Entries("srv"), std::vector<std::string>{});
+}
+
 TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
   FtpPairEnv env(1);
   env.tree.Write("srv/dl.txt", "the server's new content");
@@ -251,6 +287,45 @@ TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
   EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
   EXPECT_EQ(env.tree.Read("loc/dl.txt"), "local old");
   EXPECT_EQ(env.Entries("loc"), (std::vector<std::string>{"dl.txt"}));
+}
+
+// --- The engine's session on its own ------------------------------------------------------
+
+// A cancel ends the wait for MDTM before its reply: the client still awaits
+// it and refuses other commands at once until it came, then takes them
+// again.
+TEST(CopyFtpTest, AReplyStillAwaitedKeepsTheClientBusyUntilItCame) {
+  FtpPairEnv env(2);
+  env.tree.Write("srv/x.txt", "x");
+  KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
+  // MDTM reaches the server only once the test lets it.
+  std::atomic<bool> release{false};
+  FtpRelay relay(static_cast<uint16_t>(server.port()), FtpRelayRule{.command = "MDTM", .before = [&release] {
+                   AbortFlag().Request();
+                   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                   while (!release && std::chrono::steady_clock::now() < end)
+                     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                 }});
+  TFTPReadWriter states;
+  TCopyFtp ftp(states, env.tree.WinFolder("work/FTPLog"));
+  ASSERT_TRUE(ftp.ConnectFtp({.host = "127.0.0.1", .port = relay.Port(), .user = server.user(), .password = server.password()},
+                             false));
+  (void)ftp.GetFtpFileTime("x.txt", "");
+  ASSERT_TRUE(relay.Fired());
+  AbortFlag().Clear();
+  ProcessCopyMessages();
+  EXPECT_TRUE(ftp.Client().Busy());
+  EXPECT_FALSE(ftp.RefreshListing());  // refused at once, not waited for
+  release = true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  bool listed = false;
+  while (!listed && std::chrono::steady_clock::now() < deadline) {
+    platform::MessageLoop::Current().WaitMessage(10);
+    ProcessCopyMessages();
+    listed = ftp.RefreshListing().ok;
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_TRUE(ftp.Listed("x.txt"));
 }
 
 // --- A server that stops answering or dies in a transfer -------------------------------------

@@ -1,4 +1,4 @@
-#include "copyengine/tests/ftprelay.h"
+#include "testsupport/ftprelay.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
