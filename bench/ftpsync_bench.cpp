@@ -28,6 +28,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "bench/childrun.h"
@@ -188,6 +189,14 @@ int main(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     const fs::path work = fs::path(options.dir) / ("kv-ftpsync-bench-" + std::to_string(getpid()));
     const fs::path srv = work / "srv", loc = work / "loc";
+    // 2 GiB of data go also when a run fails.
+    struct RemoveAtEnd {
+      fs::path path;
+      ~RemoveAtEnd() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+      }
+    } removeAtEnd{work};
     for (const fs::path& p : {srv / "big" / "B", loc / "big" / "B", work / "cache", work / "registry"}) {
       fs::create_directories(p);
     }
@@ -236,7 +245,15 @@ int main(int argc, char** argv) {
       }, {}};
     };
     const auto engine = [&](const fs::path& local, const std::string& remote, const std::vector<JobFolder>& f, bool up) {
-      return kv::bench::RunChild([&](int) { _exit(EngineRun(work, server).Run(local, remote, f, up)); });
+      // The child never unwinds into main: that would stop the server and
+      // remove the trees under the parent's feet.
+      return kv::bench::RunChild([&](int) {
+        try {
+          _exit(EngineRun(work, server).Run(local, remote, f, up));
+        } catch (...) {
+          _exit(2);
+        }
+      });
     };
     const auto lftp = [&](const std::string& command) { return kv::bench::RunTool({"lftp", "-c", open + command}); };
     // Pairs of lftp and the engine on the same job, alternating run by run:
@@ -263,7 +280,6 @@ int main(int argc, char** argv) {
       std::erase_if(pair, [&](const kv::bench::Runner& r) { return r.name.find(options.only) == std::string::npos; });
       kv::bench::RunRounds(pair, options.rounds);
     }
-    fs::remove_all(work);
 
     std::printf("vsftpd on 127.0.0.1: %d files in %d folders (%.1f MiB), one %lld MiB file, %d rounds, "
                 "each run in a child process (median, throughput, peak RSS)\n",
