@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -185,6 +186,10 @@ class TMFtp : public TMSocket {
   // Fills Files and Directories for Directory: from the listing cache while
   // Cache is on and both cache files are fresh (then without a command and
   // without OnFtpBusy), otherwise with "LIST -aL" + FileMask. OnListingDone.
+  // A listing from the server goes into the cache whatever Cache says; with
+  // Cache off it is written only once the client lists another folder or
+  // ends (a folder it removes is not written), so that a folder listed again
+  // and again costs its cache files once.
   void List();
   // Downloads into the local file (a Windows path). An existing local file
   // asks OnFtpNeedInfo (niResume): "Resume" continues it from its size (or
@@ -347,6 +352,7 @@ class TMFtp : public TMSocket {
   void FlushListing();
   void TakeListingLine(const std::string& line);
   void FinishListing();
+  void FlushListingCache();
 
   // Download (ftpget.cpp).
   void AskResumeDownload(const std::string& typeReply);
@@ -453,6 +459,14 @@ class TMFtp : public TMSocket {
   TFtpReplyReader listingLines_;
   FtpListingState listingState_;
   bool fromCache_ = false;
+  // The last listing from the server, not yet in its cache files.
+  struct PendingCache {
+    std::string directoriesFile;
+    std::string filesFile;
+    TMFtpFileInfoList directories;
+    TMFtpFileInfoList files;
+  };
+  std::optional<PendingCache> pendingCache_;
   std::string removedName_;
   std::string newName_;
 };

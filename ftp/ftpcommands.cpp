@@ -64,8 +64,10 @@ void TMFtp::RemoveDirectoryReply(const std::string& reply) {
   std::string path = removedName_;
   if (!removedName_.starts_with("/")) path = directory_.ends_with("/") ? directory_ + path : directory_ + "/" + path;
   const int port = Port;
+  const std::string filesFile = GetCacheFileName(Server(), Username, path, port, false);
+  if (pendingCache_ && pendingCache_->filesFile == filesFile) pendingCache_.reset();
   platform::DeleteFile(GetCacheFileName(Server(), Username, path, port, true));
-  platform::DeleteFile(GetCacheFileName(Server(), Username, path, port, false));
+  platform::DeleteFile(filesFile);
   Done();
 }
 

@@ -50,6 +50,7 @@ void TMFtp::List() {
 // holds the component until its end is served, so that nothing can start in
 // between.
 bool TMFtp::ListFromCache() {
+  FlushListingCache();
   TMFtpFileInfoList directories;
   TMFtpFileInfoList files;
   const int port = Port;
@@ -119,6 +120,9 @@ void TMFtp::TakeListingLine(const std::string& line) {
 
 // The lists take the listing only when nothing failed on the way; they are
 // cached whatever Cache says, so that the cache is fresh when it is used.
+// With Cache off (the copy engine lists a folder before and after every
+// file) the writing waits for the folder's last listing: two new files per
+// listing cost more than the transfer of a small file.
 void TMFtp::FinishListing() {
   if (!listingValid_) return;
   files_ = std::move(filesBuilt_);
@@ -126,8 +130,18 @@ void TMFtp::FinishListing() {
   filesBuilt_.Clear();
   directoriesBuilt_.Clear();
   const int port = Port;
-  SaveCacheFile(GetCacheFileName(Server(), Username, directory_, port, true), directories_);
-  SaveCacheFile(GetCacheFileName(Server(), Username, directory_, port, false), files_);
+  PendingCache next{GetCacheFileName(Server(), Username, directory_, port, true),
+                    GetCacheFileName(Server(), Username, directory_, port, false), directories_, files_};
+  if (pendingCache_ && pendingCache_->filesFile != next.filesFile) FlushListingCache();
+  pendingCache_ = std::move(next);
+  if (Cache) FlushListingCache();
+}
+
+void TMFtp::FlushListingCache() {
+  if (!pendingCache_) return;
+  SaveCacheFile(pendingCache_->directoriesFile, pendingCache_->directories);
+  SaveCacheFile(pendingCache_->filesFile, pendingCache_->files);
+  pendingCache_.reset();
 }
 
 }  // namespace kv

@@ -63,8 +63,9 @@ TMFtp::TMFtp() : clock_(std::make_unique<Clock>(*this)) {
 }
 
 // The socket closes without events (TMSocket); the clock and the socket's
-// handler take whatever is still queued for them along.
-TMFtp::~TMFtp() = default;
+// handler take whatever is still queued for them along. A listing still
+// waiting for its cache files gets them.
+TMFtp::~TMFtp() { FlushListingCache(); }
 
 void TMFtp::SetAsynchronous(bool value) {
   if (!busy_) asynchronous_ = value;
