@@ -68,12 +68,13 @@ struct FtpProbe {
   // Starts an operation and serves the loop until its own event (or the
   // connection's end) arrived; only that operation's reports are kept.
   // False when the deadline passed first.
-  bool Run(const std::function<void()>& start, const std::string& event) {
+  bool Run(const std::function<void()>& start, const std::string& event,
+           std::chrono::milliseconds deadline = test::kEventDeadline) {
     events.clear();
     errorTexts.clear();
     sizes.clear();
     start();
-    return test::PumpUntil([&] { return Saw(event) || Saw("quit"); });
+    return test::PumpUntil([&] { return Saw(event) || Saw("quit"); }, deadline);
   }
   size_t Count(const std::string& line) const {
     return static_cast<size_t>(std::count(traffic.begin(), traffic.end(), line));
