@@ -89,8 +89,11 @@ void TMFtp::UploadDataOpened() {
 
 // Nothing is sent before the server said it takes the file (1xx): a server
 // that connected in active mode at PORT may drop what comes before STOR.
+// The file is closed once all of it went out or reading it failed; a write
+// notice that comes after that (one still queued, a preliminary reply the
+// server repeats) finds nothing left to send.
 void TMFtp::WriteUploadData() {
-  if (!dataOpened_ || !transferStarted_ || failedLocally_) return;
+  if (!dataOpened_ || !transferStarted_ || !local_.IsOpen()) return;
   const uint64_t serial = transferSerial_;
   bool sent = false;
   for (int blocks = 0;;) {

@@ -568,6 +568,25 @@ TEST_F(FakeTransfer, AnUploadRoundNeverRunsInsideAnother) {
   EXPECT_EQ(ftp_.BytesTransferred(), size);
 }
 
+// A call to write that comes after the whole file went out (here a server
+// that repeats its preliminary reply) finds nothing left to send: the
+// upload ends as stored, without an error about the closed file.
+TEST_F(FakeTransfer, AWriteAfterTheWholeUploadSendsNothing) {
+  tree_.Write("up", kContent);
+  auto received = std::make_shared<std::string>();
+  LogIn(Transfer("STOR", [=](FakeFtpPeer& p, FakeData& d) {
+    p.Reply(kOpening);
+    *received = d.ReceiveAll();
+    p.Reply("150 Still there");
+    p.Reply("226 Transfer complete");
+  }));
+  ASSERT_TRUE(probe_.Run([&] { ftp_.PutFile(tree_.Win("up"), "up"); }, "stored"));
+  EXPECT_EQ(probe_.events, (Events{"busy", "info 10", "ready", "stored"}))
+      << (probe_.errorTexts.empty() ? "" : probe_.errorTexts.front());
+  EXPECT_EQ(*received, kContent);
+  EXPECT_EQ(ftp_.BytesTransferred(), static_cast<int64_t>(kContent.size()));
+}
+
 // ---- Local files that fail ---------------------------------------------------------------------
 
 // Runs fn in the child the runner makes, with a component logged in to the
