@@ -83,11 +83,10 @@ TEST_P(FtpPairBothWays, CopiesCreatesDeletesAndKeepsTheRemoteStateRecord) {
   KV_START_FTP_SERVER(server, GetParam().kind, {.root = env.tree.Posix("srv")});
   env.Use(server);
   ASSERT_EQ(env.Run({env.Both(), env.Copy("old.txt", 15, true, true), env.Copy("up.txt", 2, true),
-                                    env.Copy("down.txt", 5, false), env.Copy("rep.txt", 10, false, true),
-                                    env.Copy("bad\nname", 1, true), env.Delete("gone.txt", true, false),
-                                    env.Delete("lgone.txt", false, true), env.Delete("both.txt", true, true),
-                                    env.OnlyLocal("sub"), env.Copy("s.txt", 1, true), env.OnlyRemote("rsub"),
-                                    env.Copy("r.txt", 1, false)}),
+                     env.Copy("down.txt", 5, false), env.Copy("rep.txt", 10, false, true),
+                     env.Copy("bad\nname", 1, true), env.Delete("gone.txt", true, false),
+                     env.Delete("lgone.txt", false, true), env.Delete("both.txt", true, true), env.OnlyLocal("sub"),
+                     env.Copy("s.txt", 1, true), env.OnlyRemote("rsub"), env.Copy("r.txt", 1, false)}),
             0);
   EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1})) << env.Message(5);
   EXPECT_EQ(env.Entries("srv"), (std::vector<std::string>{"down.txt", "kvftp.log", "old.txt", "rep.txt", "rep.txt.sync",
@@ -151,8 +150,7 @@ TEST_P(FtpPairSession, PairsOnOneServerShareTheLoginOnlyThroughTheProxy) {
     site.proxyOn = 1;
   }
   env.WritePairs({env.Pair("a", site), env.Pair("b", site)});
-  ASSERT_EQ(env.Run({env.Both("a"), env.Copy("1.txt", 1, true), env.Both("b"), env.Copy("2.txt", 1, true)}),
-            0);
+  ASSERT_EQ(env.Run({env.Both("a"), env.Copy("1.txt", 1, true), env.Both("b"), env.Copy("2.txt", 1, true)}), 0);
   EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 0, 1}));
   EXPECT_EQ(env.tree.Read("srv/a/1.txt"), "1");
   EXPECT_EQ(env.tree.Read("srv/b/2.txt"), "2");
@@ -351,9 +349,10 @@ class Midway {
           const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
           while (!stop.stop_requested() && !struck_ && std::chrono::steady_clock::now() < end) {
             std::error_code error;
-            for (const auto& e : std::filesystem::directory_iterator(folder, error))
-              if (!struck_ && platform::IsSystemTempName(e.path().filename().string()) && e.file_size(error) >= (1 << 20))
-                act(), struck_ = true;
+            for (const auto& e : std::filesystem::directory_iterator(folder, error)) {
+              if (struck_ || !platform::IsSystemTempName(e.path().filename().string())) continue;
+              if (e.file_size(error) >= (1 << 20)) act(), struck_ = true;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
           }
         }) {}
