@@ -6,33 +6,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
+#include <utility>
 
 #include "testsupport/loopback.h"
 
 namespace kv::test {
-namespace {
-
-constexpr int kPollSliceMs = 50;
-
-std::string UpperWord(std::string_view line) {
-  std::string word(line.substr(0, line.find(' ')));
-  for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return word;
-}
-
-}  // namespace
 
 // ---- FakeFtpPeer ------------------------------------------------------------
 
-void FakeFtpPeer::Send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n <= 0) return;  // the client went away; the script notices at its next read
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-}
+// A client that went away is noticed by the script at its next read.
+void FakeFtpPeer::Send(std::string_view bytes) { SendAll(fd_, bytes); }
 
 void FakeFtpPeer::SendSlowly(std::string_view bytes, std::chrono::milliseconds perByte) {
   for (const char c : bytes) {
@@ -43,11 +27,7 @@ void FakeFtpPeer::SendSlowly(std::string_view bytes, std::chrono::milliseconds p
 }
 
 bool FakeFtpPeer::WaitReadable() {
-  while (!server_.Stopping()) {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, kPollSliceMs) > 0) return true;
-  }
-  return false;
+  return WaitFor(fd_, POLLIN, [this] { return server_.Stopping(); });
 }
 
 std::optional<std::string> FakeFtpPeer::Command() {
@@ -69,9 +49,9 @@ std::optional<std::string> FakeFtpPeer::Command() {
 }
 
 bool FakeFtpPeer::Expect(std::string_view verb) {
-  const std::string wanted = UpperWord(verb);
+  const std::string wanted = UpperVerb(verb);
   while (std::optional<std::string> line = Command())
-    if (UpperWord(*line) == wanted) return true;
+    if (UpperVerb(*line) == wanted) return true;
   return false;
 }
 
@@ -88,11 +68,7 @@ void FakeFtpPeer::Close() {
 }
 
 void FakeFtpPeer::Reset() {
-  if (fd_ < 0) return;
-  linger abortive{1, 0};
-  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-  close(fd_);
-  fd_ = -1;
+  if (fd_ >= 0) CloseWithReset(std::exchange(fd_, -1));
 }
 
 void FakeFtpPeer::WaitForClientClose() {
@@ -119,11 +95,8 @@ bool FakeFtpServer::Stopping() const { return stop_ || std::chrono::steady_clock
 bool FakeFtpServer::DeadlinePassed() const { return std::chrono::steady_clock::now() >= deadline_; }
 
 void FakeFtpServer::Serve() {
-  for (int index = 0; !Stopping(); ) {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, kPollSliceMs) <= 0) continue;
-    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
+  int index = 0;
+  AcceptUntil(listener_, [this] { return Stopping(); }, [&](int fd) {
     {
       std::lock_guard lock(mutex_);
       transcripts_.emplace_back();
@@ -131,7 +104,7 @@ void FakeFtpServer::Serve() {
     FakeFtpPeer peer(*this, fd, index++);
     script_(peer);
     peer.Close();
-  }
+  });
 }
 
 void FakeFtpServer::Record(int index, const std::string& line) {
@@ -152,11 +125,7 @@ int FakeFtpServer::Connections() const {
 // ---- FakeData ------------------------------------------------------------------
 
 bool FakeData::Wait(int fd, short events) const {
-  while (!server_->Stopping()) {
-    pollfd p{fd, events, 0};
-    if (poll(&p, 1, kPollSliceMs) > 0) return true;
-  }
-  return false;
+  return WaitFor(fd, events, [this] { return server_->Stopping(); });
 }
 
 FakeData::FakeData(FakeData&& other) noexcept
@@ -250,10 +219,7 @@ void FakeData::Close() {
 }
 
 void FakeData::Reset() {
-  if (fd_ < 0) return;
-  linger abortive{1, 0};
-  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-  Close();
+  if (fd_ >= 0) CloseWithReset(std::exchange(fd_, -1));
 }
 
 std::optional<FakeData> OpenData(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view pasvAddress,
@@ -261,7 +227,7 @@ std::optional<FakeData> OpenData(FakeFtpPeer& peer, const FakeReplies& replies, 
   for (;;) {
     const std::optional<std::string> line = peer.Command();
     if (!line) return std::nullopt;
-    const std::string verb = UpperWord(*line);
+    const std::string verb = UpperVerb(*line);
     if (verb == "PASV") {
       FakeData data = FakeData::Listen(peer);
       peer.Reply(data.PasvReply(pasvAddress));
@@ -283,9 +249,9 @@ bool ExpectTransfer(FakeFtpPeer& peer, FakeData& data, std::string_view verb, co
 // ---- Dialogues ---------------------------------------------------------------
 
 bool ConverseUntil(FakeFtpPeer& peer, const FakeReplies& replies, std::string_view stopAt) {
-  const std::string stop = UpperWord(stopAt);
+  const std::string stop = UpperVerb(stopAt);
   while (std::optional<std::string> line = peer.Command()) {
-    const std::string verb = UpperWord(*line);
+    const std::string verb = UpperVerb(*line);
     if (verb == stop) return true;
     const auto it = replies.find(verb);
     peer.Reply(it == replies.end() ? "502 Command not implemented" : it->second);

@@ -1,7 +1,6 @@
 #include "testsupport/ftpproxy.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -13,11 +12,6 @@
 extern char** environ;
 
 namespace kv::test {
-namespace {
-
-constexpr int kPollSliceMs = 50;
-
-}  // namespace
 
 FtpProxy::FtpProxy() : program_(KV_FTP_SERVERS_DIR "/usr/sbin/ftp-proxy") {
   if (access(program_.c_str(), X_OK) != 0) {
@@ -45,14 +39,10 @@ FtpProxy::~FtpProxy() {
 std::string FtpProxy::Log() const { return work_.Exists("ftp-proxy.log") ? work_.Read("ftp-proxy.log") : ""; }
 
 void FtpProxy::Serve() {
-  while (!stop_) {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, kPollSliceMs) <= 0) continue;
-    const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) continue;
+  AcceptUntil(listener_, [this] { return stop_.load(); }, [this](int connection) {
     StartSession(connection);
     close(connection);
-  }
+  });
 }
 
 void FtpProxy::StartSession(int connection) {

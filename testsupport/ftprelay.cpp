@@ -1,48 +1,12 @@
 #include "testsupport/ftprelay.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
-
 #include "testsupport/loopback.h"
 
 namespace kv::test {
-namespace {
-
-constexpr int kPollSliceMs = 50;
-
-bool SendAll(int fd, const std::string& bytes) {
-  for (size_t sent = 0; sent < bytes.size();) {
-    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-int ConnectLoopback(uint16_t port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  if (fd >= 0) ::close(fd);
-  return -1;
-}
-
-std::string UpperVerb(const std::string& line) {
-  std::string verb = line.substr(0, line.find(' '));
-  std::transform(verb.begin(), verb.end(), verb.begin(), [](unsigned char c) { return std::toupper(c); });
-  return verb;
-}
-
-}  // namespace
 
 FtpRelay::FtpRelay(uint16_t serverPort, std::optional<FtpRelayRule> rule)
     : serverPort_(serverPort), rule_(std::move(rule)) {
@@ -64,12 +28,8 @@ std::vector<std::string> FtpRelay::Commands() const {
 }
 
 void FtpRelay::Serve() {
-  pollfd wait{listener_, POLLIN, 0};
-  while (!stop_) {
-    if (::poll(&wait, 1, kPollSliceMs) <= 0) continue;
-    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client >= 0) sessions_.emplace_back([this, client] { Relay(client); });
-  }
+  AcceptUntil(listener_, [this] { return stop_.load(); },
+              [this](int client) { sessions_.emplace_back([this, client] { Relay(client); }); });
 }
 
 void FtpRelay::Relay(int client) {
@@ -82,7 +42,7 @@ void FtpRelay::Relay(int client) {
     char buffer[65536];
     if (fds[1].revents) {
       const ssize_t n = ::recv(server, buffer, sizeof buffer, 0);
-      open = n > 0 && SendAll(client, std::string(buffer, static_cast<size_t>(n)));
+      open = n > 0 && SendAll(client, std::string_view(buffer, static_cast<size_t>(n)));
     }
     if (open && fds[0].revents) {
       const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <stdexcept>
 #include <string>
 
@@ -57,6 +58,50 @@ int ListenAt(const char* address, uint16_t port) {
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, 8) != 0)
     throw std::runtime_error(std::string("cannot listen on ") + address);
   return fd;
+}
+
+int ConnectLoopback(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in sa = LoopbackAddress(port);
+  if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+bool WaitFor(int fd, short events, const std::function<bool()>& stopping) {
+  while (!stopping()) {
+    pollfd p{fd, events, 0};
+    if (poll(&p, 1, kPollSliceMs) > 0) return true;
+  }
+  return false;
+}
+
+void AcceptUntil(int listener, const std::function<bool()>& stopping, const std::function<void(int)>& take) {
+  while (WaitFor(listener, POLLIN, stopping)) {
+    const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) take(fd);
+  }
+}
+
+bool SendAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+void CloseWithReset(int fd) {
+  linger abortive{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+  close(fd);
+}
+
+std::string UpperVerb(std::string_view line) {
+  std::string verb(line.substr(0, line.find(' ')));
+  for (char& c : verb) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return verb;
 }
 
 DeadPort DeadPort::Refusing() {

@@ -9,7 +9,6 @@
 #include "copyengine/delfldrcheck.h"
 #include "copyengine/endofrun.h"
 #include "copyengine/jobrun.h"
-#include "copyengine/copyobj.h"
 #include "copyengine/tests/engine_fixture.h"
 #include "copyengine/tests/ftppair_env.h"
 #include "testsupport/fakeftpserver.h"
@@ -150,11 +149,7 @@ TEST(DelFolderCheckRun, AServerFolderEmptiedDuringTheRunGoesAtItsEnd) {
   env.tree.Write("srv/gone/x.txt", "x");
   KV_START_FTP_SERVER(server, test::FtpServerKind::Vsftpd, {.root = env.tree.Posix("srv")});
   env.Use(server);
-  TCopyObj* obj = new TCopyObj;
-  obj->AddRef();
-  EXPECT_EQ(DriveCopyObject(*obj, env.Call({env.Folder("gone", kOnlyDest, 2), env.Delete("x.txt", true, false)})),
-            platform::S_OK);
-  obj->Release();
+  EXPECT_EQ(env.Run({env.Folder("gone", kOnlyDest, 2), env.Delete("x.txt", true, false)}), platform::S_OK);
   EXPECT_EQ(env.Statuses(), (std::vector<int>{1, 1}));
   EXPECT_EQ(env.Message(0), "Der / die Ordner wurden gelöscht.");
   EXPECT_FALSE(env.tree.Exists("srv/gone"));

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "copyengine/icopy.h"
+#include "copyengine/copyobj.h"
 #include "copyengine/tests/engine_fixture.h"
 #include "platform/treefolder.h"
 #include "testsupport/ftpserver.h"
@@ -18,6 +18,15 @@
 #include "testsupport/temptree.h"
 
 namespace kv::test {
+
+// A job carried out by a copy object of its own, as the scheduler does.
+inline platform::HRESULT RunCopyObject(const EngineCall& call) {
+  TCopyObj* obj = new TCopyObj;
+  obj->AddRef();
+  const platform::HRESULT hr = DriveCopyObject(*obj, call);
+  obj->Release();
+  return hr;
+}
 
 class FtpPairEnv {
  public:
@@ -98,6 +107,7 @@ class FtpPairEnv {
     call.mainFile = tree.Win(profile + "SrcDest.kst");
     return call;
   }
+  platform::HRESULT Run(const std::vector<JobItemSpec>& items) const { return RunCopyObject(Call(items)); }
   DecodedPtk Ptk() const { return DecodePtk(tree.Posix(profile + "AUTOptk/00000.ptk")); }
   std::vector<int> Statuses() const {
     std::vector<int> out;

@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "copyengine/copyftp.h"
-#include "copyengine/copyobj.h"
 #include "copyengine/ftpreadwriter.h"
 #include "copyengine/tests/fake_windows.h"
 #include "copyengine/tests/ftppair_env.h"
@@ -26,14 +25,6 @@ using namespace test;
 using Statuses = std::vector<int>;
 
 constexpr int64_t kBigFile = 64 << 20;
-
-platform::HRESULT RunInProcess(const EngineCall& call) {
-  TCopyObj* obj = new TCopyObj;
-  obj->AddRef();
-  const platform::HRESULT hr = DriveCopyObject(*obj, call);
-  obj->Release();
-  return hr;
-}
 
 // The DOS date-time of a file's modification time as UTC calendar time,
 // which is what servers send for MDTM.
@@ -91,12 +82,11 @@ TEST_P(FtpPairBothWays, CopiesCreatesDeletesAndKeepsTheRemoteStateRecord) {
   }
   KV_START_FTP_SERVER(server, GetParam().kind, {.root = env.tree.Posix("srv")});
   env.Use(server);
-  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("old.txt", 15, true, true), env.Copy("up.txt", 2, true),
-                                    env.Copy("down.txt", 5, false), env.Copy("rep.txt", 10, false, true),
-                                    env.Copy("bad\nname", 1, true), env.Delete("gone.txt", true, false),
-                                    env.Delete("lgone.txt", false, true), env.Delete("both.txt", true, true),
-                                    env.OnlyLocal("sub"), env.Copy("s.txt", 1, true), env.OnlyRemote("rsub"),
-                                    env.Copy("r.txt", 1, false)})),
+  ASSERT_EQ(env.Run({env.Both(), env.Copy("old.txt", 15, true, true), env.Copy("up.txt", 2, true),
+                     env.Copy("down.txt", 5, false), env.Copy("rep.txt", 10, false, true),
+                     env.Copy("bad\nname", 1, true), env.Delete("gone.txt", true, false),
+                     env.Delete("lgone.txt", false, true), env.Delete("both.txt", true, true), env.OnlyLocal("sub"),
+                     env.Copy("s.txt", 1, true), env.OnlyRemote("rsub"), env.Copy("r.txt", 1, false)}),
             0);
   EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 1, 1, 1, 2, 1, 1, 1, 1, 1, 1, 1})) << env.Message(5);
   EXPECT_EQ(env.Entries("srv"), (std::vector<std::string>{"down.txt", "kvftp.log", "old.txt", "rep.txt", "rep.txt.sync",
@@ -132,7 +122,7 @@ TEST_P(FtpPairBothWays, CopiesCreatesDeletesAndKeepsTheRemoteStateRecord) {
   // A later run without the mirror fetches it from the server and sends it
   // back unchanged.
   std::filesystem::remove_all(env.tree.Posix("work/FTPLog"));
-  ASSERT_EQ(RunInProcess(env.Call({env.Both()})), 0);
+  ASSERT_EQ(env.Run({env.Both()}), 0);
   EXPECT_EQ(ReadFileText(env.Mirror()), sent);
   EXPECT_EQ(env.tree.Read("srv/kvftp.log"), sent);
 }
@@ -160,8 +150,7 @@ TEST_P(FtpPairSession, PairsOnOneServerShareTheLoginOnlyThroughTheProxy) {
     site.proxyOn = 1;
   }
   env.WritePairs({env.Pair("a", site), env.Pair("b", site)});
-  ASSERT_EQ(RunInProcess(env.Call({env.Both("a"), env.Copy("1.txt", 1, true), env.Both("b"), env.Copy("2.txt", 1, true)})),
-            0);
+  ASSERT_EQ(env.Run({env.Both("a"), env.Copy("1.txt", 1, true), env.Both("b"), env.Copy("2.txt", 1, true)}), 0);
   EXPECT_EQ(env.Statuses(), (Statuses{0, 1, 0, 1}));
   EXPECT_EQ(env.tree.Read("srv/a/1.txt"), "1");
   EXPECT_EQ(env.tree.Read("srv/b/2.txt"), "2");
@@ -227,7 +216,7 @@ TEST_P(FtpPairFault, KeepsEveryFileAndRecordsTheItemAsFailed) {
   FtpRelay relay(static_cast<uint16_t>(server.port()), fault.rule);
   env.Use(server, relay.Port());
   const auto before = env.Digests();
-  ASSERT_EQ(RunInProcess(env.Call(fault.items(env))), 0);
+  ASSERT_EQ(env.Run(fault.items(env)), 0);
   EXPECT_TRUE(relay.Fired()) << testing::PrintToString(relay.Commands());
   EXPECT_EQ(env.Statuses(), fault.statuses);
   EXPECT_TRUE(env.Message(fault.statuses.size() - 1).starts_with(fault.message)) << env.Message(fault.statuses.size() - 1);
@@ -249,7 +238,7 @@ TEST(FtpPairRemoteTime, AServerWithoutMdtmGivesTheListingsDayAndMinute) {
   KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
   FtpRelay relay(static_cast<uint16_t>(server.port()), FtpRelayRule{.command = "MDTM", .reply = "502 Not here."});
   env.Use(server, relay.Port());
-  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("up.txt", 2, true)})), 0);
+  ASSERT_EQ(env.Run({env.Both(), env.Copy("up.txt", 2, true)}), 0);
   EXPECT_TRUE(relay.Fired());
   TFTPReadWriter states;
   ASSERT_TRUE(states.LoadIndex(env.tree.Win("srv/kvftp.log")));
@@ -266,7 +255,7 @@ TEST(FtpPairNames, AFolderWithALineBreakInItsNameIsNeverSent) {
   env.tree.Write("loc/a\nDELE x/s.txt", "s");
   KV_START_FTP_SERVER(server, FtpServerKind::Pyftpdlib, {.root = env.tree.Posix("srv")});
   env.Use(server);
-  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.OnlyLocal("a\nDELE x"), env.Copy("s.txt", 1, true)})), 0);
+  ASSERT_EQ(env.Run({env.Both(), env.OnlyLocal("a\nDELE x"), env.Copy("s.txt", 1, true)}), 0);
   EXPECT_EQ(env.Statuses(), (Statuses{2, 2}));
   EXPECT_EQ(env.Message(0), "Der / die Ordner konnten nicht erstellt werden! "
                             "Der Ordnername kann auf dem FTP-Server nicht verwendet werden!");
@@ -283,7 +272,7 @@ TEST(FtpPairShortDownload, AFileThatEndsShortOfItsListedSizeReplacesNothing) {
   FtpRelay relay(static_cast<uint16_t>(server.port()),
                  FtpRelayRule{.command = "RETR", .before = [&] { ResizeFile(env.tree.Posix("srv/dl.txt"), 9); }});
   env.Use(server, relay.Port());
-  ASSERT_EQ(RunInProcess(env.Call({env.Both(), env.Copy("dl.txt", 24, false, true)})), 0);
+  ASSERT_EQ(env.Run({env.Both(), env.Copy("dl.txt", 24, false, true)}), 0);
   EXPECT_TRUE(relay.Fired());
   EXPECT_EQ(env.Statuses(), (Statuses{0, 2}));
   EXPECT_EQ(env.tree.Read("loc/dl.txt"), "local old");
@@ -355,34 +344,28 @@ INSTANTIATE_TEST_SUITE_P(Server, FtpPairTransferFault, testing::ValuesIn(kTransf
 // far from its end, whatever the engine's thread is doing.
 class Midway {
  public:
-  Midway(std::string folder, std::function<void()> act)
-      : folder_(std::move(folder)), act_(std::move(act)), thread_([this] { Watch(); }) {}
-  ~Midway() { Join(); }
+  Midway(const std::string& folder, const std::function<void()>& act)
+      : thread_([this, folder, act](std::stop_token stop) {
+          const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+          while (!stop.stop_requested() && !struck_ && std::chrono::steady_clock::now() < end) {
+            std::error_code error;
+            for (const auto& e : std::filesystem::directory_iterator(folder, error)) {
+              if (struck_ || !platform::IsSystemTempName(e.path().filename().string())) continue;
+              if (e.file_size(error) >= (1 << 20)) act(), struck_ = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        }) {}
   // Ends the watch once act is done; whether it ran.
   bool Join() {
-    stop_ = true;
+    thread_.request_stop();
     if (thread_.joinable()) thread_.join();
     return struck_;
   }
 
  private:
-  void Watch() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!stop_ && !struck_ && std::chrono::steady_clock::now() < end) {
-      std::error_code error;
-      for (const auto& e : std::filesystem::directory_iterator(folder_, error)) {
-        if (!platform::IsSystemTempName(e.path().filename().string()) || e.file_size(error) < (1 << 20)) continue;
-        act_();
-        struck_ = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-  std::string folder_;
-  std::function<void()> act_;
-  std::atomic<bool> stop_{false}, struck_{false};
-  std::thread thread_;
+  std::atomic<bool> struck_{false};
+  std::jthread thread_;
 };
 
 TEST_P(FtpPairTransferFault, KeepsTheOldFileOnBothSides) {
@@ -399,7 +382,7 @@ TEST_P(FtpPairTransferFault, KeepsTheOldFileOnBothSides) {
     if (fault.signal == SIGKILL) server.Stop();
     else server.Signal(fault.signal);
   });
-  ASSERT_EQ(RunInProcess(call), 0);
+  ASSERT_EQ(RunCopyObject(call), 0);
   const bool struck = midway.Join();
   server.Signal(SIGCONT);
   ASSERT_TRUE(struck) << "the transfer ended before the server was stopped";
@@ -434,7 +417,7 @@ TEST(FtpPairCancel, EndsTheRunInAStalledTransferAndKeepsTheOldFile) {
     server.Signal(SIGSTOP);
     stopped = true;
   });
-  ASSERT_EQ(RunInProcess(call), 0);
+  ASSERT_EQ(RunCopyObject(call), 0);
   midway.Join();
   server.Signal(SIGCONT);
   ASSERT_TRUE(clicked);
