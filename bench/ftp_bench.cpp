@@ -11,7 +11,6 @@
 //
 // Goals: within 1.2x of curl's time each way, within 1.5x of lftp's.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +18,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -27,13 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/options.h"
 #include "ftp/ftp.h"
 #include "platform/volumes.h"
 #include "testsupport/ftpserver.h"
 #include "testsupport/patternfile.h"
 #include "testsupport/pump.h"
-
-extern char** environ;
 
 namespace {
 
@@ -49,15 +46,8 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](const char* name) { return arg.substr(std::string(name).size()); };
-    if (arg.starts_with("--dir=")) o.dir = value("--dir=");
-    else if (arg.starts_with("--mib=")) o.mib = std::atoll(value("--mib=").c_str());
-    else if (arg.starts_with("--files=")) o.files = std::atoi(value("--files=").c_str());
-    else if (arg.starts_with("--rounds=")) o.rounds = std::atoi(value("--rounds=").c_str());
-    else throw std::runtime_error("unknown argument " + arg);
-  }
+  kv::bench::ReadOptions(argc, argv,
+                         {{"--dir=", &o.dir}, {"--mib=", &o.mib}, {"--files=", &o.files}, {"--rounds=", &o.rounds}});
   if (o.mib <= 0 || o.files <= 0 || o.rounds <= 0) throw std::runtime_error("sizes and rounds must be positive");
   return o;
 }
