@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/childrun.h"
 #include "bench/options.h"
 #include "ftp/ftp.h"
 #include "platform/volumes.h"
@@ -178,11 +179,6 @@ void ExpectSameFolder(const fs::path& a, const fs::path& b, const std::string& w
     throw std::runtime_error(what + ": the folders hold different files");
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -300,9 +296,9 @@ int main(int argc, char** argv) {
     std::printf("vsftpd on 127.0.0.1, %lld MiB file, %d files of 1-16 KiB, %d rounds (median; peak RSS)\n",
                 static_cast<long long>(options.mib), options.files, options.rounds);
     for (const Job& job : jobs)
-      std::printf("  %-16s %8.3f s  %7ld KiB\n", job.name.c_str(), Median(times[job.name]), peaks[job.name]);
+      std::printf("  %-16s %8.3f s  %7ld KiB\n", job.name.c_str(), kv::bench::Median(times[job.name]), peaks[job.name]);
     const auto ratio = [&](const std::string& ours, const std::string& theirs, double goal) {
-      const double r = Median(times[ours]) / Median(times[theirs]);
+      const double r = kv::bench::Median(times[ours]) / kv::bench::Median(times[theirs]);
       std::printf("  %-16s / %-16s %5.2fx (goal %.1fx)%s\n", ours.c_str(), theirs.c_str(), r, goal,
                   r <= goal ? "" : "  ABOVE GOAL");
     };
