@@ -73,12 +73,6 @@ inline void WriteAll(int out, const std::string& text) {
   if (::write(out, text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(1);
 }
 
-// The value of the argument "--name=value" for name "--name="; nullptr for
-// any other argument.
-inline const char* OptionValue(const std::string& arg, const std::string& name) {
-  return arg.rfind(name, 0) == 0 ? arg.c_str() + name.size() : nullptr;
-}
-
 // Incompressible bytes (splitmix64) going on from state, so that every run
 // gets the same data and no side can skip work.
 inline void FillIncompressible(uint8_t* data, size_t size, uint64_t& state) {

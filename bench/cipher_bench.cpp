@@ -17,8 +17,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -26,6 +24,7 @@
 #include <vector>
 
 #include "bench/childrun.h"
+#include "bench/options.h"
 #include "crypto/ciphers.h"
 
 namespace {
@@ -41,18 +40,7 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](const char* name) { return arg.rfind(name, 0) == 0 ? arg.c_str() + strlen(name) : nullptr; };
-    if (const char* v = value("--mib="))
-      o.mib = std::atoll(v);
-    else if (const char* v = value("--rounds="))
-      o.rounds = std::atoi(v);
-    else if (const char* v = value("--dir="))
-      o.dir = v;
-    else
-      throw std::runtime_error("unknown argument " + arg);
-  }
+  kv::bench::ReadOptions(argc, argv, {{"--mib=", &o.mib}, {"--rounds=", &o.rounds}, {"--dir=", &o.dir}});
   if (o.mib <= 0 || o.rounds <= 0) throw std::runtime_error("sizes and rounds must be positive");
   return o;
 }

@@ -15,14 +15,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench/childrun.h"
+#include "bench/options.h"
 #include "copyengine/filecopy.h"
 #include "platform/volumes.h"
 
@@ -41,13 +41,7 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg.rfind("--dir=", 0) == 0) o.dir = arg.substr(6);
-    else if (arg.rfind("--mib=", 0) == 0) o.mib = std::atoll(arg.c_str() + 6);
-    else if (arg.rfind("--rounds=", 0) == 0) o.rounds = std::atoi(arg.c_str() + 9);
-    else throw std::runtime_error("unknown argument " + arg);
-  }
+  kv::bench::ReadOptions(argc, argv, {{"--dir=", &o.dir}, {"--mib=", &o.mib}, {"--rounds=", &o.rounds}});
   if (o.mib <= 0 || o.rounds <= 0) throw std::runtime_error("--mib and --rounds must be positive");
   return o;
 }
@@ -113,11 +107,6 @@ double TimedSeconds(const std::string& dir, const std::string& target, const std
   return seconds;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,7 +134,7 @@ int main(int argc, char** argv) {
     fs::remove_all(work);
 
     const double mib = static_cast<double>(options.mib);
-    const double cpMedian = Median(cpTimes), kvMedian = Median(kvTimes);
+    const double cpMedian = kv::bench::Median(cpTimes), kvMedian = kv::bench::Median(kvTimes);
     std::printf("file: %lld MiB in %s, %d rounds (median)\n", static_cast<long long>(options.mib), options.dir.c_str(),
                 options.rounds);
     std::printf("cp:                   %8.3f s  %8.1f MiB/s\n", cpMedian, mib / cpMedian);

@@ -11,7 +11,6 @@
 //
 // Goals: within 1.2x of curl's time each way, within 1.5x of lftp's.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +18,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -27,13 +25,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/childrun.h"
+#include "bench/options.h"
 #include "ftp/ftp.h"
 #include "platform/volumes.h"
 #include "testsupport/ftpserver.h"
 #include "testsupport/patternfile.h"
 #include "testsupport/pump.h"
-
-extern char** environ;
 
 namespace {
 
@@ -49,15 +47,8 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](const char* name) { return arg.substr(std::string(name).size()); };
-    if (arg.starts_with("--dir=")) o.dir = value("--dir=");
-    else if (arg.starts_with("--mib=")) o.mib = std::atoll(value("--mib=").c_str());
-    else if (arg.starts_with("--files=")) o.files = std::atoi(value("--files=").c_str());
-    else if (arg.starts_with("--rounds=")) o.rounds = std::atoi(value("--rounds=").c_str());
-    else throw std::runtime_error("unknown argument " + arg);
-  }
+  kv::bench::ReadOptions(argc, argv,
+                         {{"--dir=", &o.dir}, {"--mib=", &o.mib}, {"--files=", &o.files}, {"--rounds=", &o.rounds}});
   if (o.mib <= 0 || o.files <= 0 || o.rounds <= 0) throw std::runtime_error("sizes and rounds must be positive");
   return o;
 }
@@ -188,11 +179,6 @@ void ExpectSameFolder(const fs::path& a, const fs::path& b, const std::string& w
     throw std::runtime_error(what + ": the folders hold different files");
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -310,9 +296,9 @@ int main(int argc, char** argv) {
     std::printf("vsftpd on 127.0.0.1, %lld MiB file, %d files of 1-16 KiB, %d rounds (median; peak RSS)\n",
                 static_cast<long long>(options.mib), options.files, options.rounds);
     for (const Job& job : jobs)
-      std::printf("  %-16s %8.3f s  %7ld KiB\n", job.name.c_str(), Median(times[job.name]), peaks[job.name]);
+      std::printf("  %-16s %8.3f s  %7ld KiB\n", job.name.c_str(), kv::bench::Median(times[job.name]), peaks[job.name]);
     const auto ratio = [&](const std::string& ours, const std::string& theirs, double goal) {
-      const double r = Median(times[ours]) / Median(times[theirs]);
+      const double r = kv::bench::Median(times[ours]) / kv::bench::Median(times[theirs]);
       std::printf("  %-16s / %-16s %5.2fx (goal %.1fx)%s\n", ours.c_str(), theirs.c_str(), r, goal,
                   r <= goal ? "" : "  ABOVE GOAL");
     };

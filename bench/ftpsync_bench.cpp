@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bench/childrun.h"
+#include "bench/options.h"
 #include "copyengine/copyobj.h"
 #include "platform/volumes.h"
 #include "shared/folderpair.h"
@@ -56,17 +57,13 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](const char* name) { return arg.substr(std::string(name).size()); };
-    if (arg.starts_with("--dir=")) o.dir = value("--dir=");
-    else if (arg.starts_with("--files=")) o.files = std::atoi(value("--files=").c_str());
-    else if (arg.starts_with("--folders=")) o.folders = std::atoi(value("--folders=").c_str());
-    else if (arg.starts_with("--mib=")) o.mib = std::atoll(value("--mib=").c_str());
-    else if (arg.starts_with("--rounds=")) o.rounds = std::atoi(value("--rounds=").c_str());
-    else if (arg.starts_with("--only=")) o.only = value("--only=");
-    else throw std::runtime_error("unknown argument " + arg);
-  }
+  kv::bench::ReadOptions(argc, argv,
+                         {{"--dir=", &o.dir},
+                          {"--files=", &o.files},
+                          {"--folders=", &o.folders},
+                          {"--mib=", &o.mib},
+                          {"--rounds=", &o.rounds},
+                          {"--only=", &o.only}});
   if (o.files <= 0 || o.folders <= 0 || o.mib <= 0 || o.rounds <= 0) throw std::runtime_error("counts must be positive");
   return o;
 }

@@ -17,13 +17,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "bench/childrun.h"
+#include "bench/options.h"
 #include "crypto/md4family.h"
 #include "platform/volumes.h"
 
@@ -40,20 +39,8 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const auto value = [&](const char* name) { return arg.rfind(name, 0) == 0 ? arg.c_str() + strlen(name) : nullptr; };
-    if (const char* v = value("--dir="))
-      o.dir = v;
-    else if (const char* v = value("--mib="))
-      o.mib = std::atoll(v);
-    else if (const char* v = value("--rounds="))
-      o.rounds = std::atoi(v);
-    else if (const char* v = value("--sparse-gib="))
-      o.sparseGib = std::atoll(v);
-    else
-      throw std::runtime_error("unknown argument " + arg);
-  }
+  kv::bench::ReadOptions(
+      argc, argv, {{"--dir=", &o.dir}, {"--mib=", &o.mib}, {"--rounds=", &o.rounds}, {"--sparse-gib=", &o.sparseGib}});
   if (o.mib <= 0 || o.rounds <= 0 || o.sparseGib < 0) throw std::runtime_error("sizes and rounds must be positive");
   return o;
 }

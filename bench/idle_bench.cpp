@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "bench/childrun.h"
+#include "bench/options.h"
 #include "platform/inifile.h"
 #include "platform/program.h"
 #include "platform/registry.h"
@@ -41,12 +42,9 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (const char* v = kv::bench::OptionValue(arg, "--seconds=")) o.seconds = std::max(1, std::atoi(v));
-    else if (const char* v = kv::bench::OptionValue(arg, "--entries=")) o.entries = std::max(1, std::atoi(v));
-    else throw std::runtime_error("unknown argument " + arg);
-  }
+  kv::bench::ReadOptions(argc, argv, {{"--seconds=", &o.seconds}, {"--entries=", &o.entries}});
+  o.seconds = std::max(1, o.seconds);
+  o.entries = std::max(1, o.entries);
   return o;
 }
 

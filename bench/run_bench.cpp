@@ -22,6 +22,7 @@
 #include "bench/benchtree.h"
 #include "bench/childrun.h"
 #include "bench/mirrorpair.h"
+#include "bench/options.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/program.h"
@@ -41,13 +42,8 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (const char* v = OptionValue(arg, "--dir=")) o.dir = v;
-    else if (const char* v = OptionValue(arg, "--files=")) o.files = std::atoi(v);
-    else if (const char* v = OptionValue(arg, "--rounds=")) o.rounds = std::max(1, std::atoi(v));
-    else throw std::runtime_error("unknown argument " + arg);
-  }
+  ReadOptions(argc, argv, {{"--dir=", &o.dir}, {"--files=", &o.files}, {"--rounds=", &o.rounds}});
+  o.rounds = std::max(1, o.rounds);
   return o;
 }
 

@@ -29,7 +29,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -41,6 +40,7 @@
 
 #include "bench/benchtree.h"
 #include "bench/mirrorpair.h"
+#include "bench/options.h"
 #include "copyengine/copyobj.h"
 #include "platform/files.h"
 #include "platform/volumes.h"
@@ -71,17 +71,14 @@ struct Options {
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](const char* prefix) { return arg.substr(std::strlen(prefix)); };
-    if (arg.rfind("--dir=", 0) == 0) o.dir = value("--dir=");
-    else if (arg.rfind("--runs=", 0) == 0) o.runs = std::max(1, std::atoi(value("--runs=").c_str()));
-    else if (arg.rfind("--scenario=", 0) == 0) o.scenario = value("--scenario=");
-    else if (arg.rfind("--files=", 0) == 0) o.smallFiles = std::atoi(value("--files=").c_str());
-    else if (arg.rfind("--big-mib=", 0) == 0) o.bigMib = std::atoll(value("--big-mib=").c_str());
-    else if (arg.rfind("--only=", 0) == 0) o.only = value("--only=");
-    else throw std::runtime_error("unknown argument " + arg);
-  }
+  ReadOptions(argc, argv,
+              {{"--dir=", &o.dir},
+               {"--runs=", &o.runs},
+               {"--scenario=", &o.scenario},
+               {"--files=", &o.smallFiles},
+               {"--big-mib=", &o.bigMib},
+               {"--only=", &o.only}});
+  o.runs = std::max(1, o.runs);
   return o;
 }
 
